@@ -1,0 +1,9 @@
+// Log lines go straight to file descriptor 1, one write per line, so that lines keep
+// their order on a pipe or a file and a signal handler can print without stdio locks.
+#pragma once
+
+#include <cstddef>
+
+void astLog(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// Writes bytes as they are to standard output (no formatting, any length).
+void astWrite(const char* data, size_t length);
