@@ -1,0 +1,61 @@
+// Bitwise CRCs: short frame headers only, so no lookup tables.
+#include "FieldCodec.h"
+
+namespace {
+
+template <typename T>
+constexpr T reflectBits(T value)
+{
+    T reflected = 0;
+    for (unsigned i = 0; i < 8 * sizeof(T); ++i) {
+        reflected = static_cast<T>((reflected << 1) | (value & 1));
+        value = static_cast<T>(value >> 1);
+    }
+    return reflected;
+}
+
+// Most significant bit first; the byte enters the register's top byte.
+template <typename T, T Poly, T Init, T XorOut>
+T crcForward(const uint8_t* data, uint32_t length)
+{
+    constexpr unsigned kBits = 8 * sizeof(T);
+    constexpr T kTopBit = static_cast<T>(1u << (kBits - 1));
+    T crc = Init;
+    for (uint32_t i = 0; i < length; ++i) {
+        crc = static_cast<T>(crc ^ (static_cast<unsigned>(data[i]) << (kBits - 8)));
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc & kTopBit) ? static_cast<T>((crc << 1) ^ Poly) : static_cast<T>(crc << 1);
+    }
+    return static_cast<T>(crc ^ XorOut);
+}
+
+// Reflected in and out: the byte enters the low byte and the register shifts right.
+template <typename T, T Poly, T Init, T XorOut>
+T crcReflected(const uint8_t* data, uint32_t length)
+{
+    constexpr T kPoly = reflectBits(Poly);
+    T crc = Init;
+    for (uint32_t i = 0; i < length; ++i) {
+        crc = static_cast<T>(crc ^ data[i]);
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc & 1) ? static_cast<T>((crc >> 1) ^ kPoly) : static_cast<T>(crc >> 1);
+    }
+    return static_cast<T>(crc ^ XorOut);
+}
+
+} // namespace
+
+// Polynomials in normal form; the reflected routine reverses them itself.
+uint8_t crc8(const uint8_t* d, uint32_t n) { return crcForward<uint8_t, 0x07, 0x00, 0x00>(d, n); }
+uint8_t crc8Itu(const uint8_t* d, uint32_t n) { return crcForward<uint8_t, 0x07, 0x00, 0x55>(d, n); }
+uint8_t crc8Rohc(const uint8_t* d, uint32_t n) { return crcReflected<uint8_t, 0x07, 0xFF, 0x00>(d, n); }
+uint8_t crc8Maxim(const uint8_t* d, uint32_t n) { return crcReflected<uint8_t, 0x31, 0x00, 0x00>(d, n); }
+uint16_t crc16Arc(const uint8_t* d, uint32_t n) { return crcReflected<uint16_t, 0x8005, 0x0000, 0x0000>(d, n); }
+uint16_t crc16Maxim(const uint8_t* d, uint32_t n) { return crcReflected<uint16_t, 0x8005, 0x0000, 0xFFFF>(d, n); }
+uint16_t crc16Usb(const uint8_t* d, uint32_t n) { return crcReflected<uint16_t, 0x8005, 0xFFFF, 0xFFFF>(d, n); }
+uint16_t crc16Modbus(const uint8_t* d, uint32_t n) { return crcReflected<uint16_t, 0x8005, 0xFFFF, 0x0000>(d, n); }
+uint16_t crc16Kermit(const uint8_t* d, uint32_t n) { return crcReflected<uint16_t, 0x1021, 0x0000, 0x0000>(d, n); }
+uint16_t crc16CcittFalse(const uint8_t* d, uint32_t n) { return crcForward<uint16_t, 0x1021, 0xFFFF, 0x0000>(d, n); }
+uint16_t crc16X25(const uint8_t* d, uint32_t n) { return crcReflected<uint16_t, 0x1021, 0xFFFF, 0xFFFF>(d, n); }
+uint16_t crc16Xmodem(const uint8_t* d, uint32_t n) { return crcForward<uint16_t, 0x1021, 0x0000, 0x0000>(d, n); }
+uint16_t crc16Dnp(const uint8_t* d, uint32_t n) { return crcReflected<uint16_t, 0x3D65, 0x0000, 0xFFFF>(d, n); }
