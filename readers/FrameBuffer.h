@@ -1,4 +1,5 @@
-// A reader-owned block holding one decoder unit.
+// One decoder unit: a block and how much of it is valid. A plain record: whoever
+// reserves a block releases it with reserve(0).
 #pragma once
 
 #include <cstdint>
@@ -9,7 +10,6 @@ struct FrameBuffer {
     int32_t capacity = 0;
 
     FrameBuffer() = default;
-    ~FrameBuffer() { reserve(0); }
     FrameBuffer(const FrameBuffer&) = delete;
     FrameBuffer& operator=(const FrameBuffer&) = delete;
 

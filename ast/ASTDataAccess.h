@@ -1,0 +1,24 @@
+// The only way readers and the file writer reach files.
+#pragma once
+
+#include <cstdint>
+
+class ASTDataAccess {
+public:
+    enum : uint16_t { MODE_READ = 0x1, MODE_WRITE = 0x2, MODE_BINARY = 0x4 };
+
+    virtual ~ASTDataAccess() = default;
+    virtual bool open(const char* path, uint16_t modeFlags) = 0;
+    virtual bool close() = 0;
+    virtual int32_t tell() = 0;
+    virtual bool seek(int32_t offset, int32_t whence) = 0;
+    virtual int32_t read(uint8_t* buffer, int32_t length) = 0;
+    virtual int32_t write(const uint8_t* buffer, int32_t length) = 0;
+    virtual bool isEof() = 0;
+    virtual bool isOpen() = 0;
+};
+
+// Debug aid: the bytes as hex (or as text), 16 a line.
+void dumpData(const char* title, const uint8_t* data, uint32_t length, bool asText);
+// The title, a colon, then only the printable bytes and line feeds of data, then a newline.
+void printText(const char* title, const uint8_t* data, uint32_t length);

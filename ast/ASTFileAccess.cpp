@@ -1,0 +1,111 @@
+#include "ASTFileAccess.h"
+
+#include "ASTLog.h"
+
+bool ASTFileAccess::open(const char* path, uint16_t modeFlags) {
+    if (path == nullptr) {
+        astLog("[AST][ERR]File path is NULL.\n");
+        return false;
+    }
+    if (mStream != nullptr) close();  // no caller reopens; never leak a stream if one does
+    const char* mode = (modeFlags & MODE_READ) ? "rb" : (modeFlags & MODE_WRITE) ? "wb" : "rb+";
+    mStream = fopen64(path, mode);
+    if (mStream == nullptr) {
+        astLog("[AST][ERR]Failed to open file '%s'.\n", path);
+        return false;
+    }
+    mMode = modeFlags;
+    return true;
+}
+
+bool ASTFileAccess::close() {
+    if (mStream != nullptr) {
+        fclose(mStream);
+        mStream = nullptr;
+    }
+    return true;
+}
+
+bool ASTFileAccess::checkOpen() {
+    if (mStream != nullptr) return true;
+    astLog("[AST][ERR]File is NOT open.\n");
+    return false;
+}
+
+int32_t ASTFileAccess::tell() {
+    if (!checkOpen()) return -1;
+    return static_cast<int32_t>(ftello64(mStream));
+}
+
+bool ASTFileAccess::seek(int32_t offset, int32_t whence) {
+    if (!checkOpen()) return false;
+    int origin = whence == 1 ? SEEK_CUR : whence == 2 ? SEEK_END : SEEK_SET;
+    return fseeko64(mStream, offset, origin) == 0;
+}
+
+int32_t ASTFileAccess::read(uint8_t* buffer, int32_t length) {
+    if (!checkOpen()) return -1;
+    if (mMode & MODE_WRITE) {
+        astLog("[AST][ERR]File is NOT readable, please check READ permission.\n");
+        return -1;
+    }
+    if (length <= 0 || buffer == nullptr) return 0;
+    return static_cast<int32_t>(fread(buffer, 1, static_cast<size_t>(length), mStream));
+}
+
+int32_t ASTFileAccess::write(const uint8_t* buffer, int32_t length) {
+    if (!checkOpen()) return -1;
+    if (mMode & MODE_READ) {
+        astLog("[AST][ERR]File is NOT writable, please check WRITE permission.\n");
+        return -1;
+    }
+    if (length <= 0 || buffer == nullptr) return 0;
+    return static_cast<int32_t>(fwrite(buffer, 1, static_cast<size_t>(length), mStream));
+}
+
+bool ASTFileAccess::isEof() {
+    if (!checkOpen()) return true;
+    return feof(mStream) != 0;
+}
+
+void dumpData(const char* title, const uint8_t* data, uint32_t length, bool asText) {
+    astLog("%s, dataLen=%d\n", title, static_cast<int>(length));
+    char line[16 * 3 + 1];
+    size_t used = 0;
+    for (uint32_t i = 0; i < length; ++i) {
+        uint8_t b = data[i];
+        if (asText) {
+            line[used++] = (b >= 0x20 && b <= 0x7E) ? static_cast<char>(b) : '.';
+        } else {
+            static const char hex[] = "0123456789ABCDEF";
+            line[used++] = hex[b >> 4];
+            line[used++] = hex[b & 0xF];
+            line[used++] = ' ';
+        }
+        if ((i + 1) % 16 == 0) {
+            line[used++] = '\n';
+            astWrite(line, used);
+            used = 0;
+        }
+    }
+    line[used++] = '\n';
+    astWrite(line, used);
+}
+
+void printText(const char* title, const uint8_t* data, uint32_t length) {
+    astLog("%s:", title);
+    char chunk[512];
+    size_t used = 0;
+    for (uint32_t i = 0; i < length; ++i) {
+        uint8_t b = data[i];
+        if ((b >= 0x20 && b <= 0x7E) || b == 0x0A) {
+            chunk[used++] = static_cast<char>(b);
+            if (used == sizeof(chunk)) {
+                astWrite(chunk, used);
+                used = 0;
+            }
+        }
+    }
+    astWrite(chunk, used);
+    astWrite("\n", 1);
+}

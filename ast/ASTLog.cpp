@@ -1,0 +1,31 @@
+#include "ASTLog.h"
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <unistd.h>
+
+void astWrite(const char* data, size_t length) {
+    while (length > 0) {
+        ssize_t n = ::write(STDOUT_FILENO, data, length);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return;  // nowhere left to report to
+        }
+        data += n;
+        length -= static_cast<size_t>(n);
+    }
+}
+
+void astLog(const char* format, ...) {
+    // Lines are short (paths are at most 255 characters); a stack buffer keeps this usable
+    // from a signal handler. A longer line is cut rather than allocated for.
+    char line[2048];
+    va_list args;
+    va_start(args, format);
+    int n = vsnprintf(line, sizeof(line), format, args);
+    va_end(args);
+    if (n < 0) return;
+    size_t length = static_cast<size_t>(n) < sizeof(line) ? static_cast<size_t>(n) : sizeof(line) - 1;
+    astWrite(line, length);
+}

@@ -1,0 +1,96 @@
+#include "ASTSignal.h"
+
+#include <cstdio>
+#include <execinfo.h>
+#include <unistd.h>
+
+#include "ASTLog.h"
+
+// The C library's assertion failure, declared here because release builds (NDEBUG) hide it
+// while this check must stay on in every build.
+extern "C" [[noreturn]] void __assert_fail(const char* assertion, const char* file, unsigned int line,
+                                          const char* function) noexcept;
+
+std::atomic<bool> stopRequested(false);
+
+namespace {
+
+struct InstalledSignal {
+    int signum;
+    const char* name;
+};
+
+const InstalledSignal kInstalledSignals[] = {
+    {SIGUSR1, "SIGUSR1"}, {SIGSEGV, "SIGSEGV"}, {SIGTERM, "SIGTERM"}, {SIGINT, "SIGINT"},
+    {SIGQUIT, "SIGQUIT"}, {SIGABRT, "SIGABRT"}, {SIGBUS, "SIGBUS"},
+};
+
+const char* const kSegvCodeNames[] = {"", "SEGV_MAPERR", "SEGV_ACCERR"};
+
+// Only one thread writes a crash report; a fatal signal on another thread waits for its
+// exit, and one raised inside the report itself ends the process at once.
+std::atomic<pid_t> reporter(0);
+
+}  // namespace
+
+int32_t installSignalHandlers(ASTSignalHandler handler) {
+    // backtrace loads its unwinder on first use, which allocates: do it now, not in a handler.
+    void* frames[1];
+    backtrace(frames, 1);
+
+    struct sigaction action {};
+    action.sa_sigaction = handler;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_SIGINFO;
+    for (const InstalledSignal& s : kInstalledSignals) {
+        if (sigaction(s.signum, &action, nullptr) != 0) {
+            perror(s.name);
+            return -1;
+        }
+    }
+    return 0;
+}
+
+void onSignal(int signum, siginfo_t* info, void* context) {
+    if (signum == SIGUSR1) {
+        astLog("[AST][INF]Signal SIGUSR1 received, progress is terminated manually.\n");
+        stopRequested.store(true);
+        return;
+    }
+    astLog("[AST][WRN]Signal %d received.\n", signum);
+    crashReport(signum, info, context);
+}
+
+void crashReport(int signum, siginfo_t* info, void* /*context*/) {
+    pid_t self = gettid();
+    pid_t expected = 0;
+    if (!reporter.compare_exchange_strong(expected, self)) {
+        if (expected == self) _exit(255);
+        for (;;) pause();
+    }
+    astLog("signum = %d\n", signum);
+    int code = info != nullptr ? info->si_code : 0;
+    if (signum == SIGSEGV) {
+        astLog("Segmentation Fault!\n");
+        const char* codeName = (code >= 0 && code <= 2) ? kSegvCodeNames[code] : "UNKNOWN";
+        astLog("info.si_code  = %d (%s)\n", code, codeName);
+    }
+    astLog("info.si_errno = %d\n", info != nullptr ? info->si_errno : 0);
+    astLog("info.si_addr  = %p\n", info != nullptr ? info->si_addr : nullptr);
+    astLog("Stack trace:\n");
+    void* frames[20];
+    int depth = backtrace(frames, 20);
+    // The fd form prints the same lines without allocating, so a signal that interrupted
+    // malloc cannot deadlock here.
+    backtrace_symbols_fd(frames, depth, STDOUT_FILENO);
+    astLog("End of stack trace\n");
+    // Log lines are already on fd 1; skipping exit handlers keeps a thread that holds a
+    // stdio or heap lock from blocking the end of the process.
+    _exit(255);
+}
+
+void astAssertFail(const char* shortName, int number, const char* condition, const char* file,
+                   const char* signature) {
+    astLog("[AST][ERR]AST assert fail, [%s][%d]\n", shortName, number);
+    __assert_fail(condition, file, static_cast<unsigned>(number), signature);
+}

@@ -1,0 +1,33 @@
+// Signal installation, the stop flag set by SIGUSR1, and the crash report of fatal signals.
+#pragma once
+
+#include <atomic>
+#include <csignal>
+#include <cstdint>
+
+typedef void (*ASTSignalHandler)(int signum, siginfo_t* info, void* context);
+
+// Set by SIGUSR1, read by the feed loop.
+extern std::atomic<bool> stopRequested;
+static_assert(std::atomic<bool>::is_always_lock_free, "the stop flag is set from a signal handler");
+
+// Installs handler for SIGUSR1, SIGSEGV, SIGTERM, SIGINT, SIGQUIT, SIGABRT and SIGBUS;
+// 0 on success, -1 (after perror) at the first failure.
+int32_t installSignalHandlers(ASTSignalHandler handler);
+
+// The driver's handler: SIGUSR1 asks for a stop, every other signal ends in the crash report.
+void onSignal(int signum, siginfo_t* info, void* context);
+
+// Prints the signal, its information and a stack trace of at most 20 frames, then ends the
+// process with status 255. Safe to reach from any thread inside a signal handler.
+[[noreturn]] void crashReport(int signum, siginfo_t* info, void* context);
+
+// A check that must hold: prints the assert line with the function's short name and the
+// number, then fails a standard assertion naming the condition, source file and signature.
+[[noreturn]] void astAssertFail(const char* shortName, int number, const char* condition,
+                                const char* file, const char* signature);
+
+#define AST_ASSERT(cond, shortName, number, file, signature)                  \
+    do {                                                                      \
+        if (!(cond)) astAssertFail(shortName, number, #cond, file, signature); \
+    } while (0)

@@ -1,0 +1,40 @@
+#include "AudioDataReader.h"
+
+#include <cstring>
+
+#include "ASTFileAccess.h"
+#include "ASTLog.h"
+
+AudioDataReader::AudioDataReader(const char* path)
+    : mInvalid(true), mFrame(), mInfo(), mAccess(new ASTFileAccess()) {
+    if (path != nullptr) mAccess->open(path, ASTDataAccess::MODE_READ | ASTDataAccess::MODE_BINARY);
+}
+
+AudioDataReader::~AudioDataReader() {
+    mFrame.reserve(0);
+    mAccess->close();
+    delete mAccess;
+}
+
+void AudioDataReader::mapSampleRate(uint32_t value) { mInfo.sampleFrequency = value; }
+
+void AudioDataReader::mapChannel(uint8_t code) { mInfo.channelMap = (code == 1 || code == 2) ? code : 0; }
+
+int32_t AudioDataReader::getFrameLength() { return 4096; }
+
+int32_t AudioDataReader::readFully(uint8_t* buffer, int32_t length) {
+    int32_t n = mAccess->read(buffer, length);
+    if (n != length) {
+        if (mAccess->isEof())
+            astLog("[AST][INF]Reached end of data:%d.\n", n);
+        else
+            astLog("[AST][ERR]Failed to read:%d.\n", n);
+    }
+    return n;
+}
+
+bool AudioDataReader::seekTo(int32_t position) {
+    if (mAccess->seek(position, 0)) return true;
+    astLog("[AST][ERR]Failed to seek to %d from %d, ret=%d.\n", position, 0, 0);
+    return false;
+}

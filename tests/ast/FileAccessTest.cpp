@@ -1,0 +1,101 @@
+#include <gtest/gtest.h>
+
+#include "ASTFileAccess.h"
+#include "TestSupport.h"
+
+using testsupport::captureStdout;
+using testsupport::TempDir;
+
+namespace {
+
+const char kNotOpen[] = "[AST][ERR]File is NOT open.\n";
+
+TEST(FileAccess, ClosedObjectRefusesEverythingWithOneLineEach) {
+    ASTFileAccess f;
+    std::string out = captureStdout([&] {
+        EXPECT_FALSE(f.open(nullptr, 5));
+        EXPECT_FALSE(f.isOpen());
+        EXPECT_TRUE(f.isEof());
+        EXPECT_EQ(-1, f.tell());
+        EXPECT_FALSE(f.seek(0, 0));
+        uint8_t b[4];
+        EXPECT_EQ(-1, f.read(b, 4));
+        EXPECT_EQ(-1, f.write(b, 4));
+        EXPECT_TRUE(f.close());
+    });
+    EXPECT_EQ(std::string("[AST][ERR]File path is NULL.\n") + kNotOpen + kNotOpen + kNotOpen + kNotOpen + kNotOpen,
+              out);
+    out = captureStdout([&] { EXPECT_FALSE(f.open("/nonexistent/x", 5)); });
+    EXPECT_EQ("[AST][ERR]Failed to open file '/nonexistent/x'.\n", out);
+}
+
+TEST(FileAccess, ModeBitsChooseStreamAndRefusedDirection) {
+    TempDir dir;
+    std::string path = dir.path("f.bin");
+    testsupport::writeFile(path, {1, 2, 3, 4, 5, 6, 7, 8});
+    uint8_t b[8] = {};
+
+    ASTFileAccess reading;
+    ASSERT_TRUE(reading.open(path.c_str(), 5));
+    EXPECT_EQ("[AST][ERR]File is NOT writable, please check WRITE permission.\n",
+              captureStdout([&] { EXPECT_EQ(-1, reading.write(b, 1)); }));
+    EXPECT_TRUE(reading.seek(3, 7));  // any origin but 1 and 2 is the start
+    EXPECT_EQ(3, reading.tell());
+    EXPECT_EQ(5, reading.read(b, 8));
+    EXPECT_EQ(4, b[0]);
+    EXPECT_TRUE(reading.isEof());
+    EXPECT_TRUE(reading.seek(-2, 2));
+    EXPECT_EQ(6, reading.tell());
+    EXPECT_TRUE(reading.seek(1, 1));
+    EXPECT_EQ(7, reading.tell());
+    reading.close();
+    EXPECT_FALSE(reading.isOpen());
+
+    ASTFileAccess both;  // read and write bits: opened for reading, both directions refused
+    ASSERT_TRUE(both.open(path.c_str(), 3));
+    std::string out = captureStdout([&] {
+        EXPECT_EQ(-1, both.read(b, 1));
+        EXPECT_EQ(-1, both.write(b, 1));
+    });
+    EXPECT_EQ("[AST][ERR]File is NOT readable, please check READ permission.\n"
+              "[AST][ERR]File is NOT writable, please check WRITE permission.\n",
+              out);
+    both.close();
+
+    ASTFileAccess update;  // no direction bit: existing file, both directions
+    ASSERT_TRUE(update.open(path.c_str(), 4));
+    EXPECT_EQ(2, update.read(b, 2));
+    EXPECT_TRUE(update.seek(0, 0));
+    const uint8_t x[2] = {9, 9};
+    EXPECT_EQ(2, update.write(x, 2));
+    update.close();
+    EXPECT_EQ((std::vector<uint8_t>{9, 9, 3, 4, 5, 6, 7, 8}), testsupport::readFile(path));
+    ASTFileAccess absent;
+    captureStdout([&] { EXPECT_FALSE(absent.open(dir.path("absent").c_str(), 4)); });
+
+    ASTFileAccess writing;  // truncates, refuses reads, still seeks and tells
+    ASSERT_TRUE(writing.open(path.c_str(), 6));
+    EXPECT_EQ(2, writing.write(x, 2));
+    EXPECT_EQ("[AST][ERR]File is NOT readable, please check READ permission.\n",
+              captureStdout([&] { EXPECT_EQ(-1, writing.read(b, 1)); }));
+    EXPECT_TRUE(writing.seek(0, 2));
+    EXPECT_EQ(2, writing.tell());
+    writing.close();
+    EXPECT_EQ(2u, testsupport::readFile(path).size());
+}
+
+TEST(FileAccess, DebugPrinters) {
+    std::vector<uint8_t> sixteen(16);
+    for (int i = 0; i < 16; ++i) sixteen[i] = static_cast<uint8_t>(i * 17);
+    EXPECT_EQ("t, dataLen=16\n00 11 22 33 44 55 66 77 88 99 AA BB CC DD EE FF \n\n",
+              captureStdout([&] { dumpData("t", sixteen.data(), 16, false); }));
+    EXPECT_EQ("t, dataLen=0\n\n", captureStdout([&] { dumpData("t", nullptr, 0, false); }));
+    const uint8_t text[] = {'a', 0x01, 'b', 0x7F, ' '};
+    EXPECT_EQ("x, dataLen=5\na.b. \n", captureStdout([&] { dumpData("x", text, 5, true); }));
+    const uint8_t frame[] = {'A', 0x01, 'B', 0x0A, 'C'};
+    EXPECT_EQ("TIT2:AB\nC\n", captureStdout([&] { printText("TIT2", frame, 5); }));
+    std::vector<uint8_t> big(3000, 'z');
+    EXPECT_EQ("T:" + std::string(3000, 'z') + "\n", captureStdout([&] { printText("T", big.data(), 3000); }));
+}
+
+}  // namespace

@@ -1,0 +1,105 @@
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <regex>
+#include <sys/mman.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "ASTSignal.h"
+#include "TestSupport.h"
+
+namespace {
+
+struct ChildResult {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+// Runs body in a child with the handlers installed; stdout and stderr go to files.
+ChildResult inChild(void (*body)()) {
+    testsupport::TempDir dir;
+    std::string out = dir.path("out"), err = dir.path("err");
+    pid_t pid = fork();
+    if (pid == 0) {
+        dup2(open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), STDOUT_FILENO);
+        dup2(open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), STDERR_FILENO);
+        if (installSignalHandlers(onSignal) != 0) _exit(3);
+        body();
+        _exit(0);
+    }
+    ChildResult r{};
+    waitpid(pid, &r.status, 0);
+    std::vector<uint8_t> o = testsupport::readFile(out), e = testsupport::readFile(err);
+    r.out.assign(o.begin(), o.end());
+    r.err.assign(e.begin(), e.end());
+    return r;
+}
+
+std::string reportPattern(int signum, const std::string& segv) {
+    std::string n = std::to_string(signum);
+    return "\\[AST\\]\\[WRN\\]Signal " + n + " received\\.\nsignum = " + n + "\n" + segv +
+           "info\\.si_errno = 0\ninfo\\.si_addr  = [^\n]+\nStack trace:\n([^\n]+\n){1,20}End of stack trace\n";
+}
+
+volatile int* volatile nullPointer = nullptr;
+
+__attribute__((noinline)) int recurse(int depth) {
+    volatile int pad = depth;
+    if (depth == 0) {
+        raise(SIGTERM);
+        return 0;
+    }
+    return recurse(depth - 1) + pad;
+}
+
+TEST(Signals, Usr1SetsTheFlagAndReturns) {
+    ChildResult r = inChild([] {
+        raise(SIGUSR1);
+        raise(SIGUSR1);
+        _exit(stopRequested.load() ? 7 : 8);
+    });
+    ASSERT_TRUE(WIFEXITED(r.status));
+    EXPECT_EQ(7, WEXITSTATUS(r.status));
+    EXPECT_EQ("[AST][INF]Signal SIGUSR1 received, progress is terminated manually.\n"
+              "[AST][INF]Signal SIGUSR1 received, progress is terminated manually.\n",
+              r.out);
+}
+
+TEST(Signals, SegmentationFaultsNameTheirCode) {
+    ChildResult mapErr = inChild([] { *nullPointer = 1; });
+    ASSERT_TRUE(WIFEXITED(mapErr.status));
+    EXPECT_EQ(255, WEXITSTATUS(mapErr.status));
+    EXPECT_TRUE(std::regex_match(mapErr.out, std::regex(reportPattern(11, "Segmentation Fault!\ninfo\\.si_code  = 1 \\(SEGV_MAPERR\\)\n"))))
+        << mapErr.out;
+    EXPECT_NE(std::string::npos, mapErr.out.find("info.si_addr  = (nil)\n"));
+
+    ChildResult accErr = inChild([] {
+        void* page = mmap(nullptr, 4096, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        *static_cast<volatile int*>(page) = 1;
+    });
+    EXPECT_EQ(255, WEXITSTATUS(accErr.status));
+    EXPECT_TRUE(std::regex_match(accErr.out, std::regex(reportPattern(11, "Segmentation Fault!\ninfo\\.si_code  = 2 \\(SEGV_ACCERR\\)\n"))))
+        << accErr.out;
+}
+
+TEST(Signals, DeepStacksPrintTwentyFrames) {
+    ChildResult r = inChild([] { recurse(60); });
+    EXPECT_EQ(255, WEXITSTATUS(r.status));
+    ASSERT_TRUE(std::regex_match(r.out, std::regex(reportPattern(SIGTERM, "")))) << r.out;
+    size_t from = r.out.find("Stack trace:\n") + 13, to = r.out.find("End of stack trace\n");
+    EXPECT_EQ(20, std::count(r.out.begin() + static_cast<long>(from), r.out.begin() + static_cast<long>(to), '\n'));
+}
+
+TEST(Signals, FailedAssertionReportsThenAborts) {
+    ChildResult r = inChild([] {
+        int ret = 5;
+        AST_ASSERT(ret == 0, "createWriter", 322, "main", "int32_t ReaderThread::createWriter()");
+    });
+    EXPECT_EQ(255, WEXITSTATUS(r.status));
+    EXPECT_EQ(0u, r.out.find("[AST][ERR]AST assert fail, [createWriter][322]\n[AST][WRN]Signal 6 received.\nsignum = 6\n"));
+    EXPECT_NE(std::string::npos, r.err.find("main:322: int32_t ReaderThread::createWriter(): Assertion `ret == 0' failed."));
+}
+
+}  // namespace

@@ -1,0 +1,94 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cerrno>
+#include <sched.h>
+#include <thread>
+#include <unistd.h>
+
+#include "ASTThread.h"
+#include "TestSupport.h"
+
+using testsupport::captureStdout;
+
+namespace {
+
+class CountingThread : public ASTThread {
+public:
+    explicit CountingThread(const char* name, int32_t priority = 50) : ASTThread(name, priority) {}
+    ~CountingThread() override { stopAndJoin(); }
+    std::atomic<int> loops{0};
+    bool joinSelf = false;
+
+protected:
+    void run() override {
+        if (joinSelf) join();
+        while (isRunning()) {
+            ++loops;
+            usleep(1000);
+        }
+    }
+};
+
+TEST(Thread, NamesAreCutAndAnnouncedMutexFirst) {
+    std::string out = captureStdout([] { CountingThread t("ASTDecoder-ReaderThread"); });
+    EXPECT_EQ("[AST][INF]Create mutex(ASTMutex:ASTDecoder-ReaderThrea).\n"
+              "[AST][INF]Create thread(ASTThread:ASTDecoder-ReaderThre).\n",
+              out);
+    out = captureStdout([] { CountingThread t(nullptr); });
+    EXPECT_EQ("[AST][INF]Create mutex(ASTMutex:Default).\n[AST][INF]Create thread(ASTThread:Default).\n", out);
+}
+
+TEST(Thread, PriorityMinusOneIsTheFifoMaximum) {
+    captureStdout([] {
+        CountingThread a("a", -1), b("b", 0);
+        EXPECT_EQ(sched_get_priority_max(SCHED_FIFO), a.priority());
+        EXPECT_EQ(0, b.priority());
+    });
+}
+
+TEST(Thread, StartRunsRealtimeAndStopJoinEnds) {
+    std::string out = captureStdout([] {
+        CountingThread t("worker");
+        ASSERT_TRUE(t.start());
+        EXPECT_TRUE(t.start());  // second start: message, nothing created
+        while (t.loops < 3) usleep(1000);
+        t.stopAndJoin();
+        int after = t.loops;
+        usleep(5000);
+        EXPECT_EQ(after, t.loops);
+        EXPECT_FALSE(t.isRunning());
+        t.stopAndJoin();  // nothing left to join: silent
+    });
+    EXPECT_NE(std::string::npos, out.find("[AST][ERR]Thread(ASTThread:worker) has been run already.\n"));
+    EXPECT_EQ(std::string::npos, out.find("join:"));
+}
+
+TEST(Thread, JoinFromItsOwnThreadIsRefused) {
+    std::string out = captureStdout([] {
+        CountingThread t("self");
+        t.joinSelf = true;
+        ASSERT_TRUE(t.start());
+        while (t.loops < 1) usleep(1000);
+    });
+    EXPECT_NE(std::string::npos, out.find("[AST][ERR]Thread(ASTThread:self) DEAD LOCK.\n"));
+}
+
+TEST(Thread, MutexLocksAndReportsBusy) {
+    captureStdout([] {
+        ASTMutex m("m");
+        auto tryFromOtherThread = [&] {
+            int32_t r = 1;
+            std::thread([&] { r = m.trylock(); }).join();
+            return r;
+        };
+        {
+            ASTMutexGuard guard(&m);
+            EXPECT_EQ(-EBUSY, tryFromOtherThread());
+        }
+        EXPECT_EQ(0, m.trylock());
+        EXPECT_EQ(0, m.unlock());
+    });
+}
+
+}  // namespace

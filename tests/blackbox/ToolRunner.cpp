@@ -1,0 +1,97 @@
+#include "ToolRunner.h"
+
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <sstream>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+#include "TestSupport.h"
+
+namespace blackbox {
+
+const char kThreadLines[] =
+    "[AST][INF]Create mutex(ASTMutex:ASTDecoder-ReaderThrea).\n"
+    "[AST][INF]Create thread(ASTThread:ASTDecoder-ReaderThre).\n";
+
+ToolResult runTool(const ToolRun& run) {
+    testsupport::TempDir dir;
+    std::string outPath = dir.path("stdout"), errPath = dir.path("stderr");
+    std::vector<std::string> words = run.prefix;
+    words.push_back(OSTREL_BINARY);
+    words.insert(words.end(), run.args.begin(), run.args.end());
+
+    auto started = std::chrono::steady_clock::now();
+    pid_t pid = fork();
+    if (pid == 0) {
+        int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        dup2(out, STDOUT_FILENO);
+        dup2(err, STDERR_FILENO);
+        int in = open("/dev/null", O_RDONLY);
+        dup2(in, STDIN_FILENO);
+        for (const auto& kv : run.env) setenv(kv.first.c_str(), kv.second.c_str(), 1);
+        std::vector<char*> argv;
+        for (const std::string& w : words) argv.push_back(const_cast<char*>(w.c_str()));
+        argv.push_back(nullptr);
+        execvp(argv[0], argv.data());
+        _exit(127);
+    }
+
+    ToolResult result;
+    int status = 0;
+    for (;;) {
+        pid_t done = waitpid(pid, &status, WNOHANG);
+        if (done == pid) break;
+        double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        if (elapsed > run.timeoutSeconds) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            result.timedOut = true;
+            break;
+        }
+        if (run.signal != 0 && !result.signalSent) {
+            std::vector<uint8_t> sofar = testsupport::readFile(outPath);
+            if (std::string(sofar.begin(), sofar.end()).find(run.trigger) != std::string::npos)
+                result.signalSent = kill(pid, run.signal) == 0;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    if (WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) result.termSignal = WTERMSIG(status);
+    std::vector<uint8_t> out = testsupport::readFile(outPath), err = testsupport::readFile(errPath);
+    result.out.assign(out.begin(), out.end());
+    result.err.assign(err.begin(), err.end());
+    return result;
+}
+
+std::string mainThreadLines(const std::string& out) {
+    std::istringstream in(out);
+    std::string line, result, previous;
+    while (std::getline(in, line)) {
+        if (line == "[AST][WRN]Failed to read PCM data.") continue;
+        if (line.rfind("[AST][INF]Encode params:", 0) == 0) continue;
+        bool waiting = line.rfind("[AST][INF]Decoder(", 0) == 0 && line.find(") is working still") != std::string::npos;
+        if (waiting && line == previous) continue;
+        result += line + "\n";
+        previous = line;
+    }
+    return result;
+}
+
+std::string argsLines(const std::string& decodeFile, const std::string& saveFile, const std::string& progressName,
+                      const std::string& name) {
+    return "[AST][INF]Args:\nprogressName:" + progressName + "\nname=" + name + "\ndecodeFile=" + decodeFile +
+           "\nsaveFile=" + saveFile + "\n";
+}
+
+std::string helpText() {
+    std::vector<uint8_t> bytes = testsupport::readFile(std::string(OSTREL_TEST_DATA) + "/help.txt");
+    return std::string(bytes.begin(), bytes.end());
+}
+
+}  // namespace blackbox

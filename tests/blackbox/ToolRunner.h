@@ -1,0 +1,47 @@
+// Runs the built tool as a user would and collects what it did.
+#pragma once
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace blackbox {
+
+struct ToolRun {
+    ToolRun(std::vector<std::string> words, std::vector<std::pair<std::string, std::string>> vars = {})
+        : args(std::move(words)), env(std::move(vars)) {}
+
+    std::vector<std::string> args;                            // without the program name
+    std::vector<std::pair<std::string, std::string>> env;     // added to the environment
+    std::vector<std::string> prefix;                          // a wrapper command, if any
+    int timeoutSeconds = 120;
+    // When set, `signal` is sent once standard output contains `trigger`.
+    std::string trigger;
+    int signal = 0;
+};
+
+struct ToolResult {
+    int exitCode = -1;    // exit status, or -1 when ended by a signal
+    int termSignal = 0;   // the signal that ended it
+    bool timedOut = false;
+    bool signalSent = false;
+    double seconds = 0;
+    std::string out;
+    std::string err;
+};
+
+ToolResult runTool(const ToolRun& run);
+
+// The main thread's lines: the reader thread's own lines (empty-read warnings and the
+// output description) are dropped and repeated waiting lines counted once, so that the
+// rest can be compared exactly whatever the timing.
+std::string mainThreadLines(const std::string& out);
+
+// The lines every decode starts with.
+std::string argsLines(const std::string& decodeFile, const std::string& saveFile,
+                      const std::string& progressName = "example0", const std::string& name = "decoder0");
+
+extern const char kThreadLines[];  // the reader thread's mutex and thread creation
+std::string helpText();  // the help, as the tool prints it
+
+}  // namespace blackbox

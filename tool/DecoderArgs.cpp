@@ -1,0 +1,162 @@
+#include "DecoderArgs.h"
+
+#include <cstddef>
+#include <cstdlib>
+#include <cstring>
+#include <strings.h>
+
+#include "ASTLog.h"
+
+const DecoderArgs kDefaultDecoderArgs = {"example0", "decoder0", "", "", 48000, 2, 16};
+
+namespace {
+
+enum class Target { Text, Number };
+
+struct Option {
+    const char* shortPrefix;
+    const char* longPrefix;
+    Target target;
+    size_t offset;  // of the field inside DecoderArgs
+    size_t size;    // of a text field
+};
+
+const Option kOptions[] = {
+    {"-g=", "--progress=", Target::Text, offsetof(DecoderArgs, progressName), sizeof(DecoderArgs::progressName)},
+    {"-n=", "--name=", Target::Text, offsetof(DecoderArgs, name), sizeof(DecoderArgs::name)},
+    {"-f=", "--file=", Target::Text, offsetof(DecoderArgs, decodeFile), sizeof(DecoderArgs::decodeFile)},
+    {"-v=", "--save=", Target::Text, offsetof(DecoderArgs, saveFile), sizeof(DecoderArgs::saveFile)},
+    {"-s=", "--sample=", Target::Number, offsetof(DecoderArgs, sampleFrequency), 0},
+    {"-c=", "--channel=", Target::Number, offsetof(DecoderArgs, channel), 0},
+    {"-b=", "--bit=", Target::Number, offsetof(DecoderArgs, bitDepth), 0},
+};
+
+struct SuffixCodec {
+    const char* suffix;
+    int32_t codec;
+};
+
+const SuffixCodec kSuffixCodecTable[] = {
+    {"wav", 0},    {"pcm", 0},   {"mp3", 48},  {"aac", 16},  {"ac3", 80},  {"ec3", 80}, {"flac", 96},
+    {"ogg", 112},  {"ape", 128}, {"wma", 144}, {"alac", 160}, {"m4a", 160}, {"ra", 176},
+};
+
+const char* const kHelp[] = {
+    "\n",
+    "NAME\n",
+    "    ostrel\n",
+    "\n",
+    "SYNOPSIS\n",
+    "    ostrel [OPTION]...\n",
+    "\n",
+    "DESCRIPTION\n",
+    "    Using audio service to decode audio files to PCM raw data,\n",
+    "    PCM/MP3/AAC/EAC/OGG/FLAC/APE/RA/WMA/ALAC are supported.\n",
+    "    Mandatory arguments to long options are mandatory for short options too.\n",
+    "\n",
+    "    -g, --progress=progressName [default=NULL]\n",
+    "      Name of current progress, max length 16 bytes(include '\\0').\n",
+    "\n",
+    "    -n, --name=decoderName [default=decoder0]\n",
+    "      Name of audio decoder.\n",
+    "    -f, --file=decodeFileName [default=NULL]\n",
+    "      Full file name expected to decode, please include a SUFFIX to choose a CODEC type.\n",
+    "      '.pcm/.wav/.mp3/.aac/.ac3/.ec3/.ogg/.flac/.ape/.ra/.wma/.m4a'\n",
+    "    -v, --save=saveFileName [default=NULL]\n",
+    "      Full file name expected to save, SUFFIX is '.pcm' ONLY.\n",
+    "      For '-v' is inexistent, decode to track will be activated.\n",
+    "    -s, --sample=sampleFrequency [default=44100]\n",
+    "      Sample frequency of audio data, 4000Hz-192000Hz.\n",
+    "      '.pcm' ONLY is necessory.\n",
+    "    -c, --channel=channel [default=2]\n",
+    "      Channel mode of audio data.\n",
+    "      '.pcm' ONLY is necessory.\n",
+    "\n",
+    "      1   - Mono\n",
+    "      2   - Stereo\n",
+    "    -b, --bit=bitDepth [default=16]\n",
+    "      Bit depth of audio data.\n",
+    "      '.pcm' ONLY is necessory.\n",
+    "\n",
+    "      8  - Unsigned 8-bits\n",
+    "      16 - Signed 16-bits Little Endian\n",
+    "      32 - Signed 32-bits Little Endian\n",
+    "      Refer to source code to learn about more type of 'bitDepth'.\n",
+    "    -h, --help\n",
+    "      Help specification.\n",
+    "\n",
+    "  EXIT STATUS\n",
+    "    0  - No error.\n",
+    "    -1 - Errors happen.\n",
+    "\n",
+};
+
+const char* valueAfter(const char* word, const char* prefix) {
+    size_t n = strlen(prefix);
+    return strncmp(word, prefix, n) == 0 ? word + n : nullptr;
+}
+
+void applyOption(const char* word, DecoderArgs* args) {
+    for (const Option& option : kOptions) {
+        const char* value = valueAfter(word, option.shortPrefix);
+        if (value == nullptr) value = valueAfter(word, option.longPrefix);
+        if (value == nullptr) continue;
+        char* field = reinterpret_cast<char*>(args) + option.offset;
+        if (option.target == Target::Text) {
+            strncpy(field, value, option.size - 1);
+            field[option.size - 1] = '\0';
+        } else {
+            int32_t number = atoi(value);
+            memcpy(field, &number, sizeof(number));
+        }
+        return;
+    }
+}
+
+}  // namespace
+
+void printHelp() {
+    for (const char* line : kHelp) astWrite(line, strlen(line));
+}
+
+bool parseDecoderArgs(int argc, const char* const* argv, DecoderArgs* args) {
+    *args = kDefaultDecoderArgs;
+    bool ok = true;
+    for (int i = 1; i < argc; ++i) {
+        if (strcmp(argv[i], "-h") == 0 || strcmp(argv[i], "--help") == 0) {
+            ok = false;
+            break;
+        }
+        applyOption(argv[i], args);
+    }
+    if (args->progressName[0] == '\0') {
+        astLog("[AST][ERR]Invalid progress name, please input a valid value.\n");
+        ok = false;
+    }
+    if (args->name[0] == '\0') {
+        astLog("[AST][ERR]Invalid track name, please input a valid value.\n");
+        ok = false;
+    }
+    if (args->decodeFile[0] == '\0') {
+        astLog("[AST][ERR]Invalid file name, please input a valid value.\n");
+        ok = false;
+    }
+    if (args->saveFile[0] == '\0')
+        astLog("[AST][ERR]Inexistent save file name, decode to track will be activated.\n");
+    if (!ok) {
+        printHelp();
+        astLog("[AST][ERR]Failed to parse arg.\n");
+    }
+    return ok;
+}
+
+const char* fileSuffix(const char* path) {
+    const char* dot = strrchr(path, '.');
+    return (dot == nullptr || dot[1] == '\0') ? nullptr : dot + 1;
+}
+
+int32_t codecOfSuffix(const char* suffix) {
+    for (const SuffixCodec& row : kSuffixCodecTable)
+        if (strcasecmp(row.suffix, suffix) == 0) return row.codec;
+    return -1;
+}

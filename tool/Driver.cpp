@@ -1,0 +1,116 @@
+#include "Driver.h"
+
+#include <cstring>
+#include <sys/prctl.h>
+#include <unistd.h>
+
+#include "ASTLog.h"
+#include "ASTSignal.h"
+#include "AudioDataReader.h"
+#include "CodecParameter.h"
+#include "DecoderArgs.h"
+#include "KxAudioDecoder.h"
+#include "ReaderFactory.h"
+#include "ReaderThread.h"
+
+namespace {
+
+const char kReaderThreadName[] = "ASTDecoder-ReaderThread";
+const int32_t kReaderThreadPriority = 50;
+
+// Everything the run owns, released in the fixed order whatever way the run ends.
+struct Run {
+    AudioDataReader* reader = nullptr;
+    ReaderThread* thread = nullptr;
+    audio::KxAudioDecoder* decoder = nullptr;
+
+    ~Run() {
+        if (thread != nullptr) {
+            thread->stopAndJoin();
+            delete thread;
+        }
+        delete reader;
+        if (decoder != nullptr) audio::KxAudioDecoder::destroy(decoder);
+    }
+};
+
+// Feeds every frame to the decoder; false when the decoder took less than offered.
+bool feed(AudioDataReader* reader, audio::KxAudioDecoder* decoder) {
+    for (;;) {
+        FrameBuffer* frame = reader->readFrame();
+        if (frame->length < 1 || frame->data == nullptr || stopRequested.load()) return true;
+        if (decoder->writeData(frame->data, frame->length, 1) != frame->length) {
+            astLog("[AST][ERR]Failed to write audio data.\n");
+            return false;
+        }
+    }
+}
+
+}  // namespace
+
+int runDecoder(int argc, const char* const* argv) {
+    if (installSignalHandlers(onSignal) < 0) {
+        astLog("[AST][ERR]Failed to init signal.\n");
+        return -1;
+    }
+
+    DecoderArgs args;
+    if (!parseDecoderArgs(argc, argv, &args)) return -1;
+
+    astLog("[AST][INF]Args:\nprogressName:%s\nname=%s\ndecodeFile=%s\nsaveFile=%s\n", args.progressName,
+           args.name, args.decodeFile, args.saveFile);
+    prctl(PR_SET_NAME, args.progressName, 0, 0, 0);
+
+    const char* suffix = fileSuffix(args.decodeFile);
+    if (suffix == nullptr) {
+        astLog("[AST][ERR]Unknown file type.\n");
+        return -1;
+    }
+    bool isWav = strcmp(suffix, "wav") == 0;
+    int32_t codec = codecOfSuffix(suffix);
+    astLog("[AST][INF]File suffix=%s, codec=%d.\n", suffix, codec);
+
+    AudioInfo rawPcmInfo{};
+    rawPcmInfo.sampleFrequency = static_cast<uint32_t>(args.sampleFrequency);
+    rawPcmInfo.channelMap = static_cast<uint32_t>(args.channel);
+    rawPcmInfo.pcm.bitDepth = static_cast<uint32_t>(args.bitDepth);
+
+    Run run;
+    run.reader = createAudioDataReader(codec, args.decodeFile, &rawPcmInfo);
+    if (run.reader == nullptr) {
+        astLog("[AST][ERR]Failed to create audio data reader.\n");
+        return -1;
+    }
+    if (run.reader->isInvalid()) {
+        astLog("[AST][ERR]Invalid audio data reader.\n");
+        return -1;
+    }
+
+    audio::audio_codec_parameter_t param{};
+    toCodecParameter(&param, codec, run.reader->getAudioInfo());
+    run.decoder = audio::KxAudioDecoder::create(&param);
+    if (run.decoder == nullptr) {
+        astLog("[AST][ERR]Failed to create audio decoder(%s).\n", args.name);
+        return -1;
+    }
+    sleep(1);
+
+    run.thread = new ReaderThread(kReaderThreadName, kReaderThreadPriority);
+    run.thread->setDecoder(run.decoder);
+    run.thread->setIsWav(isWav);
+    run.thread->setSavePath(args.saveFile[0] != '\0' ? args.saveFile : nullptr);
+    if (!run.thread->start()) {
+        astLog("[AST][ERR]Failed to start pcm data reader thread.\n");
+        return -1;
+    }
+
+    if (!feed(run.reader, run.decoder)) return -1;
+
+    astLog("[AST][WRN]Read audio data stopped.\n");
+    run.decoder->setEndOfStream();
+    do {
+        astLog("[AST][INF]Decoder(%s) is working still, waiting...\n", args.name);
+        sleep(1);
+    } while (run.decoder->isFinished() == 0);
+    return 0;
+}

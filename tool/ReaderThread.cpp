@@ -1,0 +1,78 @@
+#include "ReaderThread.h"
+
+#include <unistd.h>
+
+#include "ASTLog.h"
+#include "ASTSignal.h"
+#include "CodecParameter.h"
+#include "KxAudioDecoder.h"
+#include "TrackWriter.h"
+#include "WavAudioDataWriter.h"
+
+using audio::AUDIO_CODEC_PCM;
+
+namespace {
+
+// Empty reads in a row before a warning; the count lives for the whole process.
+int32_t emptyReadCount = 0;
+const int32_t kEmptyReadsPerWarning = 10;
+const useconds_t kEmptyReadSleepUs = 8000;
+
+}  // namespace
+
+ReaderThread::ReaderThread(const char* name, int32_t priority) : ASTThread(name, priority), mPcmBuffer() {}
+
+ReaderThread::~ReaderThread() {
+    // The thread must be joined before its writer goes; the driver has done so already.
+    stopAndJoin();
+    delete mWriter;
+    mWriter = nullptr;
+}
+
+void ReaderThread::run() {
+    FrameBuffer frame;
+    while (isRunning()) {
+        int32_t n = mDecoder->readData(mPcmBuffer, sizeof(mPcmBuffer), 0);
+        if (n <= 0) {
+            if (++emptyReadCount > kEmptyReadsPerWarning) {
+                astLog("[AST][WRN]Failed to read PCM data.\n");
+                emptyReadCount = 0;
+            }
+            usleep(kEmptyReadSleepUs);
+            continue;
+        }
+        if (n > static_cast<int32_t>(sizeof(mPcmBuffer))) n = sizeof(mPcmBuffer);
+        if (mWriter == nullptr && createWriter() != 0) break;
+        frame.data = mPcmBuffer;
+        frame.length = n;
+        if (mWriter->write(&frame) != n) {
+            astLog("[AST][WRN]Failed to write PCM data.\n");
+            break;
+        }
+    }
+}
+
+int32_t ReaderThread::createWriter() {
+    audio::audio_codec_parameter_t asParam{};
+    int32_t ret = mDecoder->getOutputParameter(&asParam);
+    astLog("[AST][INF]Encode params:codec=%d sampleRate=%d chanels=%d channelMap=%d pcm.format=%d.\n",
+           asParam.codecType, asParam.sampleRate, asParam.channels,
+           static_cast<int32_t>(asParam.channelMap), asParam.pcm.format);
+    const char* signature = "int32_t ReaderThread::createWriter()";
+    AST_ASSERT(ret == 0, "createWriter", 322, "main", signature);
+    AST_ASSERT(asParam.codecType == AUDIO_CODEC_PCM, "createWriter", 323, "main", signature);
+    AST_ASSERT(asParam.channels || asParam.channelMap, "createWriter", 324, "main", signature);
+
+    int32_t codec = -1;
+    AudioInfo info{};
+    fromCodecParameter(&asParam, &codec, &info);
+    if (codec != 0) {
+        astLog("[AST][ERR]Native current encode type(%d) is unsupported so far.\n", codec);
+        return -1;
+    }
+    if (mSavePath != nullptr)
+        mWriter = new WavAudioDataWriter(mSavePath, &info, mIsWav);
+    else
+        mWriter = new TrackWriter(&info);
+    return 0;
+}

@@ -1,0 +1,34 @@
+// Drains decoded PCM from the decoder into a file or a track, on a real-time thread.
+#pragma once
+
+#include <cstdint>
+
+#include "ASTThread.h"
+
+namespace audio {
+class KxAudioDecoder;
+}
+class AudioDataWriter;
+
+class ReaderThread : public ASTThread {
+public:
+    ReaderThread(const char* name, int32_t priority);
+    ~ReaderThread() override;
+
+    void setDecoder(audio::KxAudioDecoder* decoder) { mDecoder = decoder; }
+    void setIsWav(bool isWav) { mIsWav = isWav; }
+    // Null selects the track writer.
+    void setSavePath(const char* savePath) { mSavePath = savePath; }
+
+    int32_t createWriter();
+
+protected:
+    void run() override;
+
+private:
+    audio::KxAudioDecoder* mDecoder = nullptr;
+    bool mIsWav = false;
+    const char* mSavePath = nullptr;
+    AudioDataWriter* mWriter = nullptr;
+    uint8_t mPcmBuffer[2048];
+};

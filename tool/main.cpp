@@ -1,0 +1,3 @@
+#include "Driver.h"
+
+int main(int argc, char** argv) { return runDecoder(argc, argv); }

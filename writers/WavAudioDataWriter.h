@@ -1,0 +1,17 @@
+// PCM to a file, raw or behind a 44-byte WAV header whose sizes are completed at the end.
+#pragma once
+
+#include "AudioDataWriter.h"
+
+class WavAudioDataWriter : public AudioDataWriter {
+public:
+    WavAudioDataWriter(const char* path, const AudioInfo* info, bool isWav);
+    ~WavAudioDataWriter() override;
+
+    int32_t write(const FrameBuffer* frame) override;
+
+private:
+    bool completeHeaderField(int32_t offset, uint32_t value);
+
+    bool mIsWav;
+};
