@@ -1,0 +1,49 @@
+// What a codec has to provide to run inside the service's decoder. The decoder owns
+// everything around it (queueing, threads, back-pressure, end of stream, recording),
+// so a backend only turns units into PCM.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+#include "AudioCodecParameter.h"
+
+namespace hostaudio {
+
+// Takes decoded PCM. May block until the consumer has made room.
+class PcmSink {
+public:
+    virtual void append(const uint8_t* data, size_t length) = 0;
+
+protected:
+    ~PcmSink() = default;
+};
+
+// One codec instance. Only one thread calls it at a time.
+class DecoderBackend {
+public:
+    virtual ~DecoderBackend() = default;
+
+    // Sets up for the input the record describes, dropping any earlier state; also how the
+    // decoder restarts after a flush. False when this input cannot be decoded.
+    virtual bool configure(const audio::audio_codec_parameter_t& input) = 0;
+
+    // Decodes one unit, appending its PCM to the sink. False when the unit was rejected;
+    // the stream goes on with the next one.
+    virtual bool decode(const uint8_t* data, size_t length, PcmSink& sink) = 0;
+
+    // No more input: appends whatever the codec still holds back.
+    virtual void drain(PcmSink& sink) = 0;
+
+    // The layout of the PCM it appends (codecType 256 and the pcm group). False while it is
+    // not known yet, e.g. before the first unit of a compressed stream.
+    virtual bool outputParameter(audio::audio_codec_parameter_t& output) const = 0;
+};
+
+// The backend for a platform format code, or null when the host build has none.
+std::unique_ptr<DecoderBackend> makeBackend(int32_t codecType);
+
+std::unique_ptr<DecoderBackend> makePcmBackend();
+
+}  // namespace hostaudio

@@ -1,0 +1,68 @@
+// The service's decoder: one codec backend behind the queue the reader thread drains.
+//
+// Units are decoded on the thread that writes them; their PCM waits in a bounded queue for
+// readData on another thread. Two locks: feedMutex_ serialises the feeding side (backend,
+// unit record, end of stream) and may be held while waiting for room; mutex_ guards what
+// both sides share and is never held while waiting, so readData never blocks for long.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+
+#include "DecoderBackend.h"
+#include "FileRecorder.h"
+#include "KxAudioDecoder.h"
+#include "PcmQueue.h"
+
+namespace hostaudio {
+
+class HostDecoder final : public audio::KxAudioDecoder, private PcmSink {
+public:
+    static constexpr size_t kMaxHeldBytes = size_t{8} << 20;
+    // Held audio when the output rate is unknown: a second of 48 kHz stereo 16-bit.
+    static constexpr size_t kFallbackHeldBytes = 192000;
+    static constexpr size_t kMinHeldBytes = PcmQueue::kBlockBytes;
+    // A reader silent this long is taken as gone: its audio is dropped instead of waited on.
+    static constexpr std::chrono::seconds kReaderIdle{2};
+
+    HostDecoder(std::unique_ptr<DecoderBackend> backend, const audio::audio_codec_parameter_t& input);
+    ~HostDecoder() override = default;
+
+    int32_t writeData(const uint8_t* data, int32_t length, int32_t flag) override;
+    int32_t setEndOfStream() override;
+    int32_t readData(uint8_t* buffer, int32_t capacity, int32_t flag) override;
+    int32_t isFinished() override;
+    int32_t getOutputParameter(audio::audio_codec_parameter_t* param) override;
+    int32_t flush() override;
+    int32_t reset() override;
+
+private:
+    using Clock = std::chrono::steady_clock;
+
+    void append(const uint8_t* data, size_t length) override;
+    void restart(bool clearEnd);
+    void publishOutputLocked(const audio::audio_codec_parameter_t& output);
+    bool readerIdleLocked() const;
+    void discardLocked();
+
+    std::mutex feedMutex_;
+    std::unique_ptr<DecoderBackend> backend_;
+    const audio::audio_codec_parameter_t input_;
+    FileRecorder units_;
+    bool inputEnded_ = false;
+    uint64_t rejectedUnits_ = 0;
+
+    std::mutex mutex_;
+    std::condition_variable drained_;  // readData took bytes, or the queue was emptied
+    PcmQueue queue_;
+    size_t limit_ = kFallbackHeldBytes;
+    bool haveOutput_ = false;
+    audio::audio_codec_parameter_t output_{};
+    bool allDecoded_ = false;  // end of stream seen and the backend drained
+    Clock::time_point lastRead_;
+    bool discarding_ = false;
+};
+
+}  // namespace hostaudio
