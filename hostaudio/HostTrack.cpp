@@ -1,6 +1,7 @@
 #include "HostTrack.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 
@@ -158,7 +159,9 @@ KxAudioTrack* KxAudioTrack::create(const char*, const char* outputName, const au
     const char* realtime = std::getenv("HOSTAUDIO_TRACK_REALTIME");
     bool paced = realtime == nullptr || std::strcmp(realtime, "0") != 0;
     auto* track = new hostaudio::HostTrack(sampleBytes * channels, bytesPerSecond, byteCount, paced);
-    track->record().openFromEnv("HOSTAUDIO_TRACK_FILE", false);
+    // The first track of a process starts the record afresh; later tracks add to it.
+    static std::atomic<bool> recordStarted(false);
+    track->record().openFromEnv("HOSTAUDIO_TRACK_FILE", !recordStarted.exchange(true));
     return track;
 }
 
