@@ -22,7 +22,7 @@ public:
         std::lock_guard<std::mutex> lock(mMutex);
         ++reads;
         size_t n = std::min<size_t>({static_cast<size_t>(capacity), mPcm.size() - mAt, 1000});
-        memcpy(buffer, mPcm.data() + mAt, n);
+        if (n > 0) memcpy(buffer, mPcm.data() + mAt, n);
         mAt += n;
         return static_cast<int32_t>(n);
     }
