@@ -38,3 +38,11 @@ bool AudioDataReader::seekTo(int32_t position) {
     astLog("[AST][ERR]Failed to seek to %d from %d, ret=%d.\n", position, 0, 0);
     return false;
 }
+
+int32_t AudioDataReader::remainingLength() {
+    int32_t here = mAccess->tell();
+    if (here < 0 || !mAccess->seek(0, 2)) return 0;
+    int32_t end = mAccess->tell();
+    if (!mAccess->seek(here, 0) || end < here) return 0;
+    return end - here;
+}

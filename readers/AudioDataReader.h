@@ -35,4 +35,7 @@ protected:
     int32_t readFully(uint8_t* buffer, int32_t length);
     // Seeks from the start, printing the seek-failure line on failure.
     bool seekTo(int32_t position);
+    // Bytes from the current position to the end of the file (0 when unknown). Sizes read
+    // from a header are bounded by it before anything is allocated for them.
+    int32_t remainingLength();
 };
