@@ -5,7 +5,16 @@
 #include <utility>
 #include <vector>
 
+#include "Reference.h"
+
 namespace blackbox {
+
+// Reference decodes and comparisons serve the black-box tests too.
+using testsupport::comparePcm;
+using testsupport::ffmpegDecode;
+using testsupport::PcmMatch;
+using testsupport::readUnits;
+using testsupport::shell;
 
 struct ToolRun {
     ToolRun(std::vector<std::string> words, std::vector<std::pair<std::string, std::string>> vars = {})

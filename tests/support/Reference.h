@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-namespace blackbox {
+namespace testsupport {
 
 // Runs a shell command, quietly; true when it exited with 0. For making fixtures with real
 // encoders (ffmpeg, flac, ...).
@@ -31,4 +31,4 @@ struct PcmMatch {
 PcmMatch comparePcm(const std::vector<uint8_t>& ours, const std::vector<uint8_t>& reference, int bytesPerSample,
                     int channels, long maxShiftFrames, int tolerance);
 
-}  // namespace blackbox
+}  // namespace testsupport

@@ -6,7 +6,7 @@
 
 #include "TestSupport.h"
 
-namespace blackbox {
+namespace testsupport {
 
 bool shell(const std::string& command) {
     std::string quiet = command + " >/dev/null 2>&1";
@@ -102,4 +102,4 @@ PcmMatch comparePcm(const std::vector<uint8_t>& ours, const std::vector<uint8_t>
     return m;
 }
 
-}  // namespace blackbox
+}  // namespace testsupport
