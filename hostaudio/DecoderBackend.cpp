@@ -1,5 +1,9 @@
 #include "DecoderBackend.h"
 
+#ifdef HOSTAUDIO_WITH_FFMPEG
+#include "FfmpegBackend.h"
+#endif
+
 namespace hostaudio {
 
 std::unique_ptr<DecoderBackend> makeBackend(int32_t codecType) {
@@ -7,7 +11,11 @@ std::unique_ptr<DecoderBackend> makeBackend(int32_t codecType) {
     case audio::AUDIO_CODEC_PCM:
         return makePcmBackend();
     default:
+#ifdef HOSTAUDIO_WITH_FFMPEG
+        return makeFfmpegBackend(makeFormatAdapter(codecType));
+#else
         return nullptr;
+#endif
     }
 }
 

@@ -39,11 +39,10 @@ int32_t HostDecoder::writeData(const uint8_t* data, int32_t length, int32_t) {
         return -1;
     }
     units_.writeUnit(data, uint32_t(length));
+    // A unit the backend rejects (it says why on standard error) is still taken: a bad frame
+    // must not stall the stream.
     if (length > 0 && !backend_->decode(data, size_t(length), *this)) {
-        // The unit is still taken: a bad frame must not stall the stream.
-        if (rejectedUnits_++ == 0) {
-            std::fprintf(stderr, "hostaudio: decoder rejected a unit of %d bytes\n", length);
-        }
+        ++rejectedUnits_;
     }
     return length;
 }
@@ -53,8 +52,8 @@ int32_t HostDecoder::setEndOfStream() {
     if (!inputEnded_) {
         inputEnded_ = true;
         backend_->drain(*this);
-        if (rejectedUnits_ > 1) {
-            std::fprintf(stderr, "hostaudio: decoder rejected %llu units in all\n",
+        if (rejectedUnits_ > 0) {
+            std::fprintf(stderr, "hostaudio: %llu units skipped in all\n",
                          static_cast<unsigned long long>(rejectedUnits_));
         }
     }

@@ -32,4 +32,9 @@ int64_t playbackBytesPerSecond(const audio::audio_codec_parameter_t& record) {
     return int64_t{record.sampleRate} * recordChannels(record) * pcmSampleBytes(record.pcm.format);
 }
 
+uint32_t channelMaskForCount(int32_t channels) {
+    static const uint32_t kMasks[] = {0x01, 0x03, 0x23, 0x0F, 0x1F, 0x3F, 0xDF, 0xFF};
+    return (channels >= 1 && channels <= 8) ? kMasks[channels - 1] : 0;
+}
+
 }  // namespace hostaudio

@@ -16,4 +16,7 @@ int32_t recordChannels(const audio::audio_codec_parameter_t& record);
 // Bytes of one second of PCM as a device plays it: rate x channels x sample size; 0 if unknown.
 int64_t playbackBytesPerSecond(const audio::audio_codec_parameter_t& record);
 
+// The platform's channel position mask for a channel count (1 to 8), 0 for other counts.
+uint32_t channelMaskForCount(int32_t channels);
+
 }  // namespace hostaudio

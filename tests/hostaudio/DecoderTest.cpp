@@ -27,9 +27,9 @@ std::vector<uint8_t> pattern(size_t n, uint32_t seed) {
     return bytes;
 }
 
-TEST(HostDecoder, CreatesOnlyPcm) {
+TEST(HostDecoder, CreatesOnlyKnownFormats) {
     EXPECT_EQ(KxAudioDecoder::create(nullptr), nullptr);
-    for (int32_t code : {0x200, 0x300, 0x400, 0x500, 0x600, 0x700, 0x800, 0x900, 0xA00, 0xB00, 0xC00, 0xFFFF}) {
+    for (int32_t code : {0x400, 0x500, 0xFFFF, 0x1234, -1}) {
         audio::audio_codec_parameter_t p = pcmRecord(44100, 3, 2, 4);
         p.codecType = code;
         EXPECT_EQ(KxAudioDecoder::create(&p), nullptr) << code;

@@ -9,7 +9,7 @@
 namespace testsupport {
 
 bool shell(const std::string& command) {
-    std::string quiet = command + " >/dev/null 2>&1";
+    std::string quiet = "( " + command + " ) >/dev/null 2>&1";
     return system(quiet.c_str()) == 0;
 }
 
@@ -18,6 +18,27 @@ std::vector<uint8_t> ffmpegDecode(const std::string& file, const std::string& fo
     std::string out = dir.path("ref.raw");
     if (!shell("ffmpeg -nostdin -y -i '" + file + "' -f " + format + " '" + out + "'")) return {};
     return testsupport::readFile(out);
+}
+
+std::vector<Packet> ffprobePackets(const std::string& file) {
+    testsupport::TempDir dir;
+    std::string out = dir.path("packets.csv");
+    std::vector<Packet> packets;
+    if (!shell("ffprobe -v error -select_streams a:0 -show_entries packet=pos,size -of csv=p=0 '" + file + "' > '" +
+               out + "'"))
+        return packets;
+    std::vector<uint8_t> text = testsupport::readFile(out);
+    std::string line;
+    for (uint8_t c : text) {
+        if (c != '\n') {
+            line += static_cast<char>(c);
+            continue;
+        }
+        long size = 0, position = 0;
+        if (sscanf(line.c_str(), "%ld,%ld", &size, &position) == 2) packets.push_back({position, size});
+        line.clear();
+    }
+    return packets;
 }
 
 std::vector<std::vector<uint8_t>> readUnits(const std::string& path) {

@@ -14,6 +14,14 @@ bool shell(const std::string& command);
 // The PCM ffmpeg decodes from file, as "s16le" or "s32le". Empty when ffmpeg failed.
 std::vector<uint8_t> ffmpegDecode(const std::string& file, const std::string& format);
 
+// The packets ffmpeg's demuxer finds in file: byte positions and sizes, in order. An
+// independent account of where a file's frames are.
+struct Packet {
+    long position;
+    long size;
+};
+std::vector<Packet> ffprobePackets(const std::string& file);
+
 // The units a run handed to the decoder, from the host service's HOSTAUDIO_UNITS_FILE record.
 std::vector<std::vector<uint8_t>> readUnits(const std::string& path);
 

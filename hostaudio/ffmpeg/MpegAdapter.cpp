@@ -1,0 +1,90 @@
+// MPEG audio (512): every unit is one whole frame, header included; Layers I to III of
+// MPEG-1, MPEG-2 and MPEG 2.5. The layer comes from the record.
+#include <cstdio>
+
+#include "FormatAdapter.h"
+
+namespace hostaudio {
+namespace {
+
+// Bit rates in kbit/s by [MPEG-1 or not][layer - 1][index], as the standards give them.
+const int kBitRates[2][3][15] = {
+    {{0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448},
+     {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384},
+     {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320}},
+    {{0, 32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256},
+     {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160},
+     {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160}},
+};
+// Sample rates by version field (0 MPEG 2.5, 2 MPEG-2, 3 MPEG-1) and rate index.
+const int kSampleRates[4][3] = {{11025, 12000, 8000}, {0, 0, 0}, {22050, 24000, 16000}, {44100, 48000, 32000}};
+
+std::string format(const char* fmt, long a, long b = 0) {
+    char text[160];
+    snprintf(text, sizeof text, fmt, a, b);
+    return text;
+}
+
+class MpegAdapter final : public FormatAdapter {
+public:
+    bool configure(const audio::audio_codec_parameter_t& input) override {
+        static const AVCodecID kCodecs[] = {AV_CODEC_ID_MP1, AV_CODEC_ID_MP2, AV_CODEC_ID_MP3};
+        if (input.mpeg.layer < 0 || input.mpeg.layer > 2) return false;
+        layer_ = input.mpeg.layer + 1;
+        setup_ = CodecSetup();
+        setup_.codecId = kCodecs[input.mpeg.layer];
+        return true;
+    }
+
+    bool unpack(const uint8_t* data, size_t length, PacketOutput& out, std::string& problem) override {
+        if (length < 4) {
+            problem = format("a unit of %ld bytes cannot hold an MPEG audio header", long(length));
+            return false;
+        }
+        uint32_t h = uint32_t(data[0]) << 24 | data[1] << 16 | data[2] << 8 | data[3];
+        if ((h >> 21) != 0x7FF) {
+            problem = format("no MPEG audio sync word at the start of the unit (%08lX)", long(h));
+            return false;
+        }
+        int version = (h >> 19) & 3, layer = 4 - ((h >> 17) & 3), bitRate = (h >> 12) & 15;
+        int rateIndex = (h >> 10) & 3, padding = (h >> 9) & 1;
+        if (version == 1 || layer == 4 || rateIndex == 3 || bitRate == 15) {
+            problem = format("reserved values in the frame header %08lX", long(h));
+            return false;
+        }
+        if (layer != layer_) problem = format("a Layer %ld frame in a Layer %ld stream", layer, layer_);
+        if (bitRate != 0) {  // free format has no size in its header
+            long expected = frameLength(version, layer, bitRate, kSampleRates[version][rateIndex], padding);
+            if (long(length) != expected)
+                problem = format("a unit of %ld bytes where the frame header says %ld", long(length), expected);
+        }
+        if (!out.isOpen() && !out.open(setup_)) {
+            problem = "the MPEG audio decoder cannot be opened";
+            return false;
+        }
+        if (!out.packet(data, length)) {
+            if (problem.empty()) problem = "the frame does not decode";
+            return false;
+        }
+        return true;
+    }
+
+private:
+    static long frameLength(int version, int layer, int bitRateIndex, int rate, int padding) {
+        long bitRate = kBitRates[version == 3 ? 0 : 1][layer - 1][bitRateIndex] * 1000L;
+        if (layer == 1) return (12 * bitRate / rate + padding) * 4;
+        long perFrame = (layer == 3 && version != 3) ? 72 : 144;
+        return perFrame * bitRate / rate + padding;
+    }
+
+    int layer_ = 3;
+    CodecSetup setup_;
+};
+
+}  // namespace
+
+std::unique_ptr<FormatAdapter> makeMpegAdapter() {
+    return std::make_unique<MpegAdapter>();
+}
+
+}  // namespace hostaudio

@@ -1,0 +1,41 @@
+// The PCM the FFmpeg backend delivers: fixed by the first decoded frame for the whole stream.
+#pragma once
+
+#include <cstddef>
+
+extern "C" {
+#include <libavutil/channel_layout.h>
+#include <libavutil/frame.h>
+#include <libavutil/samplefmt.h>
+}
+
+#include "AudioCodecParameter.h"
+
+namespace hostaudio {
+
+class OutputFormat {
+public:
+    OutputFormat() = default;
+    OutputFormat(const OutputFormat&) = delete;
+    OutputFormat& operator=(const OutputFormat&) = delete;
+    ~OutputFormat() { av_channel_layout_uninit(&layout_); }
+    void clear();
+
+    bool known() const { return format_ != AV_SAMPLE_FMT_NONE; }
+    // Signed 32-bit for sources deeper than 16 bits (lossless ones), signed 16-bit otherwise.
+    bool fixFrom(const AVFrame* frame);
+    // The service's description: PCM, rate, mask by channel count, format code.
+    bool describe(audio::audio_codec_parameter_t& record) const;
+
+    const AVChannelLayout* layout() const { return &layout_; }
+    AVSampleFormat sampleFormat() const { return format_; }
+    int rate() const { return rate_; }
+    size_t frameBytes() const;
+
+private:
+    AVSampleFormat format_ = AV_SAMPLE_FMT_NONE;
+    int rate_ = 0;
+    AVChannelLayout layout_{};
+};
+
+}  // namespace hostaudio
