@@ -1,5 +1,7 @@
 #include "ReaderFactory.h"
 
+#include "AacAudioDataReader.h"
+#include "Mp3AudioDataReader.h"
 #include "WavAudioDataReader.h"
 
 namespace {
@@ -11,6 +13,8 @@ const uint32_t kPcmFrameDurationMs = 20;
 AudioDataReader* createAudioDataReader(int32_t codec, const char* path, const AudioInfo* rawPcmInfo) {
     switch (codec) {
     case 0: return new WavAudioDataReader(path, rawPcmInfo, kPcmFrameDurationMs);
+    case 16: case 17: case 18: case 19: return new AacAudioDataReader(path);
+    case 48: case 51: return new Mp3AudioDataReader(path);
     default: return nullptr;
     }
 }

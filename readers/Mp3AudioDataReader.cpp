@@ -1,0 +1,278 @@
+#include "Mp3AudioDataReader.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "ASTDataAccess.h"
+#include "ASTLog.h"
+#include "ASTSignal.h"
+#include "ClaimedBlock.h"
+#include "FieldCodec.h"
+
+namespace {
+
+const uint32_t kMagicId3 = 0x494433;  // "ID3"
+const uint16_t kSyncWord = 0x7FF;
+
+// Indexed by version * 4 + samplingFrequencyIndex; -1 where the combination is reserved.
+const int32_t kSampleRates[16] = {
+    11025, 12000, 8000, -1,   // MPEG 2.5
+    -1, -1, -1, -1,           // reserved
+    22050, 24000, 16000, -1,  // MPEG-2
+    44100, 48000, 32000, -1,  // MPEG-1
+};
+
+// Indexed by version * 4 + layer (layer 1 is Layer III, 3 is Layer I).
+const int16_t kSamplesPerFrame[16] = {
+    -1, 576, 1152, 384,
+    -1, -1, -1, -1,
+    -1, 576, 1152, 384,
+    -1, 1152, 1152, 384,
+};
+
+// kbit/s for bitRateIndex 1 to 14. The MPEG 2.5 columns are the platform decoder's own table,
+// which differs from the MPEG-2 one for Layers I and III.
+enum { V25_L1, V25_L2, V25_L3, V2_L1, V2_L23, V1_L1, V1_L2, V1_L3 };
+const int16_t kBitRates[14][8] = {
+    {32, 32, 8, 32, 8, 32, 32, 32},
+    {64, 48, 16, 48, 16, 64, 48, 40},
+    {96, 56, 24, 56, 24, 96, 56, 48},
+    {128, 64, 32, 64, 32, 128, 64, 56},
+    {160, 80, 64, 80, 40, 160, 80, 64},
+    {192, 96, 80, 96, 48, 192, 96, 80},
+    {224, 112, 56, 112, 56, 224, 112, 96},
+    {256, 128, 64, 128, 64, 256, 128, 112},
+    {288, 160, 128, 144, 80, 288, 160, 128},
+    {320, 192, 160, 160, 96, 320, 192, 160},
+    {352, 224, 112, 176, 112, 352, 224, 192},
+    {384, 256, 128, 192, 128, 384, 256, 224},
+    {416, 320, 256, 224, 144, 416, 320, 256},
+    {448, 384, 320, 256, 160, 448, 384, 320},
+};
+
+// 0 for free format, -1 for index 15, a reserved version or a reserved layer.
+int32_t bitRate(uint32_t index, uint32_t version, uint32_t layer) {
+    if (index == 0) return 0;
+    if (index > 14 || version == 1 || version > 3 || layer == 0 || layer > 3) return -1;
+    static const int8_t kColumn[4][4] = {
+        {-1, V25_L3, V25_L2, V25_L1},
+        {-1, -1, -1, -1},
+        {-1, V2_L23, V2_L23, V2_L1},
+        {-1, V1_L3, V1_L2, V1_L1},
+    };
+    return kBitRates[index - 1][kColumn[version][layer]];
+}
+
+// Frame ids whose text is shown, three characters each for ID3v2.2, four for later versions.
+const char kFrameIdsV22[] =
+    "BUFCNTCOMCRACRMETCEQUGEOIPLLNKMCIMLLPICPOPREVRVASLTSTCTALTBPTCMTCOTCRTDATDYTENTFTTIMTKETLATLETMT"
+    "TOATOFTOLTORTOTTP1TP2TP3TP4TPATPBTRCTRDTRKTSITSSTT1TT2TT3TXTTXXTYEUFIULTWAFWARWASWCMWCPWPBWXX";
+const char kFrameIds[] =
+    "AENCAPICCOMMCOMRENCREQUAETCOGEOBGRIDIPLSLINKMCDIMLLTOWNEPRIVPCNTPOPMPOSSRBUFRVADRVRBSYLTSYTCTALB"
+    "TBPMTCOMTCONTCOPTDATTDLYTENCTEXTTFLTTIMETIT1TIT2TIT3TKEYTLANTLENTMEDTOALTOFNTOLYTOPETORYTOWNTPE1"
+    "TPE2TPE3TPE4TPOSTPUBTRCKTRDATRSNTRSOTSIZTSRCTSSETYERTXXXUFIDUSERUSLTWCOMWCOPWOAFWOARWOASWORSWPAY"
+    "WPUBWXXXASPIEQU2RVA2SEEKSIGNTDENTDORTDRCTDRLTDTGTIPLTMCLTMOOTPROTSOATSOPTSOTTSST";
+
+// The id is compared as a big-endian word; three-character ids carry a zero last byte.
+bool isKnownFrameId(uint32_t tagId, bool v22) {
+    const char* ids = v22 ? kFrameIdsV22 : kFrameIds;
+    const size_t width = v22 ? 3 : 4;
+    const size_t count = (v22 ? sizeof(kFrameIdsV22) : sizeof(kFrameIds)) / width;
+    for (size_t i = 0; i < count; ++i) {
+        uint32_t known = 0;
+        for (size_t c = 0; c < 4; ++c)
+            known = known << 8 | (c < width ? static_cast<uint8_t>(ids[i * width + c]) : 0);
+        if (known == tagId) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+Mp3AudioDataReader::Mp3AudioDataReader(const char* path) : AudioDataReader(path) {
+    if (!mAccess->isOpen()) return;
+
+    int32_t position = 0;
+    if (!parseId3v2Header()) {
+        astLog("[AST][INF]Found no ID3V2 header, treat as raw data frame.\n");
+        if (!seekAndParse(position)) return;
+    } else {
+        int32_t walked = walkId3v2Frames();
+        if (walked < 0) return;
+        position = walked + 10;
+        if (!seekAndParse(position)) {
+            // Padding behind the last frame: the audio starts where the tag says it ends.
+            astLog("[AST][INF]Skip fill bytes to find first data frame.\n");
+            position = static_cast<int32_t>(mId3v2.headerSize + 10);
+            if (!seekAndParse(position)) return;
+        }
+    }
+    astLog("[AST][INF]parseMp3DataFrameHeader:\n");
+    astLog("[AST][INF]sampleFrequency=%d\n", mInfo.sampleFrequency);
+    astLog("[AST][INF]channelMap=%d(1-Mono/2-Stereo)\n", mInfo.channelMap);
+
+    if (!mAccess->seek(-128, 2)) {
+        astLog("[AST][ERR]Failed to seek to %d from %d, ret=%d.\n", -128, 2, 0);
+        return;
+    }
+    if (readFully(mId3v1, sizeof(mId3v1)) == static_cast<int32_t>(sizeof(mId3v1))) parseId3v1();
+
+    if (!seekTo(position)) return;
+    mInvalid = false;
+}
+
+void Mp3AudioDataReader::mapSampleRate(uint32_t index) {
+    mInfo.sampleFrequency = static_cast<uint32_t>(index < 4 ? kSampleRates[mVersion * 4 + index] : -1);
+}
+
+void Mp3AudioDataReader::mapChannel(uint8_t mode) {
+    mInfo.channelMap = mode < 3 ? 2 : (mode == 3 ? 1 : 0);
+}
+
+int32_t Mp3AudioDataReader::getFrameLength() {
+    const int32_t rate = bitRate(mBitRateIndex, mVersion, mLayer);
+    const int32_t samples = kSamplesPerFrame[mVersion * 4 + mLayer];
+    const int32_t frequency = static_cast<int32_t>(mInfo.sampleFrequency);
+    if (frequency <= 0) return -1;
+    if (mLayer == 3) return 4 * ((12 * rate * 1000) / frequency + mPadding);  // counted in 4-byte slots
+    return ((rate * samples * 1000) >> 3) / frequency + mPadding;
+}
+
+FrameBuffer* Mp3AudioDataReader::readFrame() {
+    mFrame.length = 0;
+    mInvalid = !parseMp3DataFrameHeader();
+    if (mInvalid) {
+        astLog("[AST][ERR]Failed to parse MP3 data frame header.\n");
+        return &mFrame;
+    }
+    const int32_t length = getFrameLength();
+    if (length <= 3) {
+        astLog("[AST][ERR]Invalid frame length(%d).\n", length);
+        return &mFrame;
+    }
+    if (!mFrame.reserve(length) || mFrame.capacity < length) return &mFrame;
+    memcpy(mFrame.data, mFrameHeader, sizeof(mFrameHeader));
+    const int32_t body = length - 4;
+    const int32_t got = readFully(mFrame.data + 4, body);
+    if (got == body)
+        mFrame.length = length;
+    else if (got >= 0 && mAccess->isEof())
+        mFrame.length = got + 4;  // the truncated last frame still goes out
+    return &mFrame;
+}
+
+bool Mp3AudioDataReader::parseMp3DataFrameHeader() {
+    if (readFully(mFrameHeader, sizeof(mFrameHeader)) != static_cast<int32_t>(sizeof(mFrameHeader))) return false;
+
+    const uint8_t* p = mFrameHeader;
+    uint8_t bits = 8;
+    mSyncWord = static_cast<uint16_t>(readBitField(p, 11, bits, "syncWord", 1));
+    mVersion = readBitField(p, 2, bits, "version", 0);
+    mLayer = readBitField(p, 2, bits, "layer", 0);
+    mErrorProtection = readBitField(p, 1, bits, "errorProtection", 0) != 0;
+    mBitRateIndex = static_cast<uint8_t>(readBitField(p, 4, bits, "bitRateIndex", 0));
+    mSamplingFrequencyIndex = static_cast<uint8_t>(readBitField(p, 2, bits, "samplingFrequencyIndex", 0));
+    mPadding = static_cast<uint8_t>(readBitField(p, 1, bits, "padding", 0));
+    mReserved = static_cast<uint8_t>(readBitField(p, 1, bits, "reserved", 0));
+    mMode = readBitField(p, 2, bits, "mode", 0);
+    mModeExtension = static_cast<uint8_t>(readBitField(p, 2, bits, "modeExtension", 0));
+    mCopyRight = readBitField(p, 1, bits, "copyRight", 0) != 0;
+    mOriginal = readBitField(p, 1, bits, "original", 0) != 0;
+    mEmphasis = readBitField(p, 2, bits, "emphasis", 0);
+
+    if (mSyncWord != kSyncWord) {
+        astLog("[AST][INF]MP3 file sync word mismatch(%03X != %03X).\n", mSyncWord, kSyncWord);
+        return false;
+    }
+    mapSampleRate(mSamplingFrequencyIndex);
+    mapChannel(static_cast<uint8_t>(mMode));
+    mInfo.mpeg.layer = mLayer == 2 ? 1 : (mLayer == 3 ? 0 : 2);
+    if (mInfo.channelMap != 0 && static_cast<int32_t>(mInfo.sampleFrequency) >= 0) return true;
+    astLog("[AST][ERR]Failed to map channel and sample rate.\n");
+    return false;
+}
+
+bool Mp3AudioDataReader::parseId3v2Header() {
+    uint8_t header[10];
+    if (readFully(header, sizeof(header)) != static_cast<int32_t>(sizeof(header))) return false;
+
+    memcpy(mId3v2.magic, header, sizeof(mId3v2.magic));
+    const uint8_t* p = header;
+    const uint32_t magic = readByteField(p, 3, AST_BIG_ENDIAN, "magicID3", 1);
+    if (magic != kMagicId3) {
+        astLog("[AST][INF]MP3 file magic(ID3) mismatch(%08X != %08X).\n", magic, kMagicId3);
+        return false;
+    }
+    mId3v2.majorVersion = header[3];
+    mId3v2.revision = header[4];
+    mId3v2.flags = header[5];
+    // Synchsafe: seven bits a byte.
+    mId3v2.headerSize = static_cast<uint32_t>(header[6] & 0x7F) << 21 | static_cast<uint32_t>(header[7] & 0x7F) << 14 |
+                        static_cast<uint32_t>(header[8] & 0x7F) << 7 | static_cast<uint32_t>(header[9] & 0x7F);
+    astLog("[AST][INF]Version: ID3V2.%d.%d headerSize=%d\n", mId3v2.majorVersion, mId3v2.revision,
+           static_cast<int32_t>(mId3v2.headerSize));
+    return true;
+}
+
+int32_t Mp3AudioDataReader::walkId3v2Frames() {
+    const bool v22 = mId3v2.majorVersion == 2;
+    const int32_t headerLength = v22 ? 6 : 10;
+    uint32_t consumed = 0;
+    for (;;) {
+        uint8_t header[10];
+        if (readFully(header, headerLength) != headerLength) break;
+
+        memcpy(mId3v2Frame.id, header, sizeof(mId3v2Frame.id));
+        const uint8_t* p = header;
+        const uint32_t tagId = readByteField(p, 4, AST_BIG_ENDIAN, "tagId", 1);
+        if (v22) {
+            // The id word holds the first of the three size bytes, so only sizes below 64 KiB match.
+            mId3v2Frame.size = readByteField(p, 2, AST_BIG_ENDIAN, "size", 0);
+        } else {
+            mId3v2Frame.size = readByteField(p, 4, AST_BIG_ENDIAN, "size", 0);
+            mId3v2Frame.flag = static_cast<uint16_t>(readByteField(p, 2, AST_BIG_ENDIAN, "flag", 1));
+        }
+        // An unknown id is how the padding behind the last frame ends the walk.
+        if (!isKnownFrameId(tagId, v22)) break;
+        const int32_t size = static_cast<int32_t>(mId3v2Frame.size);
+        if (size < 1) break;
+
+        int32_t got = 0;
+        uint8_t* text = readClaimedBlock(*mAccess, size, remainingLength(), 0, got);
+        AST_ASSERT(text != nullptr, "walkId3v2Frames", __LINE__, "Mp3AudioDataReader",
+                   "int32_t Mp3AudioDataReader::walkId3v2Frames()");
+        if (got != size) {
+            free(text);
+            break;
+        }
+        char title[5] = {};
+        memcpy(title, mId3v2Frame.id, v22 ? 3 : 4);
+        printText(title, text, static_cast<uint32_t>(size));
+        free(text);
+        consumed += static_cast<uint32_t>(headerLength + size);
+    }
+    return static_cast<int32_t>(consumed);
+}
+
+bool Mp3AudioDataReader::seekAndParse(int32_t position) {
+    if (!seekTo(position)) return false;
+    return parseMp3DataFrameHeader();
+}
+
+void Mp3AudioDataReader::parseId3v1() {
+    if (memcmp(mId3v1, "TAG", 3) != 0) {
+        astLog("[AST][ERR]Mismatched 'TAG' chunk:%c%c%c\n", mId3v1[0], mId3v1[1], mId3v1[2]);
+        return;
+    }
+    static const struct {
+        const char* name;
+        int offset;
+        int width;
+    } kTexts[] = {{"title", 3, 30}, {"artist", 33, 30}, {"album", 63, 30}, {"year", 93, 4}, {"comment", 97, 28}};
+    for (const auto& t : kTexts) {
+        const char* text = reinterpret_cast<const char*>(mId3v1 + t.offset);
+        astLog("[AST][INF]ID3V1, %s:%.*s\n", t.name, static_cast<int>(strnlen(text, static_cast<size_t>(t.width))), text);
+    }
+    astLog("[AST][INF]ID3V1, track:%d\n", mId3v1[126]);
+    astLog("[AST][INF]ID3V1, genre:%d\n", mId3v1[127]);
+}
