@@ -46,4 +46,7 @@ std::unique_ptr<DecoderBackend> makeBackend(int32_t codecType);
 
 std::unique_ptr<DecoderBackend> makePcmBackend();
 
+// RealAudio streams reach the decoder as headers only: it takes no units and has no output.
+std::unique_ptr<DecoderBackend> makeRealAudioBackend();
+
 }  // namespace hostaudio

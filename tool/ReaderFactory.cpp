@@ -2,7 +2,9 @@
 
 #include "AacAudioDataReader.h"
 #include "Mp3AudioDataReader.h"
+#include "RaAudioDataReader.h"
 #include "WavAudioDataReader.h"
+#include "WmaAudioDataReader.h"
 
 namespace {
 
@@ -15,6 +17,8 @@ AudioDataReader* createAudioDataReader(int32_t codec, const char* path, const Au
     case 0: return new WavAudioDataReader(path, rawPcmInfo, kPcmFrameDurationMs);
     case 16: case 17: case 18: case 19: return new AacAudioDataReader(path);
     case 48: case 51: return new Mp3AudioDataReader(path);
+    case 144: return new WmaAudioDataReader(path);
+    case 176: return new RaAudioDataReader(path);
     default: return nullptr;
     }
 }

@@ -60,10 +60,14 @@ TEST(CommandLine, SuffixSelectsTheCodec) {
         {"song.flac", "[AST][INF]File suffix=flac, codec=96.\n" + noReader},
         {"song.ogg", "[AST][INF]File suffix=ogg, codec=112.\n" + noReader},
         {"song.ape", "[AST][INF]File suffix=ape, codec=128.\n" + noReader},
-        {"song.wma", "[AST][INF]File suffix=wma, codec=144.\n" + noReader},
+        {"song.wma", "[AST][INF]File suffix=wma, codec=144.\n"
+                     "[AST][ERR]Failed to open file 'song.wma'.\n"
+                     "[AST][ERR]Invalid audio data reader.\n"},
         {"song.Alac", "[AST][INF]File suffix=Alac, codec=160.\n" + noReader},
         {"song.m4a", "[AST][INF]File suffix=m4a, codec=160.\n" + noReader},
-        {"song.ra", "[AST][INF]File suffix=ra, codec=176.\n" + noReader},
+        {"song.ra", "[AST][INF]File suffix=ra, codec=176.\n"
+                    "[AST][ERR]Failed to open file 'song.ra'.\n"
+                    "[AST][ERR]Invalid audio data reader.\n"},
         {"song.wav", "[AST][INF]File suffix=wav, codec=0.\n"
                      "[AST][ERR]Failed to open file 'song.wav'.\n"
                      "[AST][ERR]Invalid audio data reader.\n"},

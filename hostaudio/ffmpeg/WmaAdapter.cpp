@@ -1,0 +1,100 @@
+// WMA (2048): every unit is one ASF payload behind the tool's 8-byte frame prefix
+// (55 55 AA AA, media object number, replicated data length, payload length big-endian).
+// The codec takes whole media objects of one block alignment; payloads are joined into them.
+#include <cstdio>
+#include <cstring>
+
+#include "FormatAdapter.h"
+
+namespace hostaudio {
+namespace {
+
+const uint8_t kPrefixMagic[4] = {0x55, 0x55, 0xAA, 0xAA};
+const size_t kPrefixLength = 8;
+
+std::string format(const char* fmt, long a, long b = 0, long c = 0) {
+    char text[160];
+    snprintf(text, sizeof text, fmt, a, b, c);
+    return text;
+}
+
+void putLe(std::vector<uint8_t>& out, uint32_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i) out.push_back(static_cast<uint8_t>(value >> (8 * i)));
+}
+
+class WmaAdapter final : public FormatAdapter {
+public:
+    bool configure(const audio::audio_codec_parameter_t& input) override {
+        pending_.clear();
+        int channels = __builtin_popcount(input.channelMap);
+        // The codec decodes mono and stereo only, and needs to know how long an object is.
+        if (input.sampleRate <= 0 || channels < 1 || channels > 2 || input.wma.blockAlignment == 0) return false;
+        blockAlign_ = input.wma.blockAlignment;
+        setup_ = CodecSetup();
+        setup_.codecId = AV_CODEC_ID_WMAV2;
+        setup_.sampleRate = input.sampleRate;
+        setup_.channels = channels;
+        setup_.blockAlign = input.wma.blockAlignment;
+        setup_.bitRate = int64_t{input.wma.avgBytesPerSecond} * 8;
+        setup_.bitsPerCodedSample = input.wma.bitsPerSample;
+        // The bytes behind the stream's WAVE format: samples per block, encode options and the
+        // super block alignment, which the record does not carry (the codec does not use it).
+        putLe(setup_.extradata, input.wma.samplesPerBlock, 4);
+        putLe(setup_.extradata, input.wma.encodeOptions, 2);
+        putLe(setup_.extradata, 0, 4);
+        return true;
+    }
+
+    bool unpack(const uint8_t* data, size_t length, PacketOutput& out, std::string& problem) override {
+        if (length < kPrefixLength || memcmp(data, kPrefixMagic, sizeof kPrefixMagic) != 0) {
+            problem = format("a unit of %ld bytes without the WMA frame prefix", long(length));
+            return false;
+        }
+        size_t payload = size_t(data[6]) << 8 | data[7];
+        if (payload != length - kPrefixLength) {
+            problem = format("the frame prefix says %ld payload bytes, the unit carries %ld", long(payload),
+                             long(length - kPrefixLength));
+            return false;
+        }
+        uint8_t object = data[4];
+        if (!pending_.empty() && object != object_) {
+            problem = format("media object %ld ends after %ld of %ld bytes; dropped", object_, long(pending_.size()),
+                             long(blockAlign_));
+            pending_.clear();
+        }
+        object_ = object;
+        pending_.insert(pending_.end(), data + kPrefixLength, data + length);
+
+        if (!out.isOpen() && !out.open(setup_)) {
+            problem = "the WMA decoder cannot be opened";
+            pending_.clear();
+            return false;
+        }
+        bool decoded = true;
+        size_t at = 0;
+        for (; pending_.size() - at >= blockAlign_; at += blockAlign_) {
+            if (!out.packet(pending_.data() + at, blockAlign_)) {
+                decoded = false;
+                if (problem.empty()) problem = format("media object %ld does not decode", object);
+            }
+        }
+        pending_.erase(pending_.begin(), pending_.begin() + long(at));
+        return decoded;
+    }
+
+    void finish(PacketOutput&) override { pending_.clear(); }  // a cut-off object cannot decode
+
+private:
+    CodecSetup setup_;
+    size_t blockAlign_ = 0;
+    std::vector<uint8_t> pending_;  // the media object being joined
+    long object_ = 0;
+};
+
+}  // namespace
+
+std::unique_ptr<FormatAdapter> makeWmaAdapter() {
+    return std::make_unique<WmaAdapter>();
+}
+
+}  // namespace hostaudio
