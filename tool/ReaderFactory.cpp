@@ -1,6 +1,7 @@
 #include "ReaderFactory.h"
 
 #include "AacAudioDataReader.h"
+#include "ApeAudioDataReader.h"
 #include "Mp3AudioDataReader.h"
 #include "RaAudioDataReader.h"
 #include "WavAudioDataReader.h"
@@ -17,6 +18,7 @@ AudioDataReader* createAudioDataReader(int32_t codec, const char* path, const Au
     case 0: return new WavAudioDataReader(path, rawPcmInfo, kPcmFrameDurationMs);
     case 16: case 17: case 18: case 19: return new AacAudioDataReader(path);
     case 48: case 51: return new Mp3AudioDataReader(path);
+    case 128: return new ApeAudioDataReader(path);
     case 144: return new WmaAudioDataReader(path);
     case 176: return new RaAudioDataReader(path);
     default: return nullptr;

@@ -213,6 +213,7 @@ std::unique_ptr<FormatAdapter> makeFormatAdapter(int32_t codecType) {
     switch (codecType) {
     case audio::AUDIO_CODEC_MPEG: return makeMpegAdapter();
     case audio::AUDIO_CODEC_AAC: return makeAacAdapter();
+    case audio::AUDIO_CODEC_APE: return makeApeAdapter();
     case audio::AUDIO_CODEC_WMA: return makeWmaAdapter();
     default: return nullptr;
     }

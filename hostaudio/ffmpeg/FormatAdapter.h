@@ -63,6 +63,7 @@ public:
 // One factory per platform format code; each lives in its own file.
 std::unique_ptr<FormatAdapter> makeMpegAdapter();  // 512
 std::unique_ptr<FormatAdapter> makeAacAdapter();   // 768
+std::unique_ptr<FormatAdapter> makeApeAdapter();   // 2560
 std::unique_ptr<FormatAdapter> makeWmaAdapter();   // 2048
 
 }  // namespace hostaudio

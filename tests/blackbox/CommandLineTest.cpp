@@ -59,7 +59,9 @@ TEST(CommandLine, SuffixSelectsTheCodec) {
         {"song.ec3", "[AST][INF]File suffix=ec3, codec=80.\n" + noReader},
         {"song.flac", "[AST][INF]File suffix=flac, codec=96.\n" + noReader},
         {"song.ogg", "[AST][INF]File suffix=ogg, codec=112.\n" + noReader},
-        {"song.ape", "[AST][INF]File suffix=ape, codec=128.\n" + noReader},
+        {"song.ape", "[AST][INF]File suffix=ape, codec=128.\n"
+                     "[AST][ERR]Failed to open file 'song.ape'.\n"
+                     "[AST][ERR]Invalid audio data reader.\n"},
         {"song.wma", "[AST][INF]File suffix=wma, codec=144.\n"
                      "[AST][ERR]Failed to open file 'song.wma'.\n"
                      "[AST][ERR]Invalid audio data reader.\n"},

@@ -1,0 +1,355 @@
+#include "ApeAudioDataReader.h"
+
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+#include "ASTDataAccess.h"
+#include "ASTLog.h"
+#include "ClaimedBlock.h"
+#include "FieldCodec.h"
+
+namespace {
+
+const uint32_t kMagicMac = 0x4D414320;  // "MAC "
+const uint32_t kSyncWord = 0x41504573;  // "APEs"
+const uint16_t kFirstNewLayoutVersion = 3980;
+
+const uint16_t kFlag8Bit = 0x01;
+const uint16_t kFlagPeakLevel = 0x04;
+const uint16_t kFlag24Bit = 0x08;
+const uint16_t kFlagSeekElements = 0x10;
+const uint16_t kFlagNoWavHeader = 0x20;
+
+const uint32_t kLastFrameBit = 0x80000000u;
+
+// A table that big would overflow its 32-bit byte length.
+const uint32_t kMaxSeekEntries = INT32_MAX / 4;
+
+}  // namespace
+
+ApeAudioDataReader::ApeAudioDataReader(const char* path) : AudioDataReader(path) {
+    if (!mAccess->isOpen()) return;
+    int32_t offset = parseApeHeader();
+    if (offset < 0) return;
+    if (!mAccess->seek(offset, 0)) {
+        astLog("[AST][ERR]Failed to seek to %d from %d, ret=%d.\n", offset, 0, 0);
+        return;
+    }
+    mInvalid = false;
+    astLog("[AST][INF]parseApeHeader:\n");
+    astLog("[AST][INF]sampleFrequency=%d\n", mInfo.sampleFrequency);
+    astLog("[AST][INF]channelMap=%d(1-Mono/2-Stereo)\n", mInfo.channelMap);
+}
+
+ApeAudioDataReader::~ApeAudioDataReader() { free(mSeekTable); }
+
+int32_t ApeAudioDataReader::parseApeHeader() {
+    if (!parseMagic()) {
+        astLog("[AST][ERR]Parse magic header fail.\n");
+        return -1;
+    }
+    int32_t headerBytes = mVersion < kFirstNewLayoutVersion ? parseOldHeader() : parseHeader3980();
+    if (headerBytes < 0) {
+        astLog("[AST][ERR]Parse header fail, length3980=%d.\n", headerBytes);
+        return -1;
+    }
+    printSeekTable();
+    fillFrameHeader();
+    mapSampleRate(mSampleRate);
+    mapChannel(static_cast<uint8_t>(mChannelNum & 0xFF));
+    return headerBytes + 6;
+}
+
+bool ApeAudioDataReader::parseMagic() {
+    uint8_t head[6];
+    if (readFully(head, sizeof(head)) != static_cast<int32_t>(sizeof(head))) return false;
+    const uint8_t* p = head;
+    uint32_t magic = readByteField(p, 4, AST_BIG_ENDIAN, "magicMAC ", 1);
+    if (magic != kMagicMac) {
+        astLog("[AST][ERR]APE file magic (MAC ) error(magic=%08X).\n", magic);
+        return false;
+    }
+    mVersion = static_cast<uint16_t>(readByteField(p, 2, AST_LITTLE_ENDIAN, "version", 0));
+    return true;
+}
+
+int32_t ApeAudioDataReader::parseHeader3980() {
+    uint8_t descriptor[46];
+    if (readFully(descriptor, sizeof(descriptor)) != static_cast<int32_t>(sizeof(descriptor))) return -1;
+    const uint8_t* p = descriptor;
+    mPadding = static_cast<uint16_t>(readByteField(p, 2, AST_LITTLE_ENDIAN, "padding", 1));
+    mDescriptorLength = readByteField(p, 4, AST_LITTLE_ENDIAN, "descriptorLength", 0);
+    mHeaderLength = readByteField(p, 4, AST_LITTLE_ENDIAN, "headerLength", 0);
+    mSeekTableLength = readByteField(p, 4, AST_LITTLE_ENDIAN, "seekTableLength", 0);
+    mWavHeaderLength = readByteField(p, 4, AST_LITTLE_ENDIAN, "wavHeaderLength", 0);
+    mAudioDataLength = readByteField(p, 4, AST_LITTLE_ENDIAN, "audioDataLength", 0);
+    mAudioDataLengthHigh = readByteField(p, 4, AST_LITTLE_ENDIAN, "audioDataLengthHigh", 0);
+    mWavTailLength = readByteField(p, 4, AST_LITTLE_ENDIAN, "wavTailLength", 0);
+    memcpy(mMd5, p, sizeof(mMd5));
+    int64_t headerBytes = 46;
+
+    int32_t extraDescriptor = static_cast<int32_t>(mDescriptorLength - 52);
+    if (extraDescriptor > 0) {
+        if (!skip(static_cast<uint32_t>(extraDescriptor))) return -1;
+        headerBytes = mDescriptorLength - 6;
+    }
+
+    uint8_t header[24];
+    if (readFully(header, sizeof(header)) != static_cast<int32_t>(sizeof(header))) return -1;
+    p = header;
+    mCompressionLevel = readByteField(p, 2, AST_LITTLE_ENDIAN, "compressionLevel", 0);
+    mFormatFlags = static_cast<uint16_t>(readByteField(p, 2, AST_LITTLE_ENDIAN, "formatFlags", 1));
+    mBlocksPerFrame = readByteField(p, 4, AST_LITTLE_ENDIAN, "blocksPerFrame", 0);
+    mFinalFrameBlocks = readByteField(p, 4, AST_LITTLE_ENDIAN, "finalFrameBlocks", 0);
+    mTotalFrames = readByteField(p, 4, AST_LITTLE_ENDIAN, "totalFrames", 0);
+    mBitsPerSample = static_cast<uint16_t>(readByteField(p, 2, AST_LITTLE_ENDIAN, "bitsPerSample", 0));
+    mChannelNum = static_cast<uint16_t>(readByteField(p, 2, AST_LITTLE_ENDIAN, "channelNum", 0));
+    mSampleRate = readByteField(p, 4, AST_LITTLE_ENDIAN, "sampleRate", 0);
+    headerBytes += 24;
+    if (mHeaderLength > 24) {
+        if (!skip(mHeaderLength - 24)) return -1;
+        headerBytes += mHeaderLength - 24;
+    }
+
+    mSeekNumber = static_cast<int32_t>(mTotalFrames);
+    uint32_t tableBytes = mTotalFrames * 4;
+    if (mSeekNumber < 1 || tableBytes > mSeekTableLength || mTotalFrames > kMaxSeekEntries) {
+        astLog("[AST][ERR]APE seek info error, seekNumber=%d, seekTableBytes=%d, seekTableLength=%u, "
+               "totalFrames=%u.\n",
+               mSeekNumber, static_cast<int32_t>(tableBytes), mSeekTableLength, mTotalFrames);
+        return -1;
+    }
+    if (!readSeekTable(mSeekNumber)) return -1;
+    if (!skip(mSeekTableLength - tableBytes)) return -1;
+    headerBytes += mSeekTableLength;
+
+    if (!(mFormatFlags & kFlagNoWavHeader)) {
+        if (!skip(mWavHeaderLength)) return -1;
+        headerBytes += mWavHeaderLength;
+    }
+    if (!fitsPositions(headerBytes)) return -1;
+
+    int32_t position = mAccess->tell();
+    if (position < 0) {
+        astLog("[AST][ERR]Failed to tell, ret=%d.\n", position);
+        return -1;
+    }
+    // Unsigned, so that frame lengths taken from it stay right past 2 GiB.
+    mAudioEnd = static_cast<int32_t>(static_cast<uint32_t>(position) + mAudioDataLength);
+    return static_cast<int32_t>(headerBytes);
+}
+
+int32_t ApeAudioDataReader::parseOldHeader() {
+    uint8_t header[26];
+    if (readFully(header, sizeof(header)) != static_cast<int32_t>(sizeof(header))) return -1;
+    mDescriptorLength = 0;
+    mHeaderLength = 32;
+    const uint8_t* p = header;
+    mCompressionLevel = readByteField(p, 2, AST_LITTLE_ENDIAN, "compressionLevel", 0);
+    mFormatFlags = static_cast<uint16_t>(readByteField(p, 2, AST_LITTLE_ENDIAN, "formatFlags", 1));
+    mChannelNum = static_cast<uint16_t>(readByteField(p, 2, AST_LITTLE_ENDIAN, "channelNum", 0));
+    mSampleRate = readByteField(p, 4, AST_LITTLE_ENDIAN, "sampleRate", 0);
+    mWavHeaderLength = readByteField(p, 4, AST_LITTLE_ENDIAN, "wavHeaderLength", 0);
+    mWavTailLength = readByteField(p, 4, AST_LITTLE_ENDIAN, "wavTailLength", 0);
+    mTotalFrames = readByteField(p, 4, AST_LITTLE_ENDIAN, "totalFrames", 0);
+    mFinalFrameBlocks = readByteField(p, 4, AST_LITTLE_ENDIAN, "finalFrameBlocks", 0);
+    int64_t headerBytes = 26;
+
+    if (mFormatFlags & kFlagPeakLevel) {
+        if (!skip(4)) return -1;
+        headerBytes += 4;
+        mHeaderLength += 4;
+    }
+    if (mFormatFlags & kFlagSeekElements) {
+        uint8_t count[4];
+        if (readFully(count, sizeof(count)) != static_cast<int32_t>(sizeof(count))) return -1;
+        p = count;
+        mSeekNumber = static_cast<int32_t>(readByteField(p, 4, AST_LITTLE_ENDIAN, "seekNumber", 0));
+        headerBytes += 4;
+        mHeaderLength += 4;
+    } else {
+        mSeekNumber = static_cast<int32_t>(mTotalFrames);
+    }
+    if (mSeekNumber < 1 || static_cast<uint32_t>(mSeekNumber) != mTotalFrames || mTotalFrames > kMaxSeekEntries) {
+        astLog("[AST][ERR]APE seek table length error, seekNumber=%d, totalFrames=%u.\n", mSeekNumber, mTotalFrames);
+        return -1;
+    }
+
+    mSeekTableLength = static_cast<uint32_t>(mSeekNumber) * 4;
+    if (mFormatFlags & kFlag8Bit)
+        mBitsPerSample = 8;
+    else if (mFormatFlags & kFlag24Bit)
+        mBitsPerSample = 24;
+    else
+        mBitsPerSample = 16;
+    if (mVersion >= 3950)
+        mBlocksPerFrame = 294912;
+    else if (mVersion >= 3900 || (mVersion >= 3800 && mCompressionLevel >= 4000))
+        mBlocksPerFrame = 73728;
+    else
+        mBlocksPerFrame = 9216;
+
+    if (!(mFormatFlags & kFlagNoWavHeader)) {
+        if (!skip(mWavHeaderLength)) return -1;
+        headerBytes += mWavHeaderLength;
+    }
+    if (!readSeekTable(mSeekNumber)) return -1;
+    headerBytes += mSeekTableLength;
+    if (!fitsPositions(headerBytes)) return -1;
+
+    if (!mAccess->seek(0, 2)) {
+        astLog("[AST][ERR]Failed to seek to %d from %d, ret=%d.\n", 0, 2, 0);
+        return -1;
+    }
+    int32_t end = mAccess->tell();
+    if (end < 0) {
+        astLog("[AST][ERR]Failed to tell, ret=%d.\n", end);
+        return -1;
+    }
+    mAudioEnd = end;
+    return static_cast<int32_t>(headerBytes);
+}
+
+bool ApeAudioDataReader::readSeekTable(int32_t count) {
+    int32_t claimed = count * 4;
+    int32_t got = 0;
+    uint8_t* block = readClaimedBlock(*mAccess, claimed, remainingLength(), 0, got);
+    if (block == nullptr) {
+        astLog("[AST][ERR]Failed to allocate the seek table(%d bytes).\n", claimed);
+        return false;
+    }
+    if (got != claimed) {
+        free(block);
+        return false;
+    }
+    // The whole table was in the file, so this allocation is bounded by its size too.
+    mSeekTable = static_cast<uint32_t*>(malloc(static_cast<size_t>(claimed)));
+    if (mSeekTable == nullptr) {
+        free(block);
+        astLog("[AST][ERR]Failed to allocate the seek table(%d bytes).\n", claimed);
+        return false;
+    }
+    const uint8_t* p = block;
+    for (int32_t i = 0; i < count; ++i) mSeekTable[i] = readByteField(p, 4, AST_LITTLE_ENDIAN, "seekTable", 0);
+    free(block);
+    return true;
+}
+
+bool ApeAudioDataReader::fitsPositions(int64_t headerBytes) {
+    if (headerBytes + 6 <= INT32_MAX) return true;
+    astLog("[AST][ERR]APE headers end beyond 32-bit file positions(%lld bytes).\n",
+           static_cast<long long>(headerBytes + 6));
+    return false;
+}
+
+bool ApeAudioDataReader::skip(uint32_t distance) {
+    if (distance == 0) return true;
+    // A negative 32-bit distance would move backwards.
+    if (distance > static_cast<uint32_t>(INT32_MAX) || !mAccess->seek(static_cast<int32_t>(distance), 1)) {
+        astLog("[AST][ERR]Failed to seek to %d from %d, ret=%d.\n", static_cast<int32_t>(distance), 1, 0);
+        return false;
+    }
+    return true;
+}
+
+void ApeAudioDataReader::printSeekTable() {
+    for (int32_t i = 0; i < mSeekNumber; ++i) {
+        astLog("%d:\t%u\t\n", i, mSeekTable[i]);
+        if ((i + 1) % 8 == 0) astLog("\n");
+    }
+    astLog("\n");
+}
+
+void ApeAudioDataReader::fillFrameHeader() {
+    memset(mFrameHeader, 0, sizeof(mFrameHeader));
+    uint8_t* p = mFrameHeader;
+    writeByteField(p, 4, kSyncWord, AST_BIG_ENDIAN, "syncword", 1);
+    p += 4;  // frameSize, per frame
+    writeByteField(p, 2, mVersion, AST_BIG_ENDIAN, "version", 0);
+    writeByteField(p, 2, mCompressionLevel & 0xFFFF, AST_BIG_ENDIAN, "compressionLevel", 0);
+    p += 4;  // frameBlock, per frame
+    writeByteField(p, 1, mBitsPerSample & 0xFF, AST_BIG_ENDIAN, "bitsPerSample", 0);
+    uint8_t bitsLeft = 8;
+    writeBitField(p, 4, mChannelNum, bitsLeft, "channelNum");
+    writeBitField(p, 20, mSampleRate, bitsLeft, "sampleRate");
+}
+
+int32_t ApeAudioDataReader::getFrameLength() {
+    uint32_t k = static_cast<uint32_t>(mFrameNumber);
+    if (k < 1 || k > mTotalFrames) {
+        astLog("[AST][INF]File reached the last audio frame.\n");
+        mFrameLength = 0;
+        return 0;
+    }
+    // Unsigned differences, so that offsets past 2 GiB still give the right lengths.
+    if (k < mTotalFrames) {
+        mFrameLength = static_cast<int32_t>(mSeekTable[k] - mSeekTable[k - 1]);
+        mFrameBlocks = mBlocksPerFrame;
+    } else {
+        mFrameLength = static_cast<int32_t>(static_cast<uint32_t>(mAudioEnd) - mSeekTable[k - 1]);
+        mFrameBlocks = mFinalFrameBlocks;
+    }
+    if (mFrameLength < 0) astLog("[AST][ERR]Invalid frame length.\n");
+    return mFrameLength;
+}
+
+FrameBuffer* ApeAudioDataReader::readFrame() {
+    if (!mFrame.reserve(mChunkSize + 4) || mFrame.capacity < mChunkSize + 4) return &mFrame;
+    uint8_t* buffer = mFrame.data;
+    int32_t pos = 0;
+    if (mFrameRemaining <= 0) {
+        ++mFrameNumber;
+        if (getFrameLength() <= 0) return &mFrame;
+        uint32_t frameSize = static_cast<uint32_t>(mFrameLength);
+        if (static_cast<uint32_t>(mFrameNumber) == mTotalFrames) frameSize |= kLastFrameBit;
+        uint8_t* p = mFrameHeader + 4;
+        writeByteField(p, 4, frameSize, AST_BIG_ENDIAN, "frameSize", 0);
+        p = mFrameHeader + 12;
+        writeByteField(p, 4, mFrameBlocks, AST_BIG_ENDIAN, "frameBlock", 0);
+        memcpy(buffer, mFrameHeader, sizeof(mFrameHeader));
+        pos = static_cast<int32_t>(sizeof(mFrameHeader));
+        mFrameRemaining = mFrameLength;
+    }
+    if (mLeftoverCount > 0) {
+        memcpy(buffer + pos, mLeftoverBytes, mLeftoverCount);
+        pos += mLeftoverCount;
+        mFrameRemaining -= mLeftoverCount;
+        mLeftoverCount = 0;
+    }
+
+    int32_t want = mChunkSize - pos < mFrameRemaining ? mChunkSize - pos : mFrameRemaining;
+    int32_t toRead = (want + 3) / 4 * 4;
+    int32_t got = toRead > 0 ? mAccess->read(buffer + pos, toRead) : 0;
+    if (got < 0) got = 0;
+    if (got != toRead) {
+        bool atEnd = mAccess->isEof();
+        if (atEnd)
+            astLog("[AST][INF]Reached end of data:%d.\n", got);
+        else
+            astLog("[AST][ERR]Failed to read:%d.\n", got);
+        if (!atEnd) return &mFrame;
+        astLog("[AST][WRN]File read reached unexpexted flow.\n");
+        want = got;
+    }
+    mLeftoverCount = static_cast<uint8_t>(got - want);
+    mFrameRemaining -= want;
+    reverseEndian(pos, got);
+    mFrame.length = pos + want;
+    if (mLeftoverCount > 0) memcpy(mLeftoverBytes, buffer + mFrame.length, mLeftoverCount);
+    return &mFrame;
+}
+
+void ApeAudioDataReader::reverseEndian(int32_t offset, int32_t length) {
+    if (length % 4 != 0) {
+        astLog("[AST][ERR]Cannot reverse endian because of invalid length:%d.\n", length);
+        return;
+    }
+    for (uint8_t* word = mFrame.data + offset; word < mFrame.data + offset + length; word += 4) {
+        uint8_t b0 = word[0], b1 = word[1];
+        word[0] = word[3];
+        word[1] = word[2];
+        word[2] = b1;
+        word[3] = b0;
+    }
+}
