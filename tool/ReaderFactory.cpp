@@ -1,8 +1,10 @@
 #include "ReaderFactory.h"
 
 #include "AacAudioDataReader.h"
+#include "AlacAudioDataReader.h"
 #include "ApeAudioDataReader.h"
 #include "Mp3AudioDataReader.h"
+#include "OggAudioDataReader.h"
 #include "RaAudioDataReader.h"
 #include "WavAudioDataReader.h"
 #include "WmaAudioDataReader.h"
@@ -19,6 +21,8 @@ AudioDataReader* createAudioDataReader(int32_t codec, const char* path, const Au
     case 16: case 17: case 18: case 19: return new AacAudioDataReader(path);
     case 48: case 51: return new Mp3AudioDataReader(path);
     case 128: return new ApeAudioDataReader(path);
+    case 112: return new OggAudioDataReader(path);
+    case 160: return new AlacAudioDataReader(path);
     case 144: return new WmaAudioDataReader(path);
     case 176: return new RaAudioDataReader(path);
     default: return nullptr;

@@ -58,15 +58,21 @@ TEST(CommandLine, SuffixSelectsTheCodec) {
         {"song.ac3", "[AST][INF]File suffix=ac3, codec=80.\n" + noReader},
         {"song.ec3", "[AST][INF]File suffix=ec3, codec=80.\n" + noReader},
         {"song.flac", "[AST][INF]File suffix=flac, codec=96.\n" + noReader},
-        {"song.ogg", "[AST][INF]File suffix=ogg, codec=112.\n" + noReader},
+        {"song.ogg", "[AST][INF]File suffix=ogg, codec=112.\n"
+                     "[AST][ERR]Failed to open file 'song.ogg'.\n"
+                     "[AST][ERR]Invalid audio data reader.\n"},
         {"song.ape", "[AST][INF]File suffix=ape, codec=128.\n"
                      "[AST][ERR]Failed to open file 'song.ape'.\n"
                      "[AST][ERR]Invalid audio data reader.\n"},
         {"song.wma", "[AST][INF]File suffix=wma, codec=144.\n"
                      "[AST][ERR]Failed to open file 'song.wma'.\n"
                      "[AST][ERR]Invalid audio data reader.\n"},
-        {"song.Alac", "[AST][INF]File suffix=Alac, codec=160.\n" + noReader},
-        {"song.m4a", "[AST][INF]File suffix=m4a, codec=160.\n" + noReader},
+        {"song.Alac", "[AST][INF]File suffix=Alac, codec=160.\n"
+                      "[AST][ERR]Failed to open file 'song.Alac'.\n"
+                      "[AST][ERR]Invalid audio data reader.\n"},
+        {"song.m4a", "[AST][INF]File suffix=m4a, codec=160.\n"
+                     "[AST][ERR]Failed to open file 'song.m4a'.\n"
+                     "[AST][ERR]Invalid audio data reader.\n"},
         {"song.ra", "[AST][INF]File suffix=ra, codec=176.\n"
                     "[AST][ERR]Failed to open file 'song.ra'.\n"
                     "[AST][ERR]Invalid audio data reader.\n"},

@@ -1,0 +1,125 @@
+#include "OggAudioDataReader.h"
+
+#include <cstring>
+
+#include "ASTDataAccess.h"
+#include "ASTLog.h"
+#include "FieldCodec.h"
+
+namespace {
+
+const uint32_t kMagicOggS = 0x4F676753;  // "OggS"
+const uint32_t kPacketSyncword = 0x76627349;
+const int32_t kPageHeaderLength = 27;
+const int32_t kPrefixLength = 8;
+
+}  // namespace
+
+OggAudioDataReader::OggAudioDataReader(const char* path) : AudioDataReader(path) {
+    uint8_t* p = mPacketPrefix;
+    writeByteField(p, 4, kPacketSyncword, AST_BIG_ENDIAN, "syncword", 1);
+    writeByteField(p, 2, 0, AST_BIG_ENDIAN, "packetSize", 0);
+    writeByteField(p, 2, 0, AST_BIG_ENDIAN, "riscCnt", 0);
+    if (!mAccess->isOpen()) return;
+
+    mInvalid = !parseOggPageHeader();
+    if (mInvalid) return;
+    // The first page is read again, whole, by the first readFrame.
+    if (!seekTo(0)) mInvalid = true;
+}
+
+bool OggAudioDataReader::parseOggPageHeader() {
+    uint8_t head[kPageHeaderLength];
+    if (readFully(head, kPageHeaderLength) != kPageHeaderLength) return false;
+
+    const uint8_t* p = head;
+    mMagicOggS = readByteField(p, 4, AST_BIG_ENDIAN, "magicOggS", 1);
+    if (mMagicOggS != kMagicOggS) {
+        astLog("[AST][ERR]OGG file magic (OggS) error(magic=%08X).\n", mMagicOggS);
+        return false;
+    }
+    mRevision = static_cast<uint8_t>(readByteField(p, 1, AST_LITTLE_ENDIAN, "revision", 1));
+    mPageTypeFlag = static_cast<uint8_t>(readByteField(p, 1, AST_LITTLE_ENDIAN, "pageTypeFlag", 1));
+    uint32_t granuleLow = readByteField(p, 4, AST_LITTLE_ENDIAN, "granulePosition", 0);
+    uint32_t granuleHigh = readByteField(p, 4, AST_LITTLE_ENDIAN, "granulePosition", 0);
+    mGranulePosition = static_cast<uint64_t>(granuleHigh) << 32 | granuleLow;
+    mStreamSerialNumber = readByteField(p, 4, AST_LITTLE_ENDIAN, "streamSerialNumber", 0);
+    mPageSequenceNumber = readByteField(p, 4, AST_LITTLE_ENDIAN, "pageSequenceNumber", 0);
+    mCrc32 = readByteField(p, 4, AST_LITTLE_ENDIAN, "crc32", 0);
+    mSegmentNumber = static_cast<uint8_t>(readByteField(p, 1, AST_LITTLE_ENDIAN, "segmentNumber", 0));
+    if (mSegmentNumber == 0) {
+        astLog("[AST][ERR]OGG file segment number error:%d\n", mSegmentNumber);
+        return false;
+    }
+    return true;
+}
+
+int32_t OggAudioDataReader::readPage() {
+    if (!parseOggPageHeader()) return -1;
+    uint8_t lacing[255];
+    if (readFully(lacing, mSegmentNumber) != mSegmentNumber) return -1;
+
+    int32_t sum = 0;
+    for (int32_t i = 0; i < mSegmentNumber; ++i) {
+        sum += lacing[i];
+        bool complete = lacing[i] < 255;
+        if (!complete && i + 1 < mSegmentNumber) continue;
+        // The prefix could not carry the size of a longer packet: the stream ends before it,
+        // and nothing of it is read.
+        if (mPendingLength + sum > kMaxPacketLength) {
+            astLog("[AST][ERR]OGG packet longer than %d bytes, stop reading pages.\n", kMaxPacketLength);
+            mStopped = true;
+            return -1;
+        }
+        Piece piece{complete, std::vector<uint8_t>(static_cast<size_t>(sum))};
+        if (sum > 0 && readFully(piece.data.data(), sum) != sum) return -1;
+        mPieces.push_back(std::move(piece));
+        if (complete) {
+            ++mCompleteCount;
+            mPendingLength = 0;
+        } else {
+            mPendingLength += sum;
+        }
+        sum = 0;
+    }
+    return mCompleteCount;
+}
+
+FrameBuffer* OggAudioDataReader::readFrame() {
+    mFrame.length = 0;
+    while (mCompleteCount < 1) {
+        if (mStopped || readPage() < 0) {
+            if (mCompleteCount < 1) return &mFrame;
+        }
+    }
+
+    size_t pieces = 0;
+    int32_t packetLength = 0;
+    while (true) {
+        const Piece& piece = mPieces[pieces++];
+        packetLength += static_cast<int32_t>(piece.data.size());
+        if (piece.complete) break;
+    }
+    // The page walk keeps every packet within kMaxPacketLength, so the 16-bit size is exact.
+    const int32_t size = packetLength + kPrefixLength;
+    if (!mFrame.reserve(size) || mFrame.capacity < size) return &mFrame;
+
+    uint8_t* p = mPacketPrefix + 4;
+    writeByteField(p, 2, static_cast<uint32_t>(size), AST_BIG_ENDIAN, "packetSize", 0);
+    writeByteField(p, 2, mRiscCnt, AST_BIG_ENDIAN, "riscCnt", 0);
+    ++mRiscCnt;
+    memcpy(mFrame.data, mPacketPrefix, kPrefixLength);
+
+    int32_t at = kPrefixLength;
+    for (size_t i = 0; i < pieces; ++i) {
+        const std::vector<uint8_t>& data = mPieces.front().data;
+        if (!data.empty()) {
+            memcpy(mFrame.data + at, data.data(), data.size());
+            at += static_cast<int32_t>(data.size());
+        }
+        mPieces.pop_front();
+    }
+    mFrame.length = size;
+    --mCompleteCount;
+    return &mFrame;
+}

@@ -1,0 +1,48 @@
+// Ogg files: the pages' packets, joined across pages, one per frame behind an 8-byte prefix.
+// Packets are handed out as they stand, codec headers included; pages of several logical
+// streams come out in file order as one stream.
+#pragma once
+
+#include <deque>
+#include <vector>
+
+#include "AudioDataReader.h"
+
+class OggAudioDataReader : public AudioDataReader {
+public:
+    explicit OggAudioDataReader(const char* path);
+
+    FrameBuffer* readFrame() override;
+
+    // The prefix's 16-bit size field bounds a packet to this many bytes.
+    static const int32_t kMaxPacketLength = 65535 - 8;
+
+private:
+    // The data of a run of lacing values; complete when it ends a packet.
+    struct Piece {
+        bool complete;
+        std::vector<uint8_t> data;
+    };
+
+    bool parseOggPageHeader();
+    // Appends the next page's pieces; the complete count, or -1.
+    int32_t readPage();
+
+    uint32_t mMagicOggS = 0;
+    uint8_t mRevision = 0;
+    uint8_t mPageTypeFlag = 0;
+    uint64_t mGranulePosition = 0;
+    uint32_t mStreamSerialNumber = 0;
+    uint32_t mPageSequenceNumber = 0;
+    uint32_t mCrc32 = 0;
+    uint8_t mSegmentNumber = 0;
+
+    std::deque<Piece> mPieces;
+    int32_t mCompleteCount = 0;
+    // Bytes queued behind the last complete piece: the packet still being joined.
+    int32_t mPendingLength = 0;
+    // Set once a packet too long to frame was met; no page is read after it.
+    bool mStopped = false;
+    uint8_t mPacketPrefix[8] = {};
+    uint16_t mRiscCnt = 0;
+};
