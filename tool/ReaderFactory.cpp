@@ -3,6 +3,8 @@
 #include "AacAudioDataReader.h"
 #include "AlacAudioDataReader.h"
 #include "ApeAudioDataReader.h"
+#include "EacAudioDataReader.h"
+#include "FlacAudioDataReader.h"
 #include "Mp3AudioDataReader.h"
 #include "OggAudioDataReader.h"
 #include "RaAudioDataReader.h"
@@ -21,6 +23,8 @@ AudioDataReader* createAudioDataReader(int32_t codec, const char* path, const Au
     case 16: case 17: case 18: case 19: return new AacAudioDataReader(path);
     case 48: case 51: return new Mp3AudioDataReader(path);
     case 128: return new ApeAudioDataReader(path);
+    case 80: case 81: case 82: return new EacAudioDataReader(path);
+    case 96: return new FlacAudioDataReader(path);
     case 112: return new OggAudioDataReader(path);
     case 160: return new AlacAudioDataReader(path);
     case 144: return new WmaAudioDataReader(path);

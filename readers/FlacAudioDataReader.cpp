@@ -1,0 +1,228 @@
+#include "FlacAudioDataReader.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "ASTDataAccess.h"
+#include "ASTLog.h"
+#include "ClaimedBlock.h"
+#include "FieldCodec.h"
+
+namespace {
+
+const uint32_t kMagic = 0x664C6143;  // "fLaC"
+const uint16_t kFrameSync = 0x3FFE;
+const uint32_t kStreamInfoType = 0;
+const uint32_t kInvalidMetaType = 127;
+const uint32_t kFirstReservedMetaType = 7;
+const int32_t kStreamInfoLength = 34;
+// Bytes a frame header can take at most; a header is never tested closer to the window's end.
+const int32_t kMaxHeaderLength = 16;
+
+const int32_t kSampleRates[12] = {0, 88200, 176400, 192000, 8000, 16000, 22050, 24000, 32000, 44100, 48000, 96000};
+
+// The coded frame or sample number: as many bytes as leading 1 bits, one byte for none or one.
+uint8_t codedNumberLength(uint8_t first) {
+    uint8_t n = 0;
+    while (n < 8 && (first & (0x80 >> n))) ++n;
+    return n <= 1 ? 1 : n;
+}
+
+}  // namespace
+
+FlacAudioDataReader::FlacAudioDataReader(const char* path) : AudioDataReader(path) {
+    if (!mAccess->isOpen()) return;
+    if (!parseMagicHeader()) {
+        astLog("[AST][ERR]Failed to parse magic header.\n");
+        return;
+    }
+    int32_t metaLength = parseMetaData();
+    if (metaLength <= 0) return;
+    const int32_t firstFrame = metaLength + 4;
+    if (!seekTo(firstFrame)) return;
+    if (readFully(mHeaderBuffer, kMaxHeaderLength) != kMaxHeaderLength) return;
+    mInvalid = !parseFlacFrameHeader(mHeaderBuffer);
+    if (!seekTo(firstFrame)) mInvalid = true;
+}
+
+void FlacAudioDataReader::mapSampleRate(uint32_t value) {
+    uint32_t rate;
+    switch (value) {
+    case 0: rate = mStreamInfo.samplingFrequency; break;
+    case 12: rate = mFrameHeader.samplingFrequency * 1000u; break;
+    case 13: rate = mFrameHeader.samplingFrequency; break;
+    case 14: rate = mFrameHeader.samplingFrequency * 10u; break;
+    default: rate = static_cast<uint32_t>(value < 12 ? kSampleRates[value] : -1); break;
+    }
+    mInfo.sampleFrequency = rate;
+}
+
+bool FlacAudioDataReader::parseMagicHeader() {
+    uint8_t raw[4];
+    if (readFully(raw, 4) != 4) return false;
+    const uint8_t* p = raw;
+    uint32_t magic = readByteField(p, 4, AST_BIG_ENDIAN, "magicfLaC", 1);
+    if (magic != kMagic) {
+        astLog("[AST][ERR]FLAC file magic (fLaC) error(magic=%08X).\n", magic);
+        return false;
+    }
+    return true;
+}
+
+int32_t FlacAudioDataReader::parseMetaData() {
+    int32_t consumed = 0;
+    for (;;) {
+        uint8_t raw[4];
+        if (readFully(raw, 4) != 4) return consumed;
+        const uint8_t* p = raw;
+        uint8_t bitsLeft = 8;
+        mMetaHeader.isLastMeta = readBitField(p, 1, bitsLeft, "isLastMeta", 0) != 0;
+        mMetaHeader.type = readBitField(p, 7, bitsLeft, "type", 0);
+        mMetaHeader.length = readBitField(p, 24, bitsLeft, "length", 0);
+        const int32_t length = static_cast<int32_t>(mMetaHeader.length);
+
+        if (mMetaHeader.type == kInvalidMetaType) {
+            astLog("[AST][ERR]FLAC file metadata type error(type=%d).\n", mMetaHeader.type);
+            astLog("[AST][ERR]Failed to parse meta header.\n");
+            return consumed;
+        }
+        if (mMetaHeader.type >= kFirstReservedMetaType)
+            astLog("[AST][WRN]FLAC file metadata type is reserved(type=%d).\n", mMetaHeader.type);
+
+        if (mMetaHeader.type != kStreamInfoType) {
+            if (!mAccess->seek(length, 1)) {
+                astLog("[AST][ERR]Failed to seek to %d from %d, ret=%d.\n", length, 1, 0);
+                return consumed;
+            }
+        } else if (!parseStreamInfo(mMetaHeader.length)) {
+            return consumed;
+        }
+        consumed += length + 4;
+        if (mMetaHeader.isLastMeta) return consumed;
+    }
+}
+
+bool FlacAudioDataReader::parseStreamInfo(uint32_t length) {
+    const int32_t claimed = static_cast<int32_t>(length);
+    const int32_t available = remainingLength();
+    int32_t got = 0;
+    uint8_t* block = readClaimedBlock(*mAccess, claimed, available, 0, got);
+    if (block == nullptr || got != claimed) {
+        free(block);
+        return false;
+    }
+    if (claimed < kStreamInfoLength) {
+        astLog("[AST][ERR]FLAC file STREAMINFO is too short(length=%d).\n", claimed);
+        free(block);
+        return false;
+    }
+
+    const uint8_t* p = block;
+    uint8_t bitsLeft = 8;
+    StreamInfo& s = mStreamInfo;
+    s.minBlockSize = static_cast<uint16_t>(readBitField(p, 16, bitsLeft, "minBlockSize", 0));
+    s.maxBlockSize = static_cast<uint16_t>(readBitField(p, 16, bitsLeft, "maxBlockSize", 0));
+    s.minFrameSize = readBitField(p, 24, bitsLeft, "minFrameSize", 0);
+    s.maxFrameSize = readBitField(p, 24, bitsLeft, "maxFrameSize", 0);
+    s.samplingFrequency = readBitField(p, 20, bitsLeft, "samplingFrequency", 0);
+    s.channelNumber = static_cast<uint8_t>(readBitField(p, 3, bitsLeft, "channelNumber", 0));
+    s.bitPerSample = static_cast<uint8_t>(readBitField(p, 5, bitsLeft, "bitPerSample", 0));
+    uint64_t high = readBitField(p, 32, bitsLeft, "totalSamplesHigh32", 0);
+    uint64_t low = readBitField(p, 4, bitsLeft, "totalSamplesLow4", 0);
+    s.totalSamples = high << 4 | low;
+    memcpy(s.md5, p, sizeof(s.md5));
+    free(block);
+
+    // The window is allocated at this size, so a size beyond the rest of the file is cut to
+    // one byte more than that: the first read then ends short exactly as it would at full size.
+    if (s.maxFrameSize > static_cast<uint32_t>(mWindowSize)) {
+        int64_t bound = static_cast<int64_t>(available) - claimed + 1;
+        int64_t raised = s.maxFrameSize < bound ? s.maxFrameSize : bound;
+        if (raised > mWindowSize) mWindowSize = static_cast<int32_t>(raised);
+    }
+    return true;
+}
+
+bool FlacAudioDataReader::parseFlacFrameHeader(const uint8_t* data) {
+    const uint8_t* p = data;
+    uint8_t bitsLeft = 8;
+    FrameHeader& h = mFrameHeader;
+    h.syncWord = static_cast<uint16_t>(readBitField(p, 14, bitsLeft, "syncWord", 1));
+    if (h.syncWord != kFrameSync) {
+        astLog("[AST][ERR]FLAC file sync word error(syncWord=%03X).\n", h.syncWord);
+        return false;
+    }
+    h.reserved1 = static_cast<uint8_t>(readBitField(p, 1, bitsLeft, "reserved1", 1));
+    h.variableBlockSize = static_cast<uint8_t>(readBitField(p, 1, bitsLeft, "variableBlockSize", 0));
+    h.blockSizeInSampleIndex = static_cast<uint8_t>(readBitField(p, 4, bitsLeft, "blockSizeInSampleIndex", 0));
+    h.samplingFrequencyIndex = static_cast<uint8_t>(readBitField(p, 4, bitsLeft, "samplingFrequencyIndex", 0));
+    h.channelAssignmentIndex = static_cast<uint8_t>(readBitField(p, 4, bitsLeft, "channelAssignmentIndex", 0));
+    h.sampleSizeIndex = static_cast<uint8_t>(readBitField(p, 3, bitsLeft, "sampleSizeIndex", 0));
+    h.reserved2 = static_cast<uint8_t>(readBitField(p, 1, bitsLeft, "reserved2", 1));
+    h.utf8Str[0] = static_cast<uint8_t>(readBitField(p, 8, bitsLeft, "utf8Str", 0));
+
+    const uint8_t n = codedNumberLength(h.utf8Str[0]);
+    if (n > (h.variableBlockSize ? 7 : 6)) {
+        astLog("[AST][ERR]FLAC file UTF-8 string error(mFrameHeader.utf8Str[0]=0x%02X).\n", h.utf8Str[0]);
+        return false;
+    }
+    for (uint8_t i = 1; i < n; ++i) h.utf8Str[i] = static_cast<uint8_t>(readBitField(p, 8, bitsLeft, "utf8Str", 0));
+
+    int32_t length = n + 4;
+    if (h.blockSizeInSampleIndex == 6) {
+        h.blockSizeInSample = static_cast<uint16_t>(readBitField(p, 8, bitsLeft, "blockSizeInSample", 0));
+        length = n + 5;
+    } else if (h.blockSizeInSampleIndex == 7) {
+        h.blockSizeInSample = static_cast<uint16_t>(readBitField(p, 16, bitsLeft, "blockSizeInSample", 0));
+        length = n + 6;
+    }
+    if (h.samplingFrequencyIndex == 12) {
+        h.samplingFrequency = static_cast<uint16_t>(readBitField(p, 8, bitsLeft, "samplingFrequency", 0));
+        length += 1;
+    } else if (h.samplingFrequencyIndex == 13 || h.samplingFrequencyIndex == 14) {
+        h.samplingFrequency = static_cast<uint16_t>(readBitField(p, 16, bitsLeft, "samplingFrequency", 0));
+        length += 2;
+    }
+
+    const uint8_t computed = crc8(data, static_cast<uint32_t>(length));
+    h.crc8 = static_cast<uint8_t>(readBitField(p, 8, bitsLeft, "crc8", 0));
+    if (computed != h.crc8) {
+        astLog("[AST][ERR]FLAC file CRC-8 check error(0x%02X != 0x%02X).\n", computed, h.crc8);
+        return false;
+    }
+    mHeaderLength = length + 1;
+    mapSampleRate(h.samplingFrequencyIndex);
+    mapChannel(static_cast<uint8_t>(mStreamInfo.channelNumber + 1));
+    return true;
+}
+
+FrameBuffer* FlacAudioDataReader::readFrame() {
+    mFrame.length = 0;
+    if (!mFrame.reserve(mWindowSize) || mFrame.capacity < mWindowSize) return &mFrame;
+    // The window starts at the header found last time.
+    if (mCarry > 0) memmove(mFrame.data, mFrame.data + mWindowSize - mCarry, static_cast<size_t>(mCarry));
+    const int32_t wanted = mWindowSize - mCarry;
+    const int32_t got = readFully(mFrame.data + mCarry, wanted);
+    if (got != wanted) {
+        if (!mAccess->isEof()) return &mFrame;
+        mWindowSize = mCarry + got;
+    }
+
+    // Behind the current frame's own header, so that it is never taken for the next one.
+    const int32_t start = mHeaderLength;
+    int32_t found = -1;
+    for (int32_t i = 0; i < mWindowSize - start - kMaxHeaderLength; ++i) {
+        const uint8_t* at = mFrame.data + start + i;
+        if (at[0] == 0xFF && (at[1] & 0xFC) == 0xF8 && parseFlacFrameHeader(at)) {
+            found = start + i;
+            break;
+        }
+    }
+    if (found < 0) {
+        astLog("[AST][ERR]Failed to find header, maybe file reading buffer is NOT enough.\n");
+        return &mFrame;
+    }
+    mFrame.length = found;
+    mCarry = mWindowSize - found;
+    return &mFrame;
+}

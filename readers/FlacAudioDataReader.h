@@ -1,0 +1,63 @@
+// Native FLAC: frames carry no length, so each one runs up to the next frame header found in a
+// window of the file (sync code, then a full header parse with its CRC-8).
+#pragma once
+
+#include "AudioDataReader.h"
+
+class FlacAudioDataReader : public AudioDataReader {
+public:
+    explicit FlacAudioDataReader(const char* path);
+
+    void mapSampleRate(uint32_t value) override;
+    FrameBuffer* readFrame() override;
+
+    // Decodes the frame header at data (at most 16 bytes are looked at).
+    bool parseFlacFrameHeader(const uint8_t* data);
+
+    int32_t windowSize() const { return mWindowSize; }
+
+private:
+    struct MetaHeader {
+        bool isLastMeta;
+        uint32_t type;
+        uint32_t length;
+    };
+    struct StreamInfo {
+        uint16_t minBlockSize;
+        uint16_t maxBlockSize;
+        uint32_t minFrameSize;
+        uint32_t maxFrameSize;
+        uint32_t samplingFrequency;
+        uint8_t channelNumber;  // channels minus 1
+        uint8_t bitPerSample;   // bits minus 1
+        uint64_t totalSamples;
+        uint8_t md5[16];
+    };
+    struct FrameHeader {
+        uint16_t syncWord;
+        uint8_t reserved1;
+        uint8_t variableBlockSize;
+        uint8_t blockSizeInSampleIndex;
+        uint8_t samplingFrequencyIndex;
+        uint8_t channelAssignmentIndex;
+        uint8_t sampleSizeIndex;
+        uint8_t reserved2;
+        uint8_t utf8Str[7];
+        uint16_t blockSizeInSample;
+        uint16_t samplingFrequency;
+        uint8_t crc8;
+    };
+
+    bool parseMagicHeader();
+    // Bytes of metadata consumed, blocks headers included.
+    int32_t parseMetaData();
+    bool parseStreamInfo(uint32_t length);
+
+    MetaHeader mMetaHeader = {};
+    StreamInfo mStreamInfo = {};
+    FrameHeader mFrameHeader = {};
+    uint8_t mHeaderBuffer[16] = {};
+    int32_t mHeaderLength = 0;
+    int32_t mWindowSize = 16384;
+    int32_t mCarry = 0;
+};
