@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <execinfo.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include "ASTLog.h"
@@ -30,6 +31,14 @@ const char* const kSegvCodeNames[] = {"", "SEGV_MAPERR", "SEGV_ACCERR"};
 // Only one thread writes a crash report; a fatal signal on another thread waits for its
 // exit, and one raised inside the report itself ends the process at once.
 std::atomic<pid_t> reporter(0);
+
+// Log lines are already on fd 1. Ending every thread at once, without exit handlers, keeps a
+// thread that holds a stdio or heap lock from blocking the end, and the other threads from
+// printing after the report.
+[[noreturn]] void endProcess() {
+    syscall(SYS_exit_group, 255);
+    _exit(255);
+}
 
 }  // namespace
 
@@ -65,7 +74,7 @@ void crashReport(int signum, siginfo_t* info, void* /*context*/) {
     pid_t self = gettid();
     pid_t expected = 0;
     if (!reporter.compare_exchange_strong(expected, self)) {
-        if (expected == self) _exit(255);
+        if (expected == self) endProcess();
         for (;;) pause();
     }
     astLog("signum = %d\n", signum);
@@ -84,9 +93,7 @@ void crashReport(int signum, siginfo_t* info, void* /*context*/) {
     // malloc cannot deadlock here.
     backtrace_symbols_fd(frames, depth, STDOUT_FILENO);
     astLog("End of stack trace\n");
-    // Log lines are already on fd 1; skipping exit handlers keeps a thread that holds a
-    // stdio or heap lock from blocking the end of the process.
-    _exit(255);
+    endProcess();
 }
 
 void astAssertFail(const char* shortName, int number, const char* condition, const char* file,
