@@ -1,0 +1,239 @@
+// Ogg (2304): one Ogg packet per unit behind an 8-byte prefix (sync word, size, counter).
+// The record says nothing about the codec, so the first packet does: a Vorbis, Opus or
+// FLAC-in-Ogg identification header. The codec's own header packets build its setup; the
+// packets after them are decoded. Units carry no stream serial number, so the first
+// logical stream is the one decoded; the header packets of any other are skipped.
+#include <cstdio>
+#include <cstring>
+
+#include "FormatAdapter.h"
+
+namespace hostaudio {
+namespace {
+
+const uint32_t kSyncword = 0x76627349;
+const size_t kPrefixLength = 8;
+
+enum class Codec { None, Vorbis, Opus, Flac };
+enum class Header { None, VorbisId, VorbisComment, VorbisSetup, OpusHead, OpusTags, FlacMapping };
+
+Header classify(const uint8_t* p, size_t n) {
+    if (n >= 7 && memcmp(p + 1, "vorbis", 6) == 0) {
+        if (p[0] == 1) return Header::VorbisId;
+        if (p[0] == 3) return Header::VorbisComment;
+        if (p[0] == 5) return Header::VorbisSetup;
+    }
+    if (n >= 8 && memcmp(p, "OpusHead", 8) == 0) return Header::OpusHead;
+    if (n >= 8 && memcmp(p, "OpusTags", 8) == 0) return Header::OpusTags;
+    if (n >= 5 && p[0] == 0x7F && memcmp(p + 1, "FLAC", 4) == 0) return Header::FlacMapping;
+    return Header::None;
+}
+
+bool isIdentification(Header h) { return h == Header::VorbisId || h == Header::OpusHead || h == Header::FlacMapping; }
+
+const char* nameOf(Header h) {
+    switch (h) {
+    case Header::VorbisId: return "Vorbis";
+    case Header::OpusHead: return "Opus";
+    case Header::FlacMapping: return "FLAC";
+    default: return "codec";
+    }
+}
+
+uint32_t le32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24; }
+
+std::string format(const char* fmt, long a, long b = 0) {
+    char text[200];
+    snprintf(text, sizeof text, fmt, a, b);
+    return text;
+}
+
+class OggAdapter final : public FormatAdapter {
+public:
+    bool configure(const audio::audio_codec_parameter_t&) override {
+        codec_ = Codec::None;
+        setup_ = CodecSetup();
+        for (std::vector<uint8_t>& h : vorbisHeaders_) h.clear();
+        opusTagsSeen_ = false;
+        flacFrameSeen_ = false;
+        expectedCounter_ = 0;
+        return true;
+    }
+
+    bool unpack(const uint8_t* data, size_t length, PacketOutput& out, std::string& problem) override {
+        if (length < kPrefixLength) {
+            problem = format("a unit of %ld bytes cannot hold the packet prefix", long(length));
+            return false;
+        }
+        uint32_t sync = uint32_t(data[0]) << 24 | data[1] << 16 | data[2] << 8 | data[3];
+        size_t size = size_t(data[4]) << 8 | data[5];
+        uint16_t counter = uint16_t(data[6] << 8 | data[7]);
+        if (sync != kSyncword) {
+            problem = format("no packet sync word at the start of the unit (%08lX)", long(sync));
+            return false;
+        }
+        if (size != length) {
+            problem = format("a unit of %ld bytes whose prefix says %ld", long(length), long(size));
+            return false;
+        }
+        // A gap means lost units; what arrives is still decoded.
+        if (counter != expectedCounter_)
+            problem = format("packet counter %ld where %ld was expected", counter, expectedCounter_);
+        expectedCounter_ = uint16_t(counter + 1);
+
+        const uint8_t* p = data + kPrefixLength;
+        const size_t n = length - kPrefixLength;
+        if (n == 0) return true;  // an empty packet decodes to nothing
+        Header h = classify(p, n);
+        switch (codec_) {
+        case Codec::None: return identify(h, p, n, out, problem);
+        case Codec::Vorbis:
+            if (!out.isOpen()) return collectVorbis(h, p, n, out, problem);
+            break;
+        case Codec::Opus:
+            if (h == Header::OpusTags && !opusTagsSeen_) {
+                opusTagsSeen_ = true;
+                return true;
+            }
+            break;
+        case Codec::Flac:
+            if (n >= 2 && p[0] == 0xFF && (p[1] & 0xFE) == 0xF8) {
+                flacFrameSeen_ = true;
+                return decode(p, n, out, problem);
+            }
+            if (h == Header::None && !flacFrameSeen_) return true;  // a metadata block before the frames
+            if (h == Header::None) {
+                problem = "a packet without a FLAC frame header among the frames";
+                return false;
+            }
+            break;
+        }
+        if (h != Header::None) return other(h, problem);
+        return decode(p, n, out, problem);
+    }
+
+private:
+    bool identify(Header h, const uint8_t* p, size_t n, PacketOutput& out, std::string& problem) {
+        setup_ = CodecSetup();
+        switch (h) {
+        case Header::VorbisId:
+            if (n < 30 || p[11] == 0 || le32(p + 12) == 0) {
+                problem = "a damaged Vorbis identification header";
+                return false;
+            }
+            codec_ = Codec::Vorbis;
+            setup_.codecId = AV_CODEC_ID_VORBIS;
+            setup_.channels = p[11];
+            setup_.sampleRate = int(le32(p + 12));
+            vorbisHeaders_[0].assign(p, p + n);
+            return true;
+        case Header::OpusHead:
+            return openOpus(p, n, out, problem);
+        case Header::FlacMapping:
+            return openFlac(p, n, out, problem);
+        default:
+            problem = format("a packet before any identification header (first byte %02lX)", p[0]);
+            return false;
+        }
+    }
+
+    // The decoder wants all three Vorbis headers at once, in Xiph lacing.
+    bool collectVorbis(Header h, const uint8_t* p, size_t n, PacketOutput& out, std::string& problem) {
+        if (h == Header::VorbisComment && vorbisHeaders_[1].empty()) {
+            vorbisHeaders_[1].assign(p, p + n);
+            return true;
+        }
+        if (h != Header::VorbisSetup || vorbisHeaders_[1].empty()) {
+            if (isIdentification(h)) return other(h, problem);
+            problem = vorbisHeaders_[1].empty() ? "a packet where the Vorbis comment header was expected"
+                                                : "a packet where the Vorbis setup header was expected";
+            return false;
+        }
+        vorbisHeaders_[2].assign(p, p + n);
+        std::vector<uint8_t>& x = setup_.extradata;
+        x.assign(1, 2);
+        for (int i = 0; i < 2; ++i) {
+            size_t left = vorbisHeaders_[i].size();
+            for (; left >= 255; left -= 255) x.push_back(255);
+            x.push_back(uint8_t(left));
+        }
+        for (const std::vector<uint8_t>& header : vorbisHeaders_) x.insert(x.end(), header.begin(), header.end());
+        if (!out.open(setup_)) {
+            problem = "the Vorbis decoder does not accept the stream's header packets";
+            return false;
+        }
+        return true;
+    }
+
+    bool openOpus(const uint8_t* p, size_t n, PacketOutput& out, std::string& problem) {
+        if (n < 19 || p[9] == 0 || (p[18] != 0 && n < 21u + p[9])) {
+            problem = "a damaged OpusHead header";
+            return false;
+        }
+        codec_ = Codec::Opus;
+        setup_.codecId = AV_CODEC_ID_OPUS;
+        setup_.sampleRate = 48000;
+        setup_.channels = p[9];
+        // The pre-skip is dropped once, by the service, so the decoder is told none.
+        setup_.skipSamples = p[10] | p[11] << 8;
+        setup_.extradata.assign(p, p + n);
+        setup_.extradata[10] = setup_.extradata[11] = 0;
+        opusTagsSeen_ = false;
+        return openOrReset(out, problem, "Opus");
+    }
+
+    // 0x7F "FLAC", version, header count, "fLaC", then the STREAMINFO block.
+    bool openFlac(const uint8_t* p, size_t n, PacketOutput& out, std::string& problem) {
+        if (n < 51 || memcmp(p + 9, "fLaC", 4) != 0 || (p[13] & 0x7F) != 0 || (p[14] << 16 | p[15] << 8 | p[16]) != 34) {
+            problem = "a FLAC mapping header without its STREAMINFO block";
+            return false;
+        }
+        const uint8_t* info = p + 17;
+        codec_ = Codec::Flac;
+        setup_.codecId = AV_CODEC_ID_FLAC;
+        setup_.sampleRate = info[10] << 12 | info[11] << 4 | info[12] >> 4;
+        setup_.channels = ((info[12] >> 1) & 7) + 1;
+        setup_.bitsPerCodedSample = ((info[12] & 1) << 4 | info[13] >> 4) + 1;
+        setup_.extradata.assign(info, info + 34);
+        flacFrameSeen_ = false;
+        return openOrReset(out, problem, "FLAC");
+    }
+
+    bool openOrReset(PacketOutput& out, std::string& problem, const char* name) {
+        if (out.open(setup_)) return true;
+        codec_ = Codec::None;
+        problem = std::string("the ") + name + " decoder does not accept the stream's identification header";
+        return false;
+    }
+
+    // Header packets of a logical stream other than the decoded one.
+    bool other(Header h, std::string& problem) {
+        if (isIdentification(h))
+            problem = std::string("the ") + nameOf(h) +
+                      " identification header of another logical stream, skipped: only the first stream is decoded";
+        else
+            problem = "a header packet of another logical stream, skipped";
+        return false;
+    }
+
+    bool decode(const uint8_t* p, size_t n, PacketOutput& out, std::string& problem) {
+        if (out.packet(p, n)) return true;
+        if (problem.empty()) problem = "the packet does not decode";
+        return false;
+    }
+
+    Codec codec_ = Codec::None;
+    CodecSetup setup_;
+    std::vector<uint8_t> vorbisHeaders_[3];
+    bool opusTagsSeen_ = false;
+    bool flacFrameSeen_ = false;
+    uint16_t expectedCounter_ = 0;
+};
+
+}  // namespace
+
+std::unique_ptr<FormatAdapter> makeOggAdapter() {
+    return std::make_unique<OggAdapter>();
+}
+
+}  // namespace hostaudio
