@@ -52,9 +52,15 @@ TEST(CommandLine, SuffixSelectsTheCodec) {
         {"song.", "[AST][ERR]Unknown file type.\n"},
         {"dir.old/song", "[AST][INF]File suffix=old/song, codec=-1.\n" + noReader},
         {"song.xyz", "[AST][INF]File suffix=xyz, codec=-1.\n" + noReader},
-        {"song.mp3", "[AST][INF]File suffix=mp3, codec=48.\n" + noReader},
-        {"song.MP3", "[AST][INF]File suffix=MP3, codec=48.\n" + noReader},
-        {"a.b.aac", "[AST][INF]File suffix=aac, codec=16.\n" + noReader},
+        {"song.mp3", "[AST][INF]File suffix=mp3, codec=48.\n"
+                     "[AST][ERR]Failed to open file 'song.mp3'.\n"
+                     "[AST][ERR]Invalid audio data reader.\n"},
+        {"song.MP3", "[AST][INF]File suffix=MP3, codec=48.\n"
+                     "[AST][ERR]Failed to open file 'song.MP3'.\n"
+                     "[AST][ERR]Invalid audio data reader.\n"},
+        {"a.b.aac", "[AST][INF]File suffix=aac, codec=16.\n"
+                    "[AST][ERR]Failed to open file 'a.b.aac'.\n"
+                    "[AST][ERR]Invalid audio data reader.\n"},
         {"song.ac3", "[AST][INF]File suffix=ac3, codec=80.\n" + noReader},
         {"song.ec3", "[AST][INF]File suffix=ec3, codec=80.\n" + noReader},
         {"song.flac", "[AST][INF]File suffix=flac, codec=96.\n" + noReader},
