@@ -215,6 +215,8 @@ std::unique_ptr<FormatAdapter> makeFormatAdapter(int32_t codecType) {
     case audio::AUDIO_CODEC_AAC: return makeAacAdapter();
     case audio::AUDIO_CODEC_APE: return makeApeAdapter();
     case audio::AUDIO_CODEC_WMA: return makeWmaAdapter();
+    case audio::AUDIO_CODEC_AC3: return makeAc3Adapter();
+    case audio::AUDIO_CODEC_FLAC: return makeFlacAdapter();
     case audio::AUDIO_CODEC_OGG: return makeOggAdapter();
     case audio::AUDIO_CODEC_ALAC: return makeAlacAdapter();
     default: return nullptr;

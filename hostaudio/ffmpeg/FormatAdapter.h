@@ -65,6 +65,8 @@ std::unique_ptr<FormatAdapter> makeMpegAdapter();  // 512
 std::unique_ptr<FormatAdapter> makeAacAdapter();   // 768
 std::unique_ptr<FormatAdapter> makeApeAdapter();   // 2560
 std::unique_ptr<FormatAdapter> makeWmaAdapter();   // 2048
+std::unique_ptr<FormatAdapter> makeAc3Adapter();   // 1536
+std::unique_ptr<FormatAdapter> makeFlacAdapter();  // 2816
 std::unique_ptr<FormatAdapter> makeOggAdapter();   // 2304
 std::unique_ptr<FormatAdapter> makeAlacAdapter();  // 3072
 
