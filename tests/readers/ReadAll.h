@@ -12,13 +12,14 @@ struct ReadAll {
     bool invalidAfterOpen = true;
     bool invalidAtEnd = true;
     AudioInfo info{};  // as the constructor left it
-    std::vector<std::vector<uint8_t>> frames;
+    std::vector<size_t> lengths;
+    std::vector<uint8_t> handed;  // every frame, one behind the other
 };
 
 template <class Reader>
-ReadAll readAll(const std::vector<uint8_t>& file, const char* name) {
+ReadAll readAll(const std::vector<uint8_t>& file) {
     testsupport::TempDir dir;
-    std::string path = dir.path(name);
+    std::string path = dir.path("in");
     testsupport::writeFile(path, file);
     ReadAll r;
     r.out = testsupport::captureStdout([&] {
@@ -26,14 +27,19 @@ ReadAll readAll(const std::vector<uint8_t>& file, const char* name) {
         r.invalidAfterOpen = reader.isInvalid();
         r.info = *reader.getAudioInfo();
         if (r.invalidAfterOpen) return;
-        for (int i = 0; i < 10000; ++i) {
-            FrameBuffer* f = reader.readFrame();
-            if (f->length < 1 || f->data == nullptr) break;
-            r.frames.emplace_back(f->data, f->data + f->length);
+        for (FrameBuffer* f = reader.readFrame(); f->length > 0; f = reader.readFrame()) {
+            r.lengths.push_back(static_cast<size_t>(f->length));
+            r.handed.insert(r.handed.end(), f->data, f->data + f->length);
         }
         r.invalidAtEnd = reader.isInvalid();
     });
     return r;
+}
+
+// The frames must be the file's bytes from `start` on.
+inline bool handedFrom(const ReadAll& r, const std::vector<uint8_t>& file, size_t start) {
+    return start + r.handed.size() <= file.size() &&
+           std::equal(r.handed.begin(), r.handed.end(), file.begin() + static_cast<long>(start));
 }
 
 inline std::vector<uint8_t> concat(std::initializer_list<std::vector<uint8_t>> parts) {
