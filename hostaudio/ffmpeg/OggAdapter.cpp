@@ -210,7 +210,8 @@ private:
     bool other(Header h, std::string& problem) {
         if (isIdentification(h))
             problem = std::string("the ") + nameOf(h) +
-                      " identification header of another logical stream, skipped: only the first stream is decoded";
+                      " identification header of another logical stream, skipped; units carry no stream number, so"
+                      " every audio packet goes to the first stream's decoder";
         else
             problem = "a header packet of another logical stream, skipped";
         return false;
