@@ -61,9 +61,15 @@ TEST(CommandLine, SuffixSelectsTheCodec) {
         {"a.b.aac", "[AST][INF]File suffix=aac, codec=16.\n"
                     "[AST][ERR]Failed to open file 'a.b.aac'.\n"
                     "[AST][ERR]Invalid audio data reader.\n"},
-        {"song.ac3", "[AST][INF]File suffix=ac3, codec=80.\n" + noReader},
-        {"song.ec3", "[AST][INF]File suffix=ec3, codec=80.\n" + noReader},
-        {"song.flac", "[AST][INF]File suffix=flac, codec=96.\n" + noReader},
+        {"song.ac3", "[AST][INF]File suffix=ac3, codec=80.\n"
+                     "[AST][ERR]Failed to open file 'song.ac3'.\n"
+                     "[AST][ERR]Invalid audio data reader.\n"},
+        {"song.ec3", "[AST][INF]File suffix=ec3, codec=80.\n"
+                     "[AST][ERR]Failed to open file 'song.ec3'.\n"
+                     "[AST][ERR]Invalid audio data reader.\n"},
+        {"song.flac", "[AST][INF]File suffix=flac, codec=96.\n"
+                      "[AST][ERR]Failed to open file 'song.flac'.\n"
+                      "[AST][ERR]Invalid audio data reader.\n"},
         {"song.ogg", "[AST][INF]File suffix=ogg, codec=112.\n"
                      "[AST][ERR]Failed to open file 'song.ogg'.\n"
                      "[AST][ERR]Invalid audio data reader.\n"},
