@@ -59,18 +59,10 @@ void expectFramesOf(const std::vector<uint8_t>& bytes, const std::vector<testsup
 
 struct Fixture {
     const char* label;
-    const char* make;  // shell command: $S... makes a sine of that many seconds, $W is a WAV, $O the output
+    const char* make;  // see flacFixtureCommand
     uint32_t rate;
     uint32_t channelMap;
 };
-
-std::string expand(std::string command, const std::string& out) {
-    const std::string wav = "ffmpeg -nostdin -y -f lavfi -i sine=frequency=440:duration=";
-    for (size_t at; (at = command.find("$O")) != std::string::npos;) command.replace(at, 2, "'" + out + "'");
-    for (size_t at; (at = command.find("$W")) != std::string::npos;) command.replace(at, 2, "'" + out + ".wav'");
-    for (size_t at; (at = command.find("$S")) != std::string::npos;) command.replace(at, 2, wav);
-    return command;
-}
 
 TEST(FlacReader, RealFilesAreCutAtTheirFrameHeaders) {
     const Fixture cases[] = {
@@ -92,7 +84,7 @@ TEST(FlacReader, RealFilesAreCutAtTheirFrameHeaders) {
     for (const Fixture& c : cases) {
         SCOPED_TRACE(c.label);
         std::string path = dir.path("in.flac");
-        ASSERT_TRUE(testsupport::shell(expand(c.make, path)));
+        ASSERT_TRUE(testsupport::shell(testsupport::flacFixtureCommand(c.make, path)));
         std::vector<uint8_t> bytes = testsupport::readFile(path);
         ReadAll r = readAll(path);
         EXPECT_EQ("", r.constructorOut);
@@ -107,7 +99,7 @@ TEST(FlacReader, RealFilesAreCutAtTheirFrameHeaders) {
 TEST(FlacReader, OtherMetadataBlocksArePassedOver) {
     TempDir dir;
     std::string base = dir.path("base.flac");
-    ASSERT_TRUE(testsupport::shell(expand("$S1 -ac 2 -ar 48000 -c:a flac $O", base)));
+    ASSERT_TRUE(testsupport::shell(testsupport::flacFixtureCommand("$S1 -ac 2 -ar 48000 -c:a flac $O", base)));
     const std::vector<uint8_t> original = testsupport::readFile(base);
     std::vector<uint8_t> picture(32 + 67, 0);  // type 3, "image/png"-less, a few bytes of data
     picture[3] = 3;
@@ -151,11 +143,11 @@ TEST(FlacReader, LargeFramesNeedTheStreamInfoWindow) {
     // Quiet noise, then loud noise in the last frame: the largest frame is the last one, since a
     // frame of exactly the window's size cannot be delimited (its successor would have to start
     // 16 bytes before the window's end).
-    ASSERT_TRUE(testsupport::shell(expand("ffmpeg -nostdin -y -f lavfi -i anoisesrc=duration=0.7:amplitude=0.05:seed=7 "
-                                          "-f lavfi -i anoisesrc=duration=0.3:amplitude=1:seed=8 -filter_complex "
-                                          "'[0][1]concat=n=2:v=0:a=1' -ac 2 -ar 48000 -c:a pcm_s24le $W && "
-                                          "flac -s -f --lax -b 16384 -o $O $W",
-                                          path)));
+    ASSERT_TRUE(testsupport::shell(testsupport::flacFixtureCommand(
+        "ffmpeg -nostdin -y -f lavfi -i anoisesrc=duration=0.7:amplitude=0.05:seed=7 -f lavfi -i "
+        "anoisesrc=duration=0.3:amplitude=1:seed=8 -filter_complex '[0][1]concat=n=2:v=0:a=1' -ac 2 -ar 48000 "
+        "-c:a pcm_s24le $W && flac -s -f --lax -b 16384 -o $O $W",
+        path)));
     std::vector<uint8_t> bytes = testsupport::readFile(path);
     const uint32_t maxFrameSize = testsupport::streamInfoMaxFrameSize(bytes);
     ASSERT_GT(maxFrameSize, 2 * 16384u);
@@ -333,7 +325,7 @@ TEST(FlacReader, BrokenFilesFailInTheConstructor) {
 TEST(FlacReader, FalseSyncInsideAudioDataIsPassedOver) {
     TempDir dir;
     std::string path = dir.path("in.flac");
-    ASSERT_TRUE(testsupport::shell(expand("$S1 -ac 2 -ar 44100 -c:a flac $O", path)));
+    ASSERT_TRUE(testsupport::shell(testsupport::flacFixtureCommand("$S1 -ac 2 -ar 44100 -c:a flac $O", path)));
     std::vector<uint8_t> bytes = testsupport::readFile(path);
     const std::vector<testsupport::Packet> packets = testsupport::ffprobePackets(path);
     ASSERT_GT(packets.size(), 3u);
@@ -359,7 +351,8 @@ TEST(FlacReader, FalseSyncInsideAudioDataIsPassedOver) {
 TEST(FlacReader, TruncatedFileLosesOnlyItsCutFrame) {
     TempDir dir;
     std::string path = dir.path("in.flac");
-    ASSERT_TRUE(testsupport::shell(expand("$S1 -ac 1 -ar 32000 $W && flac -s -f -b 1152 -o $O $W", path)));
+    ASSERT_TRUE(
+        testsupport::shell(testsupport::flacFixtureCommand("$S1 -ac 1 -ar 32000 $W && flac -s -f -b 1152 -o $O $W", path)));
     std::vector<uint8_t> bytes = testsupport::readFile(path);
     std::vector<testsupport::Packet> packets = testsupport::ffprobePackets(path);
     ASSERT_GT(packets.size(), 10u);

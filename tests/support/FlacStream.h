@@ -11,6 +11,16 @@
 
 namespace testsupport {
 
+// A fixture's shell command with $S<seconds> for ffmpeg making a 440 Hz sine of that length
+// (output options follow), $W for a WAV file next to the output, $O for the output.
+inline std::string flacFixtureCommand(std::string command, const std::string& out) {
+    const std::string sine = "ffmpeg -nostdin -y -f lavfi -i sine=frequency=440:duration=";
+    for (size_t at; (at = command.find("$O")) != std::string::npos;) command.replace(at, 2, "'" + out + "'");
+    for (size_t at; (at = command.find("$W")) != std::string::npos;) command.replace(at, 2, "'" + out + ".wav'");
+    for (size_t at; (at = command.find("$S")) != std::string::npos;) command.replace(at, 2, sine);
+    return command;
+}
+
 // The file with one more metadata block right behind STREAMINFO, which encoders write first.
 inline std::vector<uint8_t> withMetadataBlock(const std::vector<uint8_t>& flac, uint8_t type,
                                               const std::vector<uint8_t>& data) {
