@@ -92,37 +92,4 @@ TEST(ApeAdapter, PacketsAreTheDemuxersWhateverTheFrameBoundaries) {
     }
 }
 
-TEST(ApeAdapter, UnitsThatDoNotFitAreRefused) {
-    const uint8_t header[20] = {'A', 'P', 'E', 's', 0, 0, 0, 8, 0x0F, 0x96, 0x07, 0xD0, 0, 0, 0, 9, 16, 0x20, 0xAC, 0x44};
-    auto unit = [&](std::vector<uint8_t> patch, size_t payload) {
-        std::vector<uint8_t> u(header, header + 20);
-        for (size_t i = 0; i + 1 < patch.size(); i += 2) u[patch[i]] = patch[i + 1];
-        u.resize(20 + payload, 0x11);
-        return u;
-    };
-    struct Case {
-        const char* label;
-        std::vector<uint8_t> unit;
-        const char* problem;
-    };
-    const Case cases[] = {
-        {"short", {'A', 'P', 'E', 's', 0}, "a unit of 5 bytes cannot hold the APE frame header"},
-        {"sync", unit({3, 'S'}, 8), "no APE frame header sync word at the start of the unit (41504553)"},
-        {"no size", unit({7, 0}, 8), "an APE frame size of 0 bytes"},
-        {"no blocks", unit({15, 0}, 8), "an APE frame of no blocks"},
-        {"overlong", unit({}, 12), "4 bytes past the end of the frame"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.label);
-        auto adapter = hostaudio::makeApeAdapter();
-        audio::audio_codec_parameter_t record{};
-        record.codecType = audio::AUDIO_CODEC_APE;
-        ASSERT_TRUE(adapter->configure(record));
-        Captured out;
-        std::string problem;
-        EXPECT_FALSE(adapter->unpack(c.unit.data(), c.unit.size(), out, problem));
-        EXPECT_EQ(c.problem, problem);
-    }
-}
-
 }  // namespace

@@ -2,7 +2,9 @@
 // layouts and frame sizes real encoders do not produce.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "TestSupport.h"
@@ -43,7 +45,8 @@ inline ApeFile buildApe(const ApeLayout& l) {
     if (old)
         f.audioStart = 32 + ((l.flags & 0x04) ? 4 : 0) + ((l.flags & 0x10) ? 4 : 0) + frames * 4;
     else
-        f.audioStart = (l.descriptorLength > 52 ? l.descriptorLength : 52) + l.headerLength + frames * 4 + l.spareSeekBytes;
+        f.audioStart =
+            (l.descriptorLength > 52 ? l.descriptorLength : 52) + l.headerLength + frames * 4 + l.spareSeekBytes;
     if (wavStored) f.audioStart += l.wavHeaderLength;
     f.audioEnd = f.audioStart + audioLength;
     uint32_t at = static_cast<uint32_t>(f.audioStart);
@@ -83,6 +86,68 @@ inline ApeFile buildApe(const ApeLayout& l) {
     for (uint32_t i = 0; i < audioLength; ++i) b.push_back(static_cast<uint8_t>(i * 7 + i / 251));
     b.resize(b.size() + l.tailBytes, 'T');
     return f;
+}
+
+// A stream as the reader should hand it out.
+struct ApeStream {
+    uint16_t version = 0;
+    uint16_t level = 0;
+    uint16_t bits = 0;
+    uint16_t channels = 0;
+    uint32_t rate = 0;
+    uint32_t blocksPerFrame = 0;
+    uint32_t finalFrameBlocks = 0;
+    std::vector<uint32_t> seekTable;  // where each frame starts in the file
+    uint32_t end = 0;                 // where the last one ends
+};
+
+// Empty when the units are the stream's frames in order in chunks of at most 1024 bytes, each
+// frame opened by its 20-byte header, and the payloads together are the file's bytes from the
+// first frame to the end with every 32-bit word reversed; otherwise what differs first.
+inline std::string apeUnitsMismatch(const std::vector<std::vector<uint8_t>>& units, const std::vector<uint8_t>& file,
+                                    const ApeStream& s) {
+    std::vector<uint8_t> payload, reversed;
+    size_t frame = 0;
+    int64_t left = 0;
+    for (const std::vector<uint8_t>& u : units) {
+        if (u.size() > 1024) return "a unit of " + std::to_string(u.size()) + " bytes";
+        size_t at = 0;
+        if (left == 0) {
+            if (frame == s.seekTable.size()) return "more frames than the seek table has";
+            bool last = frame + 1 == s.seekTable.size();
+            uint32_t length = (last ? s.end : s.seekTable[frame + 1]) - s.seekTable[frame];
+            uint32_t size = length | (last ? 0x80000000u : 0), blocks = last ? s.finalFrameBlocks : s.blocksPerFrame;
+            std::vector<uint8_t> h = {'A', 'P', 'E', 's'};
+            for (int shift = 24; shift >= 0; shift -= 8) h.push_back(uint8_t(size >> shift));
+            h.insert(h.end(), {uint8_t(s.version >> 8), uint8_t(s.version), uint8_t(s.level >> 8), uint8_t(s.level)});
+            for (int shift = 24; shift >= 0; shift -= 8) h.push_back(uint8_t(blocks >> shift));
+            h.insert(h.end(), {uint8_t(s.bits), uint8_t(s.channels << 4 | (s.rate >> 16 & 0xF)), uint8_t(s.rate >> 8),
+                               uint8_t(s.rate)});
+            if (u.size() < 20 || !std::equal(h.begin(), h.end(), u.begin()))
+                return "the header of frame " + std::to_string(frame);
+            left = length;
+            at = 20;
+            ++frame;
+        }
+        left -= int64_t(u.size() - at);
+        if (left < 0) return "frame " + std::to_string(frame - 1) + " runs over its length";
+        payload.insert(payload.end(), u.begin() + long(at), u.end());
+    }
+    if (frame != s.seekTable.size()) return std::to_string(frame) + " frames";
+    for (size_t i = 0; i < s.end - s.seekTable[0]; ++i)
+        reversed.push_back(file[s.seekTable[0] + (i & ~size_t(3)) + 3 - (i & 3)]);
+    return reversed == payload ? "" : "the payload";
+}
+
+// What the reader prints when it opens a file: the seek table, then the header summary.
+inline std::string apeOpenLines(const std::vector<uint32_t>& table, uint32_t rate, uint32_t channelMap) {
+    std::string lines;
+    for (size_t i = 0; i < table.size(); ++i) {
+        lines += std::to_string(i) + ":\t" + std::to_string(table[i]) + "\t\n";
+        if (i % 8 == 7) lines += "\n";
+    }
+    return lines + "\n[AST][INF]parseApeHeader:\n[AST][INF]sampleFrequency=" + std::to_string(rate) +
+           "\n[AST][INF]channelMap=" + std::to_string(channelMap) + "(1-Mono/2-Stereo)\n";
 }
 
 }  // namespace testsupport
