@@ -89,13 +89,13 @@ TEST(RaReader, ChunkWalks) {
          "[AST][INF]Reached end of data:5.\n", false, 0, 0, 0},
     };
     for (const auto& c : cases) {
-        ReadAll r = readAll<RaAudioDataReader>(c.file, "a.ra");
+        ReadAll r = readAll<RaAudioDataReader>(c.file);
         std::string out = c.out + (c.valid ? opened(c.rate, c.channelMap, c.dataPos) : "");
         EXPECT_EQ(out, r.out) << c.label;
         EXPECT_EQ(!c.valid, r.invalidAfterOpen) << c.label;
         EXPECT_EQ(static_cast<uint32_t>(c.rate), r.info.sampleFrequency) << c.label;
         EXPECT_EQ(static_cast<uint32_t>(c.channelMap), r.info.channelMap) << c.label;
-        EXPECT_TRUE(r.frames.empty()) << c.label;
+        EXPECT_TRUE(r.lengths.empty()) << c.label;
     }
 }
 
