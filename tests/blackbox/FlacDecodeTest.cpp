@@ -1,191 +1,232 @@
-// FLAC files end to end: the messages (the window search's included), the frames handed to the
+// FLAC files end to end: the messages (the header search's included), the frames handed to the
 // decoder (all but the last), and the PCM against ffmpeg's decode of the same frames.
 #include <gtest/gtest.h>
 
-#include "FlacStream.h"
+#include <algorithm>
+#include <sstream>
+
 #include "ParallelRuns.h"
 #include "TestSupport.h"
 #include "ToolRunner.h"
 
 using namespace blackbox;
+using testsupport::Packet;
 using testsupport::TempDir;
 
 namespace {
 
 const char kEnd[] = "[AST][WRN]Read audio data stopped.\n[AST][INF]Decoder(decoder0) is working still, waiting...\n";
+const char kNoHeader[] = "[AST][ERR]Failed to find header, maybe file reading buffer is NOT enough.\n";
+
+// $S<seconds> is ffmpeg making a 440 Hz sine of that length, $W a WAV file, $O the output.
+std::string command(std::string c, const std::string& out) {
+    const std::pair<std::string, std::string> words[] = {
+        {"$O", "'" + out + "'"}, {"$W", "'" + out + ".wav'"},
+        {"$S", "ffmpeg -nostdin -y -f lavfi -i sine=frequency=440:duration="}};
+    for (const auto& w : words)
+        for (size_t at; (at = c.find(w.first)) != std::string::npos;) c.replace(at, 2, w.second);
+    return c;
+}
+
+// One more metadata block right behind STREAMINFO, which encoders write first.
+std::vector<uint8_t> withBlock(const std::vector<uint8_t>& flac, uint8_t type) {
+    std::vector<uint8_t> out;
+    out.reserve(flac.size() + 36);
+    out.assign(flac.begin(), flac.begin() + 42);
+    const uint8_t last = out[4] & 0x80;
+    out[4] &= 0x7F;
+    out.insert(out.end(), {static_cast<uint8_t>(last | type), 0, 0, 32, 0, 0, 0, 3});  // picture type 3
+    out.resize(out.size() + 28, 0);
+    out.insert(out.end(), flac.begin() + 42, flac.end());
+    return out;
+}
+
+struct Expected {
+    std::string lines;      // end of data and the final search failure
+    size_t frames = 0;      // frames handed out
+    size_t lookalikes = 0;  // sync look-alikes (FF, F8 to FB) the searches pass over, one line each
+};
+
+// What the reads must print, from where ffprobe finds the frames: every window starts at a frame
+// and holds `window` bytes (fewer at the end of the file); the next frame's header ends a frame
+// when it starts at least 16 bytes before the window's end.
+Expected expectedReads(const std::vector<uint8_t>& bytes, const std::vector<Packet>& frames, long window) {
+    Expected e;
+    const long end = static_cast<long>(bytes.size());
+    long start = frames[0].position, readEnd = start;
+    for (size_t k = 0;; ++k) {
+        const long wanted = window - (readEnd - start), got = std::min(wanted, end - readEnd);
+        if (got < wanted) {
+            e.lines += "[AST][INF]Reached end of data:" + std::to_string(got) + ".\n";
+            window = readEnd - start + got;
+        }
+        readEnd += got;
+        const bool found = k + 1 < frames.size() && frames[k + 1].position < start + window - 16;
+        const long stop = found ? frames[k + 1].position : start + window - 16;
+        for (long i = start + 1; i < stop; ++i)
+            if (bytes[i] == 0xFF && (bytes[i + 1] & 0xFC) == 0xF8) ++e.lookalikes;
+        if (!found) {
+            e.lines += kNoHeader;
+            return e;
+        }
+        ++e.frames;
+        start = frames[k + 1].position;
+    }
+}
+
+// The output without the look-alikes' lines, which are counted.
+std::string withoutLookalikes(const std::string& text, size_t& count) {
+    std::string rest, line;
+    std::istringstream in(text);
+    count = 0;
+    while (std::getline(in, line)) {
+        if (line.rfind("[AST][ERR]FLAC file CRC-8 check error(", 0) == 0 ||
+            line.rfind("[AST][ERR]FLAC file UTF-8 string error(", 0) == 0)
+            ++count;
+        else
+            rest += line + "\n";
+    }
+    return rest;
+}
+
+std::vector<std::vector<uint8_t>> framesOf(const std::vector<uint8_t>& file, const std::vector<Packet>& packets,
+                                           size_t count) {
+    std::vector<std::vector<uint8_t>> frames;
+    for (size_t k = 0; k < count; ++k)
+        frames.emplace_back(file.begin() + packets[k].position, file.begin() + packets[k].position + packets[k].size);
+    return frames;
+}
+
+// The PCM of the file's first `frames` frames, as ffmpeg decodes them.
+std::vector<uint8_t> referenceOf(const std::string& path, const std::vector<uint8_t>& file,
+                                 const std::vector<Packet>& packets, size_t frames, int bits) {
+    testsupport::writeFile(path + ".head.flac",
+                           std::vector<uint8_t>(file.begin(), file.begin() + packets[frames].position));
+    return ffmpegDecode(path + ".head.flac", bits > 16 ? "s32le" : "s16le");
+}
 
 struct Fixture {
     const char* label;
-    const char* make;  // see flacFixtureCommand
+    const char* make;
     uint32_t rate;
     int channels;
     int bits;
+    std::vector<uint8_t> blocks;  // metadata block types to add
+    std::string opening;          // what the reader says about them
 };
 
-struct Prepared {
-    std::string in, out, units;
-    std::vector<uint8_t> file;
-    std::string constructorLines;  // what the reader says before the thread starts
-};
-
-std::string encodeLine(uint32_t rate, int channels, int bits) {
-    const uint32_t masks[] = {0, 0x1, 0x3, 0x23, 0x0F, 0x1F, 0x3F};
-    return "[AST][INF]Encode params:codec=256 sampleRate=" + std::to_string(rate) +
-           " chanels=0 channelMap=" + std::to_string(masks[channels]) + " pcm.format=" + (bits > 16 ? "14" : "2") +
-           ".\n";
-}
-
-// Runs every prepared file at once and checks each run against ffprobe's frames and ffmpeg's PCM.
-void decodeAndCompare(const std::vector<Fixture>& fixtures, const std::vector<Prepared>& prepared) {
+void decodeAndCompare(const std::vector<Fixture>& fixtures) {
+    TempDir dir;
     std::vector<ToolRun> runs;
-    for (const Prepared& p : prepared)
-        runs.push_back(ToolRun({"-f=" + p.in, "-v=" + p.out}, {{"HOSTAUDIO_UNITS_FILE", p.units}}));
+    for (size_t i = 0; i < fixtures.size(); ++i) {
+        const std::string in = dir.path("in" + std::to_string(i) + ".flac");
+        ASSERT_TRUE(shell(command(fixtures[i].make, in))) << fixtures[i].label;
+        std::vector<uint8_t> file = testsupport::readFile(in);
+        for (uint8_t type : fixtures[i].blocks) file = withBlock(file, type);
+        testsupport::writeFile(in, file);
+        runs.push_back(ToolRun({"-f=" + in, "-v=" + in + ".pcm"}, {{"HOSTAUDIO_UNITS_FILE", in + ".units"}}));
+    }
     const std::vector<ToolResult> results = runTools(runs);
     size_t lookalikesSeen = 0;
     for (size_t i = 0; i < fixtures.size(); ++i) {
         const Fixture& f = fixtures[i];
-        const Prepared& p = prepared[i];
-        const ToolResult& r = results[i];
         SCOPED_TRACE(f.label);
-        EXPECT_EQ(0, r.exitCode);
-        const std::vector<testsupport::Packet> packets = testsupport::ffprobePackets(p.in);
+        const std::string in = dir.path("in" + std::to_string(i) + ".flac");
+        const std::vector<uint8_t> file = testsupport::readFile(in);
+        const std::vector<Packet> packets = testsupport::ffprobePackets(in);
         ASSERT_GT(packets.size(), 1u);
-        const uint32_t streamInfoWindow = testsupport::streamInfoMaxFrameSize(p.file);
-        const testsupport::FlacReadPlan plan =
-            testsupport::planFlacReads(p.file, packets, std::max<long>(16384, streamInfoWindow));
-        size_t lookalikeLines = 0;
-        EXPECT_EQ(argsLines(p.in, p.out) + "[AST][INF]File suffix=flac, codec=96.\n" + p.constructorLines +
-                      kThreadLines + plan.lines + kEnd,
-                  testsupport::withoutLookalikeLines(mainThreadLines(r.out), lookalikeLines));
-        EXPECT_EQ(plan.lookalikes, lookalikeLines);
-        lookalikesSeen += lookalikeLines;
-        EXPECT_NE(std::string::npos, r.out.find(encodeLine(f.rate, f.channels, f.bits)));
+        const long maxFrameSize = file[15] << 16 | file[16] << 8 | file[17];
+        const Expected e = expectedReads(file, packets, std::max(16384L, maxFrameSize));
+        EXPECT_EQ(packets.size() - 1, e.frames);
+
+        const ToolResult& r = results[i];
+        EXPECT_EQ(0, r.exitCode);
+        size_t lookalikes = 0;
+        EXPECT_EQ(argsLines(in, in + ".pcm") + "[AST][INF]File suffix=flac, codec=96.\n" + f.opening + kThreadLines +
+                      e.lines + kEnd,
+                  withoutLookalikes(mainThreadLines(r.out), lookalikes));
+        EXPECT_EQ(e.lookalikes, lookalikes);
+        lookalikesSeen += lookalikes;
+        const uint32_t masks[] = {0, 0x1, 0x3, 0, 0, 0, 0x3F};
+        EXPECT_NE(std::string::npos, r.out.find("[AST][INF]Encode params:codec=256 sampleRate=" +
+                                                std::to_string(f.rate) + " chanels=0 channelMap=" +
+                                                std::to_string(masks[f.channels]) +
+                                                " pcm.format=" + (f.bits > 16 ? "14" : "2") + ".\n"));
         EXPECT_EQ("", r.err) << "the host service refused a unit";
-
-        std::vector<std::vector<uint8_t>> frames;
-        for (size_t k = 0; k + 1 < packets.size(); ++k)
-            frames.emplace_back(p.file.begin() + packets[k].position,
-                                p.file.begin() + packets[k].position + packets[k].size);
-        EXPECT_EQ(packets.size() - 1, plan.frames);
-        EXPECT_TRUE(frames == readUnits(p.units)) << readUnits(p.units).size() << " units";
-
-        // The last frame never reaches the decoder: the reference is the file without it.
-        const std::string head = p.in + ".head.flac";
-        testsupport::writeFile(head, std::vector<uint8_t>(p.file.begin(), p.file.begin() + packets.back().position));
-        const int bytes = f.bits > 16 ? 4 : 2;
-        PcmMatch m = comparePcm(testsupport::readFile(p.out), ffmpegDecode(head, bytes == 4 ? "s32le" : "s16le"),
-                                bytes, f.channels, 0, 0);
+        EXPECT_TRUE(framesOf(file, packets, e.frames) == readUnits(in + ".units"));
+        const std::vector<uint8_t> ours = testsupport::readFile(in + ".pcm"),
+                                   ref = referenceOf(in, file, packets, e.frames, f.bits);
+        EXPECT_EQ(ref.size(), ours.size());
+        PcmMatch m = comparePcm(ours, ref, f.bits > 16 ? 4 : 2, f.channels, 0, 0);
         EXPECT_TRUE(m.ok) << m.detail;
     }
-    EXPECT_GT(lookalikesSeen, 0u) << "no false sync code in any fixture: the CRC-8 check went untried";
-}
-
-std::vector<Prepared> prepare(const TempDir& dir, const std::vector<Fixture>& fixtures) {
-    std::vector<Prepared> prepared;
-    for (size_t i = 0; i < fixtures.size(); ++i) {
-        Prepared p;
-        const std::string n = std::to_string(i);
-        p.in = dir.path("in" + n + ".flac");
-        p.out = dir.path("out" + n + ".pcm");
-        p.units = dir.path("units" + n);
-        EXPECT_TRUE(testsupport::shell(testsupport::flacFixtureCommand(fixtures[i].make, p.in))) << fixtures[i].label;
-        p.file = testsupport::readFile(p.in);
-        prepared.push_back(p);
-    }
-    return prepared;
+    EXPECT_GT(lookalikesSeen, 0u) << "no false sync code with a bad CRC-8 in any fixture";
 }
 
 TEST(FlacDecode, DebianFlacEncoder) {
-    const std::vector<Fixture> fixtures = {
-        {"16 stereo 44.1k", "$S1 -ac 2 -ar 44100 $W && flac -s -f -o $O $W", 44100, 2, 16},
-        {"24 mono 96k, block 192, 500 frames", "$S1 -ar 96000 -c:a pcm_s24le $W && flac -s -f -b 192 -o $O $W", 96000,
-         1, 24},
-        {"16 stereo 11.025k, block 16384, rate in Hz",
-         "$S3 -ac 2 -ar 11025 $W && flac -s -f --lax -b 16384 -o $O $W", 11025, 2, 16},
-        {"16 mono 12k, rate in kHz", "$S1 -ar 12000 $W && flac -s -f -o $O $W", 12000, 1, 16},
-        // Frames far above the default window: STREAMINFO raises it. The loud part is last, so
-        // the largest frame is the one that is never delimited anyway.
-        {"24 stereo 48k noise, frames of 40 KB",
-         "ffmpeg -nostdin -y -f lavfi -i anoisesrc=duration=0.7:amplitude=0.05:seed=7 -f lavfi -i "
-         "anoisesrc=duration=0.3:amplitude=1:seed=8 -filter_complex '[0][1]concat=n=2:v=0:a=1' -ac 2 -ar 48000 "
-         "-c:a pcm_s24le $W && flac -s -f --lax -b 16384 -o $O $W",
-         48000, 2, 24},
-    };
-    TempDir dir;
-    std::vector<Prepared> prepared = prepare(dir, fixtures);
-    // The first file gets a PICTURE and an APPLICATION block as well.
-    std::vector<uint8_t> picture(32, 0);
-    picture[3] = 3;
-    prepared[0].file = testsupport::withMetadataBlock(
-        testsupport::withMetadataBlock(prepared[0].file, 6, picture), 2, {'o', 's', 't', 'r', 1, 2, 3});
-    testsupport::writeFile(prepared[0].in, prepared[0].file);
-    ASSERT_GT(testsupport::streamInfoMaxFrameSize(prepared[4].file), 2 * 16384u);
-    decodeAndCompare(fixtures, prepared);
+    decodeAndCompare({
+        {"16 stereo 44.1k; seek table, comment, padding, picture, application",
+         "$S1 -ac 2 -ar 44100 $W && flac -s -f -o $O $W", 44100, 2, 16, {6, 2}, ""},
+        {"24 mono 96k, block 192: 500 frames", "$S1 -ar 96000 -c:a pcm_s24le $W && flac -s -f -b 192 -o $O $W",
+         96000, 1, 24, {}, ""},
+        {"16 stereo 11.025k, block 16384, rate in Hz", "$S3 -ac 2 -ar 11025 $W && flac -s -f --lax -b 16384 -o $O $W",
+         11025, 2, 16, {}, ""},
+        {"16 mono 12k, rate in kHz", "$S1 -ar 12000 $W && flac -s -f -o $O $W", 12000, 1, 16, {}, ""},
+        // Frames of 40 KB: STREAMINFO raises the window. The loud part comes last, so that the
+        // largest frame, which its own size as window cannot delimit, is the last one anyway.
+        {"24 stereo 48k noise, large frames",
+         "ffmpeg -nostdin -y -f lavfi -i anoisesrc=d=0.7:a=0.05:seed=7 -f lavfi -i anoisesrc=d=0.3:a=1:seed=8 "
+         "-filter_complex '[0][1]concat=n=2:v=0:a=1' -ac 2 -ar 48000 -c:a pcm_s24le $W && "
+         "flac -s -f --lax -b 16384 -o $O $W",
+         48000, 2, 24, {}, ""},
+    });
 }
 
 TEST(FlacDecode, FfmpegEncoder) {
-    const std::vector<Fixture> fixtures = {
-        {"16 5.1 48k", "$S1 -ac 6 -ar 48000 -c:a flac $O", 48000, 6, 16},
+    decodeAndCompare({
+        {"16 5.1 48k", "$S1 -ac 6 -ar 48000 -c:a flac $O", 48000, 6, 16, {}, ""},
         {"24 stereo 192k, block 8192",
-         "$S1 -ac 2 -ar 192000 -sample_fmt s32 -bits_per_raw_sample 24 -c:a flac -frame_size 8192 $O", 192000, 2, 24},
-        {"16 mono 8k", "$S2 -ar 8000 -c:a flac $O", 8000, 1, 16},
-        {"16 stereo 22.05k, reserved metadata type", "$S1 -ac 2 -ar 22050 -c:a flac $O", 22050, 2, 16},
-    };
-    TempDir dir;
-    std::vector<Prepared> prepared = prepare(dir, fixtures);
-    prepared[3].file = testsupport::withMetadataBlock(prepared[3].file, 99, {1, 2, 3});
-    testsupport::writeFile(prepared[3].in, prepared[3].file);
-    prepared[3].constructorLines = "[AST][WRN]FLAC file metadata type is reserved(type=99).\n";
-    decodeAndCompare(fixtures, prepared);
+         "$S1 -ac 2 -ar 192000 -sample_fmt s32 -bits_per_raw_sample 24 -c:a flac -frame_size 8192 $O", 192000, 2, 24,
+         {}, ""},
+        {"16 mono 8k, reserved metadata type", "$S2 -ar 8000 -c:a flac $O", 8000, 1, 16, {99},
+         "[AST][WRN]FLAC file metadata type is reserved(type=99).\n"},
+    });
 }
 
 TEST(FlacDecode, BrokenFiles) {
     TempDir dir;
-    const std::string base = dir.path("base.flac");
-    ASSERT_TRUE(testsupport::shell(testsupport::flacFixtureCommand("$S1 -ac 2 -ar 44100 -c:a flac $O", base)));
+    const std::string base = dir.path("base.flac"), invalid = dir.path("invalid.flac"), cut = dir.path("cut.flac");
+    ASSERT_TRUE(shell(command("$S1 -ac 2 -ar 44100 -c:a flac $O", base)));
     const std::vector<uint8_t> file = testsupport::readFile(base);
-    const std::vector<testsupport::Packet> packets = testsupport::ffprobePackets(base);
+    const std::vector<Packet> packets = testsupport::ffprobePackets(base);
     ASSERT_GT(packets.size(), 6u);
+    // A block of the invalid type 127 behind STREAMINFO: the walk stops at it, and the bytes
+    // there are no frame header.
+    testsupport::writeFile(invalid, withBlock(file, 127));
+    // Cut inside frame 5: frames 0 to 4 come out.
+    const std::vector<uint8_t> head(file.begin(), file.begin() + packets[5].position + packets[5].size / 2);
+    testsupport::writeFile(cut, head);
 
-    // A metadata block of the invalid type 127 behind STREAMINFO: the walk stops there.
-    std::vector<uint8_t> invalidType = testsupport::withMetadataBlock(file, 127, {0, 0, 0, 0});
-    const std::string invalidIn = dir.path("invalid.flac");
-    testsupport::writeFile(invalidIn, invalidType);
-    char sync[80];
-    snprintf(sync, sizeof sync, "[AST][ERR]FLAC file sync word error(syncWord=%03X).\n",
-             (invalidType[42] << 6 | invalidType[43] >> 2) & 0x3FFF);
-
-    // Cut inside frame 5: frames 0 to 4 come out, 5 has no header behind it.
-    const std::string cutIn = dir.path("cut.flac");
-    std::vector<uint8_t> cut(file.begin(), file.begin() + packets[5].position + packets[5].size / 2);
-    testsupport::writeFile(cutIn, cut);
-
-    std::vector<ToolResult> r = runTools({ToolRun({"-f=" + invalidIn, "-v=" + dir.path("a.pcm")}),
-                                          ToolRun({"-f=" + cutIn, "-v=" + dir.path("b.pcm")},
-                                                  {{"HOSTAUDIO_UNITS_FILE", dir.path("units")}})});
+    const std::vector<ToolResult> r =
+        runTools({ToolRun({"-f=" + invalid, "-v=" + invalid + ".pcm"}),
+                  ToolRun({"-f=" + cut, "-v=" + cut + ".pcm"}, {{"HOSTAUDIO_UNITS_FILE", cut + ".units"}})});
     EXPECT_EQ(255, r[0].exitCode);
-    EXPECT_EQ(argsLines(invalidIn, dir.path("a.pcm")) + "[AST][INF]File suffix=flac, codec=96.\n" +
-                  "[AST][ERR]FLAC file metadata type error(type=127).\n"
-                  "[AST][ERR]Failed to parse meta header.\n" +
-                  sync +
-                  "[AST][ERR]Invalid audio data reader.\n",
+    EXPECT_EQ(argsLines(invalid, invalid + ".pcm") + "[AST][INF]File suffix=flac, codec=96.\n" +
+                  "[AST][ERR]FLAC file metadata type error(type=127).\n[AST][ERR]Failed to parse meta header.\n"
+                  "[AST][ERR]FLAC file sync word error(syncWord=1FC0).\n[AST][ERR]Invalid audio data reader.\n",
               r[0].out);
 
     EXPECT_EQ(0, r[1].exitCode);
-    testsupport::FlacReadPlan plan =
-        testsupport::planFlacReads(cut, {packets.begin(), packets.begin() + 6}, 16384);
-    EXPECT_EQ(5u, plan.frames);
-    size_t lookalikeLines = 0;
-    EXPECT_EQ(argsLines(cutIn, dir.path("b.pcm")) + "[AST][INF]File suffix=flac, codec=96.\n" + kThreadLines +
-                  plan.lines + kEnd,
-              testsupport::withoutLookalikeLines(mainThreadLines(r[1].out), lookalikeLines));
-    std::vector<std::vector<uint8_t>> frames;
-    for (size_t k = 0; k < 5; ++k)
-        frames.emplace_back(file.begin() + packets[k].position, file.begin() + packets[k].position + packets[k].size);
-    EXPECT_TRUE(frames == readUnits(dir.path("units")));
-    const std::string head = dir.path("head.flac");
-    testsupport::writeFile(head, std::vector<uint8_t>(file.begin(), file.begin() + packets[5].position));
-    PcmMatch m = comparePcm(testsupport::readFile(dir.path("b.pcm")), ffmpegDecode(head, "s16le"), 2, 2, 0, 0);
+    const Expected e = expectedReads(head, {packets.begin(), packets.begin() + 6}, 16384);
+    ASSERT_EQ(5u, e.frames);
+    size_t lookalikes = 0;
+    EXPECT_EQ(argsLines(cut, cut + ".pcm") + "[AST][INF]File suffix=flac, codec=96.\n" + kThreadLines + e.lines + kEnd,
+              withoutLookalikes(mainThreadLines(r[1].out), lookalikes));
+    EXPECT_TRUE(framesOf(file, packets, 5) == readUnits(cut + ".units"));
+    const std::vector<uint8_t> ours = testsupport::readFile(cut + ".pcm");
+    const std::vector<uint8_t> ref = referenceOf(base, file, packets, 5, 16);
+    EXPECT_EQ(ref.size(), ours.size());
+    PcmMatch m = comparePcm(ours, ref, 2, 2, 0, 0);
     EXPECT_TRUE(m.ok) << m.detail;
 }
 
