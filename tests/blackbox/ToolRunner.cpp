@@ -17,27 +17,54 @@ const char kThreadLines[] =
     "[AST][INF]Create mutex(ASTMutex:ASTDecoder-ReaderThrea).\n"
     "[AST][INF]Create thread(ASTThread:ASTDecoder-ReaderThre).\n";
 
+namespace {
+
+// The program's path as execve wants it: words without a slash are looked up in PATH.
+std::string resolve(const std::string& program) {
+    if (program.find('/') != std::string::npos) return program;
+    const char* path = getenv("PATH");
+    std::istringstream dirs(path != nullptr ? path : "/usr/bin:/bin");
+    for (std::string dir; std::getline(dirs, dir, ':');)
+        if (access((dir + "/" + program).c_str(), X_OK) == 0) return dir + "/" + program;
+    return program;
+}
+
+}  // namespace
+
 ToolResult runTool(const ToolRun& run) {
     testsupport::TempDir dir;
     std::string outPath = dir.path("stdout"), errPath = dir.path("stderr");
     std::vector<std::string> words = run.prefix;
     words.push_back(OSTREL_BINARY);
     words.insert(words.end(), run.args.begin(), run.args.end());
+    words[0] = resolve(words[0]);
+
+    // Everything the child needs is built here: between fork and exec it may only make system
+    // calls, since other test threads can hold the heap's locks.
+    std::vector<std::string> env;
+    for (char** e = environ; *e != nullptr; ++e) {
+        std::string entry = *e;
+        bool replaced = false;
+        for (const auto& kv : run.env) replaced = replaced || entry.rfind(kv.first + "=", 0) == 0;
+        if (!replaced) env.push_back(entry);
+    }
+    for (const auto& kv : run.env) env.push_back(kv.first + "=" + kv.second);
+    std::vector<char*> argv, envp;
+    for (std::string& w : words) argv.push_back(&w[0]);
+    argv.push_back(nullptr);
+    for (std::string& e : env) envp.push_back(&e[0]);
+    envp.push_back(nullptr);
 
     auto started = std::chrono::steady_clock::now();
     pid_t pid = fork();
     if (pid == 0) {
         int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        int in = open("/dev/null", O_RDONLY);
         dup2(out, STDOUT_FILENO);
         dup2(err, STDERR_FILENO);
-        int in = open("/dev/null", O_RDONLY);
         dup2(in, STDIN_FILENO);
-        for (const auto& kv : run.env) setenv(kv.first.c_str(), kv.second.c_str(), 1);
-        std::vector<char*> argv;
-        for (const std::string& w : words) argv.push_back(const_cast<char*>(w.c_str()));
-        argv.push_back(nullptr);
-        execvp(argv[0], argv.data());
+        execve(argv[0], argv.data(), envp.data());
         _exit(127);
     }
 
