@@ -22,12 +22,12 @@ AudioDataReader* createAudioDataReader(int32_t codec, const char* path, const Au
     case 0: return new WavAudioDataReader(path, rawPcmInfo, kPcmFrameDurationMs);
     case 16: case 17: case 18: case 19: return new AacAudioDataReader(path);
     case 48: case 51: return new Mp3AudioDataReader(path);
-    case 128: return new ApeAudioDataReader(path);
     case 80: case 81: case 82: return new EacAudioDataReader(path);
     case 96: return new FlacAudioDataReader(path);
     case 112: return new OggAudioDataReader(path);
-    case 160: return new AlacAudioDataReader(path);
+    case 128: return new ApeAudioDataReader(path);
     case 144: return new WmaAudioDataReader(path);
+    case 160: return new AlacAudioDataReader(path);
     case 176: return new RaAudioDataReader(path);
     default: return nullptr;
     }
