@@ -1,27 +1,46 @@
-// Shared bits of the host audio service tests.
+// Shared bits of the host audio service tests: records, recording files, and one way each to
+// feed units to a decoder or to a format adapter.
 #pragma once
 
-#include <unistd.h>
+#include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "AudioCodecParameter.h"
+#include "FormatAdapter.h"
+#include "KxAudioDecoder.h"
+#include "Reference.h"
+#include "TestSupport.h"
+
+using Bytes = std::vector<uint8_t>;
+using Units = std::vector<Bytes>;
+
+// Zeroed to the last byte, so that records compare with memcmp.
+inline audio::audio_codec_parameter_t codecRecord(int32_t codecType, int32_t rate, uint32_t channelMap) {
+    audio::audio_codec_parameter_t r;
+    std::memset(&r, 0, sizeof r);
+    r.codecType = codecType;
+    r.sampleRate = rate;
+    r.channelMap = channelMap;
+    return r;
+}
 
 inline audio::audio_codec_parameter_t pcmRecord(int32_t rate, uint32_t channelMap, int32_t format, int32_t blockAlign) {
-    audio::audio_codec_parameter_t p;
-    std::memset(&p, 0, sizeof p);
-    p.codecType = audio::AUDIO_CODEC_PCM;
-    p.sampleRate = rate;
-    p.channelMap = channelMap;
+    audio::audio_codec_parameter_t p = codecRecord(audio::AUDIO_CODEC_PCM, rate, channelMap);
     p.pcm = {format, blockAlign, rate * blockAlign};
     return p;
+}
+
+inline audio::audio_codec_parameter_t wmaRecord(int32_t rate, uint32_t channelMap, uint16_t blockAlign) {
+    audio::audio_codec_parameter_t r = codecRecord(audio::AUDIO_CODEC_WMA, rate, channelMap);
+    r.wma = {16, blockAlign, 16000, 0, 1};
+    return r;
 }
 
 inline double secondsSince(std::chrono::steady_clock::time_point start) {
@@ -30,20 +49,84 @@ inline double secondsSince(std::chrono::steady_clock::time_point start) {
 
 // Points an environment variable at a fresh file for the length of one test.
 struct ScopedEnvFile {
-    explicit ScopedEnvFile(const char* var)
-        : name(var), path("/tmp/hostaudio_test_" + std::to_string(getpid()) + "_" + var) {
-        std::remove(path.c_str());
-        setenv(name, path.c_str(), 1);
-    }
-    ~ScopedEnvFile() {
-        unsetenv(name);
-        std::remove(path.c_str());
-    }
-    std::vector<uint8_t> contents() const {
-        std::ifstream in(path, std::ios::binary);
-        return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
-    }
+    explicit ScopedEnvFile(const char* var) : name(var), path(dir.path(var)) { setenv(name, path.c_str(), 1); }
+    ~ScopedEnvFile() { unsetenv(name); }
+    Bytes contents() const { return testsupport::readFile(path); }
 
+    testsupport::TempDir dir;
     const char* name;
     std::string path;
 };
+
+struct Decoded {
+    Bytes pcm;
+    std::string err;  // the service's standard error
+};
+
+// Feeds the units to a decoder made from the record on this thread while another thread
+// drains it, as the tool does; every unit must be taken whole.
+inline Decoded decodeUnits(const audio::audio_codec_parameter_t& record, const Units& units) {
+    Decoded d;
+    audio::KxAudioDecoder* decoder = audio::KxAudioDecoder::create(&record);
+    EXPECT_NE(nullptr, decoder);
+    if (decoder == nullptr) return d;
+    std::atomic<bool> done{false};
+    std::thread reader([&] {
+        uint8_t buffer[2048];
+        while (!done) {
+            int32_t n = decoder->readData(buffer, sizeof buffer, 0);
+            if (n > 0) d.pcm.insert(d.pcm.end(), buffer, buffer + n);
+            else std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+    });
+    testing::internal::CaptureStderr();
+    for (const Bytes& u : units) EXPECT_EQ(int32_t(u.size()), decoder->writeData(u.data(), int32_t(u.size()), 1));
+    decoder->setEndOfStream();
+    while (!decoder->isFinished()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    d.err = testing::internal::GetCapturedStderr();
+    done = true;
+    reader.join();
+    audio::KxAudioDecoder::destroy(decoder);
+    return d;
+}
+
+// The file's frames as ffmpeg's demuxer finds them.
+inline Units framesOf(const std::string& file) {
+    const Bytes bytes = testsupport::readFile(file);
+    Units frames;
+    for (const testsupport::Packet& p : testsupport::ffprobePackets(file))
+        frames.emplace_back(bytes.begin() + p.position, bytes.begin() + p.position + p.size);
+    return frames;
+}
+
+// What an adapter hands on: codec setups and packets.
+struct CapturedPackets final : hostaudio::PacketOutput {
+    bool open(const hostaudio::CodecSetup& s) override {
+        setups.push_back(s);
+        return true;
+    }
+    bool isOpen() const override { return !setups.empty(); }
+    bool packet(const uint8_t* data, size_t length) override {
+        packets.emplace_back(data, data + length);
+        return true;
+    }
+    std::vector<hostaudio::CodecSetup> setups;
+    Units packets;
+};
+
+// Configures the adapter, feeds it the units and finishes; the problems, one per unit ("" when
+// taken).
+inline std::vector<std::string> feedAdapter(hostaudio::FormatAdapter& adapter,
+                                            const audio::audio_codec_parameter_t& record, const Units& units,
+                                            CapturedPackets& out) {
+    EXPECT_TRUE(adapter.configure(record));
+    std::vector<std::string> problems;
+    for (const Bytes& u : units) {
+        std::string problem;
+        const bool taken = adapter.unpack(u.data(), u.size(), out, problem);
+        EXPECT_EQ(taken, problem.empty()) << problem;
+        problems.push_back(problem);
+    }
+    adapter.finish(out);
+    return problems;
+}
