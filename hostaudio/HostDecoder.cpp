@@ -53,7 +53,7 @@ int32_t HostDecoder::setEndOfStream() {
         inputEnded_ = true;
         backend_->drain(*this);
         if (rejectedUnits_ > 0) {
-            std::fprintf(stderr, "hostaudio: %llu units skipped in all\n",
+            std::fprintf(stderr, "hostaudio: units skipped in all: %llu\n",
                          static_cast<unsigned long long>(rejectedUnits_));
         }
     }

@@ -21,7 +21,7 @@ TEST(FfmpegBackend, BadUnitsAreSkippedWithOneDiagnosticEach) {
     EXPECT_EQ("", good.err);
     EXPECT_EQ("hostaudio: unit 4: a unit without an ADTS header in an ADTS stream\n"
               "hostaudio: unit 6: a unit of " + std::to_string(frames[5].size() + 1) + " bytes where its header says " +
-                  std::to_string(frames[5].size()) + "\nhostaudio: 1 units skipped in all\n",
+                  std::to_string(frames[5].size()) + "\nhostaudio: units skipped in all: 1\n",
               bad.err);
     // The skipped frame's PCM is missing, and the decoder may lose the next frame's overlap too.
     EXPECT_GE(good.pcm.size() - 1024 * 2, bad.pcm.size());
@@ -32,7 +32,7 @@ TEST(FfmpegBackend, BadUnitsAreSkippedWithOneDiagnosticEach) {
     Decoded nothing = decodeUnits(layer3, frames);
     EXPECT_TRUE(nothing.pcm.empty());
     EXPECT_EQ(0u, nothing.err.find("hostaudio: unit 1: reserved values in the frame header FFF15040\n"));
-    EXPECT_NE(std::string::npos, nothing.err.find(std::to_string(frames.size()) + " units skipped in all\n"));
+    EXPECT_NE(std::string::npos, nothing.err.find("units skipped in all: " + std::to_string(frames.size()) + "\n"));
 }
 
 // A WMA unit: the frame prefix (media object number, payload length) and the payload.
@@ -80,7 +80,7 @@ TEST(FfmpegBackend, WmaPayloadsJoinIntoMediaObjects) {
                   " payload bytes, the unit carries " + rest + "\n"
                   "hostaudio: unit 4: media object 1 ends after 300 of " + n + " bytes; dropped\n"
                   "hostaudio: unit 7: media object 3 ends after " + rest + " of " + n + " bytes; dropped\n"
-                  "hostaudio: 2 units skipped in all\n",
+                  "hostaudio: units skipped in all: 2\n",
               c.err);
     EXPECT_LT(c.pcm.size(), a.pcm.size());
 }
