@@ -1,46 +1,38 @@
+// Monkey's Audio headers real encoders do not write: the old layout, the optional parts of the
+// new one, and refused or out-of-range headers. jmac's files are covered end to end.
 #include <gtest/gtest.h>
 
 #include "ApeAudioDataReader.h"
 #include "ApeFile.h"
+#include "ReadAll.h"
 
 using testsupport::ApeLayout;
-using testsupport::captureStdout;
-using testsupport::TempDir;
 
 namespace {
 
+const std::string kLastFrame = inf("File reached the last audio frame.");
+
 TEST(ApeReader, BothLayoutsDeliverHeadersAndReversedWordsInChunks) {
-    struct Case {
+    // Fields in order: version, level, flags, channels, rate; descriptor, header and spare seek table
+    // lengths, bits (new layout only); blocks per frame, WAV header length, final frame blocks,
+    // frame lengths, bytes behind the audio data.
+    // Every optional new-layout part, no WAV header (its stored length then ignored), twenty frames.
+    // The data end inside a word: the last read still finds four bytes.
+    const ApeLayout wide{3990, 2000, 0x20, 1, 8000, 60, 32, 8, 24, 4608, 44, 1000,
+                         {1, 2, 3, 5, 1023, 1021, 7, 1, 1, 1, 2048, 9, 10, 11, 12, 13, 14, 15, 16, 1}, 3};
+    ApeLayout tagged;  // what follows the audio data is never delivered
+    tagged.tailBytes = 32;
+    auto old = [](uint16_t version, uint16_t level, uint16_t flags, uint16_t channels) {
+        // The last frame runs to the end of the file, the bytes behind it included.
+        return ApeLayout{version, level, flags, channels, 44100, 52, 24, 0, 16, 73728, 44, 1000, {4100, 3, 1021}, 4};
+    };
+    const struct {
         const char* label;
         ApeLayout layout;
         uint32_t blocksPerFrame;
         uint16_t bits;
         uint32_t channelMap;
-    };
-    ApeLayout wide;  // every optional new-layout part, twenty frames, mono 24-bit
-    wide.descriptorLength = 60;
-    wide.headerLength = 32;
-    wide.spareSeekBytes = 8;
-    wide.flags = 0x20;  // the stored WAV header length is then ignored
-    wide.channels = 1;
-    wide.rate = 8000;
-    wide.bitsPerSample = 24;
-    wide.blocksPerFrame = 4608;
-    wide.frameLengths = {1, 2, 3, 5, 1023, 1021, 7, 1, 1, 1, 2048, 9, 10, 11, 12, 13, 14, 15, 16, 1};
-    wide.tailBytes = 3;  // the data end inside a word: its last read still finds four bytes
-    ApeLayout tagged;  // what follows the audio data is never delivered
-    tagged.tailBytes = 32;
-    auto old = [](uint16_t version, uint16_t level, uint16_t flags, uint16_t channels) {
-        ApeLayout l;
-        l.version = version;
-        l.level = level;
-        l.flags = flags;
-        l.channels = channels;
-        l.frameLengths = {4100, 3, 1021};
-        l.tailBytes = 4;  // delivered: the last frame runs to the end of the file
-        return l;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {"3990", tagged, 73728, 16, 2},
         {"3990 wide", wide, 4608, 24, 1},
         {"3950 peak and seek count", old(3950, 2000, 0x14, 2), 294912, 16, 2},
@@ -49,98 +41,70 @@ TEST(ApeReader, BothLayoutsDeliverHeadersAndReversedWordsInChunks) {
         {"3850 high, 8-bit wins", old(3850, 3000, 0x09, 2), 9216, 8, 2},
         {"3790 extra high, no WAV header", old(3790, 4000, 0x20, 6), 9216, 16, 0},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
-        TempDir dir;
-        testsupport::ApeFile file = testsupport::buildApe(c.layout);
-        std::string path = dir.path("a.ape");
-        testsupport::writeFile(path, file.bytes);
         const ApeLayout& l = c.layout;
-        testsupport::ApeStream expected{l.version, l.level, c.bits, l.channels, l.rate, c.blocksPerFrame,
-                                        l.finalFrameBlocks, file.seekTable, uint32_t(file.audioEnd)};
-        if (l.version < 3980) expected.end = uint32_t(file.bytes.size());  // tail included
-
-        std::vector<std::vector<uint8_t>> units;
-        std::string out = captureStdout([&] {
-            ApeAudioDataReader reader(path.c_str());
-            ASSERT_FALSE(reader.isInvalid());
-            EXPECT_EQ(l.rate, reader.getAudioInfo()->sampleFrequency);
-            for (FrameBuffer* f = reader.readFrame(); f->length > 0; f = reader.readFrame())
-                units.emplace_back(f->data, f->data + f->length);
-            EXPECT_EQ(0, reader.readFrame()->length);
-        });
-        EXPECT_EQ(testsupport::apeOpenLines(file.seekTable, l.rate, c.channelMap) +
-                      "[AST][INF]File reached the last audio frame.\n[AST][INF]File reached the last audio frame.\n",
-                  out);
-        EXPECT_EQ("", testsupport::apeUnitsMismatch(units, file.bytes, expected));
+        testsupport::ApeFile file = testsupport::buildApe(l);
+        const uint32_t end = uint32_t(l.version < 3980 ? file.bytes.size() : file.audioEnd);  // old: tail included
+        ReadAll r = readAll<ApeAudioDataReader>(file.bytes);
+        EXPECT_EQ(testsupport::apeOpenLines(file.seekTable, l.rate, c.channelMap) + kLastFrame, r.out());
+        EXPECT_EQ("", testsupport::apeUnitsMismatch(r.frames, file.bytes,
+                                                    {l.version, l.level, c.bits, l.channels, l.rate, c.blocksPerFrame,
+                                                     l.finalFrameBlocks, file.seekTable, end}));
+        std::vector<size_t> first = r.lengths();
+        first.resize(3);
         if (l.frameLengths[0] == 3000) {
-            ASSERT_GE(units.size(), 3u);
-            EXPECT_EQ(1024u, units[0].size());
-            EXPECT_EQ(1024u, units[1].size());
-            EXPECT_EQ(972u, units[2].size());
+            EXPECT_EQ((std::vector<size_t>{1024, 1024, 972}), first);
         }
     }
 }
 
 TEST(ApeReader, RefusedHeaders) {
-    auto patched = [](std::vector<uint8_t> b, size_t at, uint32_t value, size_t keep = 0) {
-        std::vector<uint8_t> le;
-        testsupport::appendLe(le, value, 4);
-        std::copy(le.begin(), le.end(), b.begin() + long(at));
+    auto patched = [](Bytes b, size_t at, uint32_t value, size_t keep = 0) {
+        std::copy_n(le(value, 4).begin(), 4, b.begin() + long(at));
         if (keep > 0) b.resize(keep);
         return b;
     };
-    const std::vector<uint8_t> plain = testsupport::buildApe(ApeLayout()).bytes;
-    const std::string fail = "[AST][ERR]Parse header fail, length3980=-1.\n";
+    testsupport::ApeFile plain = testsupport::buildApe(ApeLayout()), farEntry = plain;
+    farEntry.bytes[76 + 7] = 0xFF;  // the second entry now lies 2^31 bytes or more past the first
+    farEntry.seekTable[1] |= 0xFF000000u;
     ApeLayout counted;
     counted.version = 3950;
     counted.flags = 0x10;
-    const std::vector<uint8_t> old = testsupport::buildApe(counted).bytes;
-    struct Case {
+    const Bytes& p = plain.bytes;
+    const std::string fail = err("Parse header fail, length3980=-1.");
+    const struct {
         const char* label;
-        std::vector<uint8_t> file;
+        Bytes file;
         std::string out;
+    } cases[] = {
+        {"magic", {'M', 'A', 'C', '!', 0x96, 0x0F}, err("APE file magic (MAC ) error(magic=4D414321).") +
+                                                        err("Parse magic header fail.")},
+        {"three bytes", {'M', 'A', 'C'}, endOfData(3) + err("Parse magic header fail.")},
+        {"short descriptor", Bytes(p.begin(), p.begin() + 30), endOfData(24) + fail},
+        {"no frames", patched(p, 64, 0),
+         err("APE seek info error, seekNumber=0, seekTableBytes=0, seekTableLength=16, totalFrames=0.") + fail},
+        {"table longer than its room", patched(p, 64, 5),
+         err("APE seek info error, seekNumber=5, seekTableBytes=20, seekTableLength=16, totalFrames=5.") + fail},
+        {"entry count that wraps", patched(p, 64, 0x40000001),
+         err("APE seek info error, seekNumber=1073741825, seekTableBytes=4, seekTableLength=16, "
+             "totalFrames=1073741825.") + fail},
+        {"table beyond the file", patched(patched(p, 64, 1000000, 84), 16, 4000000), endOfData(8) + fail},
+        {"WAV header beyond 32-bit positions", patched(p, 20, 0x90000000),
+         err("Failed to seek to -1879048192 from 1, ret=0.") + fail},
+        {"seek count differs", patched(testsupport::buildApe(counted).bytes, 32, 3),
+         err("APE seek table length error, seekNumber=3, totalFrames=4.") + fail},
+        // It opens, but the first frame's length is out of range.
+        {"seek entry beyond the 32-bit range", farEntry.bytes,
+         testsupport::apeOpenLines(farEntry.seekTable, 44100, 2) + err("Invalid frame length.")},
     };
-    const Case cases[] = {
-        {"magic", {'M', 'A', 'C', '!', 0x96, 0x0F},
-         "[AST][ERR]APE file magic (MAC ) error(magic=4D414321).\n[AST][ERR]Parse magic header fail.\n"},
-        {"three bytes", {'M', 'A', 'C'}, "[AST][INF]Reached end of data:3.\n[AST][ERR]Parse magic header fail.\n"},
-        {"short descriptor", std::vector<uint8_t>(plain.begin(), plain.begin() + 30),
-         "[AST][INF]Reached end of data:24.\n" + fail},
-        {"no frames", patched(plain, 64, 0),
-         "[AST][ERR]APE seek info error, seekNumber=0, seekTableBytes=0, seekTableLength=16, totalFrames=0.\n" + fail},
-        {"table longer than its room", patched(plain, 64, 5),
-         "[AST][ERR]APE seek info error, seekNumber=5, seekTableBytes=20, seekTableLength=16, totalFrames=5.\n" + fail},
-        {"entry count that wraps", patched(plain, 64, 0x40000001),
-         "[AST][ERR]APE seek info error, seekNumber=1073741825, seekTableBytes=4, seekTableLength=16, "
-         "totalFrames=1073741825.\n" + fail},
-        {"table beyond the file", patched(patched(plain, 64, 1000000, 84), 16, 4000000),
-         "[AST][INF]Reached end of data:8.\n" + fail},
-        {"WAV header beyond 32-bit positions", patched(plain, 20, 0x90000000),
-         "[AST][ERR]Failed to seek to -1879048192 from 1, ret=0.\n" + fail},
-        {"seek count differs", patched(old, 32, 3),
-         "[AST][ERR]APE seek table length error, seekNumber=3, totalFrames=4.\n" + fail},
-    };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
-        TempDir dir;
-        std::string path = dir.path("a.ape");
-        testsupport::writeFile(path, c.file);
-        std::string out = captureStdout([&] { EXPECT_TRUE(ApeAudioDataReader(path.c_str()).isInvalid()); });
-        EXPECT_EQ(c.out, out);
+        ReadAll r = readAll<ApeAudioDataReader>(c.file);
+        EXPECT_EQ(c.out, r.out());
+        EXPECT_EQ(c.file != farEntry.bytes, r.invalid);
+        EXPECT_TRUE(r.frames.empty());
     }
-}
-
-TEST(ApeReader, SeekEntryBeyondThe32BitRangeEndsTheStream) {
-    ApeLayout l;
-    testsupport::ApeFile file = testsupport::buildApe(l);
-    file.bytes[76 + 7] = 0xFF;  // the second entry now lies 2^31 bytes or more past the first
-    file.seekTable[1] |= 0xFF000000u;
-    TempDir dir;
-    std::string path = dir.path("a.ape");
-    testsupport::writeFile(path, file.bytes);
-    std::string out = captureStdout([&] { EXPECT_EQ(0, ApeAudioDataReader(path.c_str()).readFrame()->length); });
-    EXPECT_EQ(testsupport::apeOpenLines(file.seekTable, l.rate, 2) + "[AST][ERR]Invalid frame length.\n", out);
 }
 
 }  // namespace

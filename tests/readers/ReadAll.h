@@ -1,51 +1,68 @@
-// Runs a reader over a file image: what it printed, what it handed out, how it ended.
+// The log lines readers print, and a harness that runs a reader over a file image.
 #pragma once
 
+#include <algorithm>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "AudioDataReader.h"
+#include "ReaderBytes.h"
 #include "TestSupport.h"
 
+using Bytes = std::vector<uint8_t>;
+using testsupport::be;
+using testsupport::cat;
+using testsupport::le;
+using testsupport::pattern;
+using testsupport::str;
+
+inline std::string inf(const std::string& text) { return "[AST][INF]" + text + "\n"; }
+inline std::string err(const std::string& text) { return "[AST][ERR]" + text + "\n"; }
+inline std::string endOfData(size_t count) { return inf("Reached end of data:" + std::to_string(count) + "."); }
+// What a reader prints of the stream it found.
+inline std::string summary(const std::string& parser, uint32_t rate, uint32_t channelMap) {
+    return inf(parser + ":") + inf("sampleFrequency=" + std::to_string(rate)) +
+           inf("channelMap=" + std::to_string(channelMap) + "(1-Mono/2-Stereo)");
+}
+
 struct ReadAll {
-    std::string out;
-    bool invalidAfterOpen = true;
+    std::string opening, reading;  // printed by the constructor, and by probe and the reads
+    bool invalid = true;           // after opening
     bool invalidAtEnd = true;
     AudioInfo info{};  // as the constructor left it
-    std::vector<size_t> lengths;
-    std::vector<uint8_t> handed;  // every frame, one behind the other
+    std::vector<Bytes> frames;
+    std::string out() const { return opening + reading; }
+    std::vector<size_t> lengths() const {
+        std::vector<size_t> n;
+        for (const Bytes& f : frames) n.push_back(f.size());
+        return n;
+    }
+    // The frames, one behind the other, are the file's bytes from `start` on.
+    bool handedFrom(const Bytes& file, size_t start) const {
+        Bytes all;
+        for (const Bytes& f : frames) all.insert(all.end(), f.begin(), f.end());
+        return start + all.size() <= file.size() && std::equal(all.begin(), all.end(), file.begin() + long(start));
+    }
 };
 
+// Opens the file with Reader and, unless it is invalid, reads frames until one is empty.
 template <class Reader>
-ReadAll readAll(const std::vector<uint8_t>& file) {
+ReadAll readAll(const Bytes& file, const std::function<void(Reader&)>& probe = nullptr) {
     testsupport::TempDir dir;
-    std::string path = dir.path("in");
+    const std::string path = dir.path("in");
     testsupport::writeFile(path, file);
     ReadAll r;
-    r.out = testsupport::captureStdout([&] {
-        Reader reader(path.c_str());
-        r.invalidAfterOpen = reader.isInvalid();
-        r.info = *reader.getAudioInfo();
-        if (r.invalidAfterOpen) return;
-        for (FrameBuffer* f = reader.readFrame(); f->length > 0; f = reader.readFrame()) {
-            r.lengths.push_back(static_cast<size_t>(f->length));
-            r.handed.insert(r.handed.end(), f->data, f->data + f->length);
-        }
-        r.invalidAtEnd = reader.isInvalid();
+    std::unique_ptr<Reader> reader;
+    r.opening = testsupport::captureStdout([&] { reader.reset(new Reader(path.c_str())); });
+    r.invalid = reader->isInvalid();
+    r.info = *reader->getAudioInfo();
+    r.reading = testsupport::captureStdout([&] {
+        if (probe) probe(*reader);
+        for (FrameBuffer* f = r.invalid ? nullptr : reader->readFrame(); f && f->length > 0; f = reader->readFrame())
+            r.frames.emplace_back(f->data, f->data + f->length);
+        r.invalidAtEnd = reader->isInvalid();
     });
     return r;
 }
-
-// The frames must be the file's bytes from `start` on.
-inline bool handedFrom(const ReadAll& r, const std::vector<uint8_t>& file, size_t start) {
-    return start + r.handed.size() <= file.size() &&
-           std::equal(r.handed.begin(), r.handed.end(), file.begin() + static_cast<long>(start));
-}
-
-inline std::vector<uint8_t> concat(std::initializer_list<std::vector<uint8_t>> parts) {
-    std::vector<uint8_t> all;
-    for (const auto& p : parts) all.insert(all.end(), p.begin(), p.end());
-    return all;
-}
-
-inline std::vector<uint8_t> bytesOf(const std::string& text) { return std::vector<uint8_t>(text.begin(), text.end()); }

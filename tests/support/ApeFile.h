@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "ReaderBytes.h"
 #include "TestSupport.h"
 
 namespace testsupport {
@@ -39,49 +40,36 @@ inline ApeFile buildApe(const ApeLayout& l) {
     ApeFile f;
     const bool old = l.version < 3980;
     const uint32_t frames = static_cast<uint32_t>(l.frameLengths.size());
-    const bool wavStored = !(l.flags & 0x20);
+    const uint32_t extraDescriptor = l.descriptorLength > 52 ? l.descriptorLength - 52 : 0;
+    const std::vector<uint8_t> wav(l.flags & 0x20 ? 0 : l.wavHeaderLength, 'W');
     uint32_t audioLength = 0;
     for (uint32_t n : l.frameLengths) audioLength += n;
     if (old)
         f.audioStart = 32 + ((l.flags & 0x04) ? 4 : 0) + ((l.flags & 0x10) ? 4 : 0) + frames * 4;
     else
-        f.audioStart =
-            (l.descriptorLength > 52 ? l.descriptorLength : 52) + l.headerLength + frames * 4 + l.spareSeekBytes;
-    if (wavStored) f.audioStart += l.wavHeaderLength;
+        f.audioStart = 52 + extraDescriptor + l.headerLength + frames * 4 + l.spareSeekBytes;
+    f.audioStart += wav.size();
     f.audioEnd = f.audioStart + audioLength;
-    uint32_t at = static_cast<uint32_t>(f.audioStart);
-    for (uint32_t n : l.frameLengths) {
+    std::vector<uint8_t> table;
+    for (uint32_t at = static_cast<uint32_t>(f.audioStart), k = 0; k < frames; at += l.frameLengths[k++]) {
         f.seekTable.push_back(at);
-        at += n;
+        table = cat({table, le(at, 4)});
     }
 
     std::vector<uint8_t>& b = f.bytes;
-    b = {'M', 'A', 'C', ' '};
-    appendLe(b, l.version, 2);
-    const std::vector<uint8_t> wav(wavStored ? l.wavHeaderLength : 0, 'W');
+    b = cat({str("MAC "), le(l.version, 2)});
     if (old) {
-        for (uint32_t v : {uint32_t(l.level), uint32_t(l.flags), uint32_t(l.channels)}) appendLe(b, v, 2);
-        for (uint32_t v : {l.rate, l.wavHeaderLength, 0u, frames, l.finalFrameBlocks}) appendLe(b, v, 4);
-        if (l.flags & 0x04) appendLe(b, 0x7FFF, 4);
-        if (l.flags & 0x10) appendLe(b, frames, 4);
-        b.insert(b.end(), wav.begin(), wav.end());
-        for (uint32_t entry : f.seekTable) appendLe(b, entry, 4);
+        b = cat({b, le(l.level, 2), le(l.flags, 2), le(l.channels, 2), le(l.rate, 4), le(l.wavHeaderLength, 4),
+                 le(0, 4), le(frames, 4), le(l.finalFrameBlocks, 4), (l.flags & 0x04) ? le(0x7FFF, 4) : le(0, 0),
+                 (l.flags & 0x10) ? le(frames, 4) : le(0, 0), wav, table});
     } else {
-        appendLe(b, 0, 2);
-        for (uint32_t v : {l.descriptorLength, l.headerLength, frames * 4 + l.spareSeekBytes, l.wavHeaderLength,
-                           audioLength, 0u, 0u})
-            appendLe(b, v, 4);
-        b.resize(b.size() + 16 + (l.descriptorLength > 52 ? l.descriptorLength - 52 : 0), 0x5A);
-        appendLe(b, l.level, 2);
-        appendLe(b, l.flags, 2);
-        for (uint32_t v : {l.blocksPerFrame, l.finalFrameBlocks, frames}) appendLe(b, v, 4);
-        appendLe(b, l.bitsPerSample, 2);
-        appendLe(b, l.channels, 2);
-        appendLe(b, l.rate, 4);
-        b.resize(b.size() + (l.headerLength > 24 ? l.headerLength - 24 : 0), 0);
-        for (uint32_t entry : f.seekTable) appendLe(b, entry, 4);
-        b.resize(b.size() + l.spareSeekBytes, 0xEE);
-        b.insert(b.end(), wav.begin(), wav.end());
+        b = cat({b, le(0, 2), le(l.descriptorLength, 4), le(l.headerLength, 4), le(frames * 4 + l.spareSeekBytes, 4),
+                 le(l.wavHeaderLength, 4), le(audioLength, 4), le(0, 8),
+                 std::vector<uint8_t>(16 + extraDescriptor, 0x5A),  // MD5 and the descriptor's extra bytes
+                 le(l.level, 2), le(l.flags, 2), le(l.blocksPerFrame, 4), le(l.finalFrameBlocks, 4), le(frames, 4),
+                 le(l.bitsPerSample, 2), le(l.channels, 2), le(l.rate, 4),
+                 std::vector<uint8_t>(l.headerLength > 24 ? l.headerLength - 24 : 0, 0), table,
+                 std::vector<uint8_t>(l.spareSeekBytes, 0xEE), wav});
     }
     for (uint32_t i = 0; i < audioLength; ++i) b.push_back(static_cast<uint8_t>(i * 7 + i / 251));
     b.resize(b.size() + l.tailBytes, 'T');
@@ -116,13 +104,9 @@ inline std::string apeUnitsMismatch(const std::vector<std::vector<uint8_t>>& uni
             if (frame == s.seekTable.size()) return "more frames than the seek table has";
             bool last = frame + 1 == s.seekTable.size();
             uint32_t length = (last ? s.end : s.seekTable[frame + 1]) - s.seekTable[frame];
-            uint32_t size = length | (last ? 0x80000000u : 0), blocks = last ? s.finalFrameBlocks : s.blocksPerFrame;
-            std::vector<uint8_t> h = {'A', 'P', 'E', 's'};
-            for (int shift = 24; shift >= 0; shift -= 8) h.push_back(uint8_t(size >> shift));
-            h.insert(h.end(), {uint8_t(s.version >> 8), uint8_t(s.version), uint8_t(s.level >> 8), uint8_t(s.level)});
-            for (int shift = 24; shift >= 0; shift -= 8) h.push_back(uint8_t(blocks >> shift));
-            h.insert(h.end(), {uint8_t(s.bits), uint8_t(s.channels << 4 | (s.rate >> 16 & 0xF)), uint8_t(s.rate >> 8),
-                               uint8_t(s.rate)});
+            std::vector<uint8_t> h = cat({str("APEs"), be(length | (last ? 0x80000000u : 0), 4), be(s.version, 2),
+                                          be(s.level, 2), be(last ? s.finalFrameBlocks : s.blocksPerFrame, 4),
+                                          be(s.bits, 1), be(uint32_t(s.channels) << 20 | (s.rate & 0xFFFFF), 3)});
             if (u.size() < 20 || !std::equal(h.begin(), h.end(), u.begin()))
                 return "the header of frame " + std::to_string(frame);
             left = length;
