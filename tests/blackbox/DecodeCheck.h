@@ -1,62 +1,150 @@
-// One decode of a compressed file by the tool, checked as a whole: exit status, the main
-// thread's lines, the units against ffprobe's account of the file's frames, and the PCM
-// against ffmpeg's decode of the same file.
+// Decodes of files by the tool, several at once, each checked as a whole: exit status, the main
+// thread's lines, the host service's complaints, the units handed to the decoder and the PCM
+// against ffmpeg's decode.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
+#include "ParallelRuns.h"
 #include "TestSupport.h"
-#include "ToolRunner.h"
 
 namespace blackbox {
 
-struct DecodeCheck {
-    std::string in;
-    std::string opening;        // from the suffix line to the reader thread's lines
-    std::string closing;        // from there to "Read audio data stopped."
-    size_t start = 0, end = 0;  // where the frames are in the file
-    size_t leadingUnits = 0;    // units ahead of ffprobe's first packet (a Xing frame)
-    int channels = 2;
-    bool withPcm = true;
-};
+using Bytes = std::vector<uint8_t>;
+using testsupport::readFile;
+using testsupport::TempDir;
+using testsupport::writeFile;
 
-// Empty when the units are exactly the file's bytes [start, end) and the last of them are
-// ffprobe's packets one for one; otherwise what is wrong.
-inline std::string unitsAreFrames(const std::vector<std::vector<uint8_t>>& units, const std::vector<uint8_t>& file,
-                                  const DecodeCheck& c) {
-    std::vector<testsupport::Packet> packets = testsupport::ffprobePackets(c.in);
-    if (packets.empty() || units.size() != packets.size() + c.leadingUnits)
-        return std::to_string(units.size()) + " units for " + std::to_string(packets.size()) + " packets";
-    size_t at = c.start;
-    for (size_t i = 0; i < units.size(); ++i) {
-        const std::vector<uint8_t>& u = units[i];
-        if (at + u.size() > c.end || !std::equal(u.begin(), u.end(), file.begin() + static_cast<long>(at)))
-            return "unit " + std::to_string(i) + " is not the file's bytes at " + std::to_string(at);
-        if (i >= c.leadingUnits && (static_cast<long>(at) != packets[i - c.leadingUnits].position ||
-                                    static_cast<long>(u.size()) != packets[i - c.leadingUnits].size))
-            return "unit " + std::to_string(i) + " at " + std::to_string(at) + " is not a packet";
-        at += u.size();
-    }
-    return at == c.end ? "" : "units end at " + std::to_string(at) + ", the frames at " + std::to_string(c.end);
+const char kStopped[] =
+    "[AST][WRN]Read audio data stopped.\n[AST][INF]Decoder(decoder0) is working still, waiting...\n";
+
+// The lines of a run whose reader thread starts: what the reader said on opening, the thread's
+// creation, what the reads said, the end.
+inline std::string decodedLines(const std::string& opening, const std::string& reads) {
+    return opening + kThreadLines + reads + kStopped;
 }
 
-inline void decodeAndCheck(const DecodeCheck& c) {
-    testsupport::TempDir dir;
-    std::string out = dir.path("out.pcm"), units = dir.path("units.bin");
-    ToolResult r = runTool({{"-f=" + c.in, "-v=" + out}, {{"HOSTAUDIO_UNITS_FILE", units}}});
-    EXPECT_EQ(0, r.exitCode);
-    EXPECT_EQ(argsLines(c.in, out) + c.opening + kThreadLines + c.closing +
-                  "[AST][WRN]Read audio data stopped.\n[AST][INF]Decoder(decoder0) is working still, waiting...\n",
-              mainThreadLines(r.out));
-    EXPECT_EQ("", unitsAreFrames(readUnits(units), testsupport::readFile(c.in), c));
-    if (!c.withPcm) return;
-    EXPECT_EQ("", r.err) << "the host service found a unit it could not take";
-    // Encoder delay and a Xing frame shift the start; 4000 frames cover both.
-    PcmMatch m = comparePcm(testsupport::readFile(out), ffmpegDecode(c.in, "s16le"), 2, c.channels, 4000, 1);
-    EXPECT_TRUE(m.ok) << m.detail;
+// Makes `path` with ffmpeg from a tone a channel, 1.2 s long.
+inline bool encodeTones(const std::string& path, int channels, uint32_t rate, const std::string& options) {
+    std::string e;
+    for (int c = 0; c < channels; ++c)
+        e += (c ? "|" : "") + std::string("0.4*sin(") + std::to_string(330 + 110 * c) + "*2*PI*t)";
+    const char* layout = channels == 1 ? "mono" : channels == 2 ? "stereo" : "5.1";
+    return shell("ffmpeg -nostdin -y -f lavfi -i \"aevalsrc='" + e + "':c=" + layout + ":s=" + std::to_string(rate) +
+                 ":d=1.2\" -fflags +bitexact " + options + " '" + path + "'");
+}
+
+// The unsigned number of `bytes` bytes at `at`, little- or big-endian.
+inline uint32_t le(const Bytes& b, size_t at, int bytes = 4) {
+    uint32_t value = 0;
+    for (int i = bytes - 1; i >= 0; --i) value = value << 8 | b[at + size_t(i)];
+    return value;
+}
+inline uint32_t be(const Bytes& b, size_t at, int bytes = 4) {
+    uint32_t value = 0;
+    for (int i = 0; i < bytes; ++i) value = value << 8 | b[at + size_t(i)];
+    return value;
+}
+
+// The stream summary most readers print on opening.
+inline std::string summaryLines(const std::string& name, uint32_t rate, int channels) {
+    return "[AST][INF]" + name + ":\n[AST][INF]sampleFrequency=" + std::to_string(rate) +
+           "\n[AST][INF]channelMap=" + std::to_string(channels <= 2 ? channels : 0) + "(1-Mono/2-Stereo)\n";
+}
+
+// Empty when the units are right; otherwise what is wrong.
+using UnitsCheck = std::function<std::string(const std::vector<Bytes>&)>;
+
+// `unknown` units the test cannot know, then exactly `expected`.
+inline UnitsCheck unitsAre(std::vector<Bytes> expected, size_t unknown = 0) {
+    return [expected, unknown](const std::vector<Bytes>& got) -> std::string {
+        if (got.size() != unknown + expected.size())
+            return std::to_string(got.size()) + " units for " + std::to_string(unknown + expected.size());
+        for (size_t i = 0; i < expected.size(); ++i)
+            if (got[unknown + i] != expected[i]) return "unit " + std::to_string(unknown + i) + " differs";
+        return "";
+    };
+}
+
+// The packets ffmpeg's demuxer takes from the file's first audio stream: an independent account
+// of its frames.
+inline std::vector<Bytes> packetsOf(const std::string& file) {
+    TempDir dir;
+    EXPECT_TRUE(shell("ffmpeg -nostdin -y -i '" + file + "' -map 0:a:0 -c copy -f data '" + dir.path("data") + "'"));
+    const Bytes data = readFile(dir.path("data"));
+    std::vector<Bytes> packets;
+    long at = 0;
+    for (const testsupport::Packet& p : testsupport::ffprobePackets(file)) {
+        if (at + p.size > static_cast<long>(data.size())) break;
+        packets.emplace_back(data.begin() + at, data.begin() + at + p.size);
+        at += p.size;
+    }
+    return packets;
+}
+
+struct Decode {
+    Decode(std::string label_, std::string in_, std::string lines_, UnitsCheck units_ = nullptr, int exitCode_ = 0)
+        : label(std::move(label_)), in(std::move(in_)), lines(std::move(lines_)), units(std::move(units_)),
+          exitCode(exitCode_) {}
+    Decode& pcm(const std::string& reference_, uint32_t rate_, int channels_, int bytes_ = 2) {
+        reference = reference_, rate = rate_, channels = channels_, bytes = bytes_;
+        return *this;
+    }
+
+    std::string label, in;
+    std::string lines;  // the main thread's lines behind the Args lines
+    UnitsCheck units;   // none: no unit at all
+    int exitCode = 0;
+    std::vector<std::string> problems;  // on the host service's standard error; none: nothing there
+    // The PCM is ffmpeg's decode of `reference` (none: no PCM and no writer) within `tolerance`,
+    // up to a shift of `maxShift` frames; ours may lack `uncovered` frames of it and have
+    // `surplus` frames it does not (codec delay, padding, end trimming by granule positions).
+    std::string reference;
+    uint32_t rate = 0;
+    int channels = 2, bytes = 2, tolerance = 0;
+    long maxShift = 0, uncovered = 0, surplus = 0;
+    std::string (*filter)(const std::string&) = nullptr;  // applied to the lines before comparing
+};
+
+inline void checkDecodes(const std::vector<Decode>& rows) {
+    std::vector<ToolRun> runs;
+    for (const Decode& d : rows)
+        runs.push_back(ToolRun({"-f=" + d.in, "-v=" + d.in + ".pcm"}, {{"HOSTAUDIO_UNITS_FILE", d.in + ".units"}}));
+    const std::vector<ToolResult> results = runTools(runs);
+    for (size_t i = 0; i < rows.size(); ++i) {
+        const Decode& d = rows[i];
+        const ToolResult& r = results[i];
+        SCOPED_TRACE(d.label);
+        EXPECT_EQ(d.exitCode, r.exitCode);
+        const std::string lines = mainThreadLines(r.out);
+        EXPECT_EQ(argsLines(d.in, d.in + ".pcm") + d.lines, d.filter ? d.filter(lines) : lines);
+        EXPECT_TRUE(!d.problems.empty() || r.err.empty()) << "the host service found a unit it could not take:\n"
+                                                          << r.err;
+        for (const std::string& p : d.problems) EXPECT_NE(std::string::npos, r.err.find(p)) << r.err;
+        const std::vector<Bytes> units = readUnits(d.in + ".units");
+        EXPECT_EQ("", d.units ? d.units(units) : units.empty() ? "" : std::to_string(units.size()) + " units");
+
+        const Bytes ours = readFile(d.in + ".pcm");
+        const size_t described = r.out.find("[AST][INF]Encode params:");
+        if (d.reference.empty()) {
+            EXPECT_TRUE(ours.empty() && described == std::string::npos) << "no PCM, no writer";
+            continue;
+        }
+        const int mask = d.channels == 1 ? 0x1 : d.channels == 2 ? 0x3 : 0x3F;
+        EXPECT_NE(std::string::npos,
+                  r.out.find("[AST][INF]Encode params:codec=256 sampleRate=" + std::to_string(d.rate) +
+                             " chanels=0 channelMap=" + std::to_string(mask) +
+                             " pcm.format=" + (d.bytes == 4 ? "14" : "2") + ".\n"));
+        EXPECT_FALSE(ours.empty());
+        const PcmMatch m = comparePcm(ours, ffmpegDecode(d.reference, d.bytes == 4 ? "s32le" : "s16le"), d.bytes,
+                                      d.channels, d.maxShift, d.tolerance, d.uncovered);
+        EXPECT_TRUE(m.ok) << m.detail;
+        EXPECT_LE(static_cast<long>(ours.size() / d.bytes / d.channels - m.comparedFrames), d.surplus);
+    }
 }
 
 }  // namespace blackbox

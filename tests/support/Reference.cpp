@@ -85,7 +85,7 @@ int64_t worstDiff(const std::vector<uint8_t>& ours, const std::vector<uint8_t>& 
 }  // namespace
 
 PcmMatch comparePcm(const std::vector<uint8_t>& ours, const std::vector<uint8_t>& reference, int bytesPerSample,
-                    int channels, long maxShiftFrames, int tolerance) {
+                    int channels, long maxShiftFrames, int tolerance, long uncoveredFrames) {
     PcmMatch m;
     size_t frameBytes = static_cast<size_t>(bytesPerSample * channels);
     if (ours.size() % frameBytes != 0 || reference.size() % frameBytes != 0) {
@@ -102,8 +102,9 @@ PcmMatch comparePcm(const std::vector<uint8_t>& ours, const std::vector<uint8_t>
     for (long shift = -maxShiftFrames; shift <= maxShiftFrames; ++shift) {
         size_t compared = 0;
         int64_t worst = worstDiff(ours, reference, bytesPerSample, channels, shift, tolerance, &compared);
-        // Only alignments that overlap almost everything count; silence alone matches anything.
-        if (static_cast<long>(compared) + 2 * maxShiftFrames < std::min(oursFrames, refFrames)) continue;
+        // Only alignments that cover the reference count: lost audio must not pass, and silence
+        // alone matches anything.
+        if (static_cast<long>(compared) + uncoveredFrames < refFrames) continue;
         if (worst < best) {
             best = worst;
             m.shiftFrames = shift;
@@ -112,8 +113,8 @@ PcmMatch comparePcm(const std::vector<uint8_t>& ours, const std::vector<uint8_t>
         if (worst == 0) break;
     }
     if (best == INT64_MAX) {
-        m.detail = "no alignment overlaps: ours " + std::to_string(oursFrames) + " frames, reference " +
-                   std::to_string(refFrames);
+        m.detail = "no alignment covers the reference: ours " + std::to_string(oursFrames) + " frames, reference " +
+                   std::to_string(refFrames) + ", " + std::to_string(uncoveredFrames) + " may be missing";
         return m;
     }
     m.maxDiff = static_cast<int>(std::min<int64_t>(best, INT32_MAX));

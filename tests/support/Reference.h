@@ -35,8 +35,10 @@ struct PcmMatch {
 
 // Aligns ours with the reference (codec delay at the start, padding at the end differ) by
 // searching a shift of up to maxShiftFrames either way, then requires every overlapping
-// sample to be within tolerance and the overlap to cover all but maxShiftFrames of both.
+// sample to be within tolerance and the overlap to cover all of the reference but
+// uncoveredFrames (audio ours may lack, such as a frame a reader does not deliver). Frames of
+// ours outside the overlap are not limited here: comparedFrames tells how many there are.
 PcmMatch comparePcm(const std::vector<uint8_t>& ours, const std::vector<uint8_t>& reference, int bytesPerSample,
-                    int channels, long maxShiftFrames, int tolerance);
+                    int channels, long maxShiftFrames, int tolerance, long uncoveredFrames = 0);
 
 }  // namespace testsupport
