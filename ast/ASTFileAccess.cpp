@@ -14,6 +14,9 @@ bool ASTFileAccess::open(const char* path, uint16_t modeFlags) {
         astLog("[AST][ERR]Failed to open file '%s'.\n", path);
         return false;
     }
+    // A written count must be what reached the file: a buffered write would report success and
+    // fail only at a later flush (a full device, a file size limit), with a count of nothing.
+    if (!(modeFlags & MODE_READ)) setvbuf(mStream, nullptr, _IONBF, 0);
     mMode = modeFlags;
     return true;
 }

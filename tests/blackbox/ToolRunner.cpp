@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <sstream>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -64,6 +65,11 @@ ToolResult runTool(const ToolRun& run) {
         dup2(out, STDOUT_FILENO);
         dup2(err, STDERR_FILENO);
         dup2(in, STDIN_FILENO);
+        if (run.fileSizeLimit > 0) {
+            const rlimit limit{rlim_t(run.fileSizeLimit), rlim_t(run.fileSizeLimit)};
+            signal(SIGXFSZ, SIG_IGN);
+            setrlimit(RLIMIT_FSIZE, &limit);
+        }
         execve(argv[0], argv.data(), envp.data());
         _exit(127);
     }

@@ -24,6 +24,9 @@ struct ToolRun {
     std::vector<std::pair<std::string, std::string>> env;     // added to the environment
     std::vector<std::string> prefix;                          // a wrapper command, if any
     int timeoutSeconds = 120;
+    // > 0: the run may write files of at most this many bytes (RLIMIT_FSIZE, SIGXFSZ ignored,
+    // so that a write past it fails with EFBIG).
+    long fileSizeLimit = 0;
     // When set, `signal` is sent once standard output contains `trigger`.
     std::string trigger;
     int signal = 0;

@@ -1,8 +1,8 @@
 // WAV and raw PCM decodes end to end: messages, output files, units and track bytes.
 #include <gtest/gtest.h>
 
+#include "ParallelRuns.h"
 #include "TestSupport.h"
-#include "ToolRunner.h"
 
 using namespace blackbox;
 using testsupport::TempDir;
@@ -210,6 +210,64 @@ TEST(WavDecode, UnwritableSavePathEndsCleanly) {
     const std::string last = "[AST][ERR]File is NOT open.\n[AST][ERR]Failed to seek to 0 from 2, ret=0.\n";
     ASSERT_GE(r.out.size(), last.size());
     EXPECT_EQ(last, r.out.substr(r.out.size() - last.size()));
+}
+
+// A save path that stops taking data: every failed write reports the bytes that reached the file,
+// at once, and the reader thread gives up at it; the decode still ends normally. The host
+// decoder fills up in one second of the 3 s input and drops what nobody reads for two, so the
+// failure comes long before the end of the input.
+TEST(WavDecode, FullDeviceAndFileSizeLimitEndTheOutputCleanly) {
+    TempDir dir;
+    const std::vector<uint8_t> pcm = testsupport::sinePcm(48000, 2, 16, 48000 * 3);
+    const std::string wav = dir.path("in.wav"), upper = dir.path("in.WAV");
+    testsupport::writeFile(wav, testsupport::wavFile({48000, 2, 16, 0, false}, pcm));
+    testsupport::writeFile(upper, testsupport::readFile(wav));
+    const std::string failed = "[AST][ERR]Failed to write:";
+    const std::string stopped = "[AST][WRN]Failed to write PCM data.\n";
+    // The first block is 2048 bytes (each 20 ms unit is 3840), the second at least 1000.
+    const long limit = 2048 + 1000;
+    const struct {
+        const char* label;
+        std::string in, out;
+        long fileSizeLimit;
+        std::string threadLines;  // from the writer, up to the reader thread's end
+        std::string lastLines;    // from the file's completion at the end
+        size_t written;           // the output file's PCM bytes
+    } cases[] = {
+        // The header cannot be written: the writer stays invalid, and its first write fails too.
+        {"wav header on a full device", wav, "/dev/full", 0, failed + "0.\n" + failed + "0.\n" + stopped,
+         failed + "0.\n", 0},
+        {"raw pcm on a full device", upper, "/dev/full", 0, failed + "0.\n" + stopped, "", 0},
+        {"wav past the file size limit", wav, dir.path("limited.wav"), 44 + limit, failed + "1000.\n" + stopped, "",
+         size_t(limit)},
+        {"raw pcm past the file size limit", upper, dir.path("limited.pcm"), limit, failed + "1000.\n" + stopped, "",
+         size_t(limit)},
+    };
+    std::vector<ToolRun> runs;
+    for (const auto& c : cases) {
+        runs.push_back(ToolRun({"-f=" + c.in, "-v=" + c.out}));
+        runs.back().fileSizeLimit = c.fileSizeLimit;
+        runs.back().timeoutSeconds = 30;
+    }
+    const std::vector<ToolResult> results = runTools(runs);
+    for (size_t i = 0; i < runs.size(); ++i) {
+        const auto& c = cases[i];
+        const ToolResult& r = results[i];
+        SCOPED_TRACE(c.label);
+        EXPECT_EQ(0, r.exitCode);
+        const std::string suffix = c.in == wav ? "wav" : "WAV";
+        EXPECT_EQ(argsLines(c.in, c.out) + "[AST][INF]File suffix=" + suffix + ", codec=0.\n" +
+                      readerLines("parseWavHeader", 48000, 2, 16, 44) + kThreadLines + c.threadLines +
+                      endOfData(pcm.size(), 3840) + kEnd + c.lastLines,
+                  mainThreadLines(r.out));
+        if (c.out == "/dev/full") continue;
+        const std::vector<uint8_t> written = testsupport::readFile(c.out);
+        std::vector<uint8_t> expected(pcm.begin(), pcm.begin() + long(c.written));
+        if (suffix == "wav") {
+            expected = testsupport::wavFile({48000, 2, 16, 0, false}, expected);
+        }
+        EXPECT_TRUE(expected == written) << written.size() << " bytes written";
+    }
 }
 
 }  // namespace
