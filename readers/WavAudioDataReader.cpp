@@ -13,6 +13,8 @@ const uint32_t kMagicRiff = 0x52494646;  // "RIFF"
 const uint32_t kMagicWave = 0x57415645;  // "WAVE"
 const uint32_t kMagicFmt = 0x666D7420;   // "fmt "
 const uint32_t kMagicData = 0x64617461;  // "data"
+// Frames up to this size are read without asking how much of the file is left.
+const int32_t kUnboundedFrameBytes = 1 << 18;
 
 }  // namespace
 
@@ -115,8 +117,15 @@ FrameBuffer* WavAudioDataReader::readFrame() {
         astLog("[AST][ERR]Invalid frame length(%d).\n", n);
         return &mFrame;
     }
-    if (!mFrame.reserve(n) || mFrame.capacity < n) return &mFrame;
-    int32_t got = readFully(mFrame.data, n);
+    // A header rate can make a frame of megabytes: the buffer takes no more than the rest of the
+    // file and one byte, so the read still ends short at the end of the file, with its count.
+    int32_t take = n;
+    if (take > kUnboundedFrameBytes) {
+        int32_t left = remainingLength();
+        if (left < take) take = left + 1;
+    }
+    if (!mFrame.reserve(take) || mFrame.capacity < take) return &mFrame;
+    int32_t got = readFully(mFrame.data, take);
     if (got == n) {
         mFrame.length = n;
     } else if (got > 0 && mAccess->isEof()) {

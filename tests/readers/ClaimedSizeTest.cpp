@@ -1,0 +1,164 @@
+// Headers that claim far more than their file holds: each reader reads what is there, says so on
+// the short-read path, and never reserves memory for the claim. The reader runs in a child
+// process whose peak address-space growth is measured, which works alike with and without the
+// sanitizers' allocators.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+
+#include "AlacAudioDataReader.h"
+#include "ApeAudioDataReader.h"
+#include "ApeFile.h"
+#include "FlacAudioDataReader.h"
+#include "Mp3AudioDataReader.h"
+#include "OggAudioDataReader.h"
+#include "RaAudioDataReader.h"
+#include "ReadAll.h"
+#include "WavAudioDataReader.h"
+#include "WmaAudioDataReader.h"
+
+namespace {
+
+using Read = std::function<ReadAll(const Bytes&)>;
+
+template <class Reader>
+Read with() {
+    return [](const Bytes& file) { return readAll<Reader>(file); };
+}
+
+Read wav() {
+    return [](const Bytes& file) {
+        testsupport::TempDir dir;
+        const std::string path = dir.path("in.wav");
+        testsupport::writeFile(path, file);
+        ReadAll r;
+        AudioInfo raw{};
+        std::unique_ptr<WavAudioDataReader> reader;
+        r.opening = testsupport::captureStdout([&] { reader.reset(new WavAudioDataReader(path.c_str(), &raw, 20)); });
+        r.reading = testsupport::captureStdout([&] {
+            for (FrameBuffer* f = reader->readFrame(); f->length > 0; f = reader->readFrame()) r.frames.emplace_back();
+        });
+        return r;
+    };
+}
+
+long statusKb(const char* field) {
+    std::ifstream in("/proc/self/status");
+    for (std::string line; std::getline(in, line);)
+        if (line.rfind(field, 0) == 0) return atol(line.c_str() + strlen(field) + 1);
+    return -1;
+}
+
+// What the reader printed, and how far the child's address space grew beyond where it began.
+std::pair<std::string, long> readInChild(const Read& read, const Bytes& file) {
+    int fds[2];
+    if (pipe(fds) != 0) return {"no pipe", -1};
+    fflush(stdout);
+    pid_t pid = fork();
+    if (pid == 0) {
+        close(fds[0]);
+        const long before = statusKb("VmSize:");
+        const std::string out = read(file).out();
+        const std::string report = std::to_string(statusKb("VmPeak:") - before) + "\n" + out;
+        for (size_t at = 0; at < report.size();) {
+            ssize_t n = write(fds[1], report.data() + at, report.size() - at);
+            if (n <= 0) break;
+            at += size_t(n);
+        }
+        _exit(0);
+    }
+    close(fds[1]);
+    std::string report;
+    char buffer[4096];
+    for (ssize_t n; (n = ::read(fds[0], buffer, sizeof buffer)) > 0;) report.append(buffer, size_t(n));
+    close(fds[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    const size_t line = report.find('\n');
+    if (line == std::string::npos) return {report, -1};
+    return {report.substr(line + 1), atol(report.c_str())};
+}
+
+const uint32_t kHuge = 0x7FFFFFFF;
+
+Bytes mp3() {
+    const Bytes frame = cat({str("TIT2"), be(kHuge, 4), be(0, 2), str("Only twenty-one bytes")});
+    return cat({str("ID3"), {3, 0, 0}, be(frame.size(), 4), frame});
+}
+
+Bytes ape() {
+    testsupport::ApeLayout l;
+    Bytes b = testsupport::buildApe(l).bytes;
+    const Bytes tableLength = le(kHuge & ~3u, 4), frames = le(kHuge / 4, 4);
+    std::copy(tableLength.begin(), tableLength.end(), b.begin() + 16);
+    std::copy(frames.begin(), frames.end(), b.begin() + 64);
+    return b;
+}
+
+Bytes atom(const std::string& type, const Bytes& body, uint32_t size = 0) {
+    return cat({be(size ? size : 8 + body.size(), 4), str(type), body});
+}
+
+Bytes alac() {
+    const Bytes stsz = atom("stsz", cat({be(0, 4), be(0, 4), be(kHuge / 4, 4), Bytes(40, 1)}), kHuge - 100);
+    return cat({atom("ftyp", str("M4A ")), atom("moov", atom("trak", atom("mdia", atom("minf", atom("stbl", stsz)))))});
+}
+
+Bytes asf() {
+    const Bytes header = {0x30, 0x26, 0xB2, 0x75, 0x8E, 0x66, 0xCF, 0x11,
+                          0xA6, 0xD9, 0x00, 0xAA, 0x00, 0x62, 0xCE, 0x6C};
+    return cat({header, le(kHuge, 8), le(3, 4), {1, 2}, Bytes(200, 0)});
+}
+
+Bytes rm() { return cat({str(".RMF"), be(kHuge, 4), be(0, 2), be(0, 4), be(4, 4), Bytes(60, 0)}); }
+
+Bytes ogg() {
+    return cat({str("OggS"), {0, 2}, Bytes(8, 0), le(1, 4), le(0, 4), le(0, 4), {255}, Bytes(255, 255),
+                Bytes(100, 'o')});
+}
+
+Bytes flac() { return cat({str("fLaC"), {0x80}, be(0xFFFFFF, 3), Bytes(50, 'f')}); }
+
+Bytes wavFile() {
+    return testsupport::wavFile({kHuge, 2, 16, 0, false}, Bytes(1000, 'w'));
+}
+
+TEST(ClaimedSize, HugeClaimsReadWhatIsThereWithinBoundedMemory) {
+    const std::string atoms = inf("atom:ftyp") + inf("atom:moov") + inf("atom:trak") + inf("atom:mdia") +
+                              inf("atom:minf") + inf("atom:stbl") + inf("atom:stsz");
+    const struct {
+        const char* label;
+        Read read;
+        Bytes file;
+        std::string out;
+    } cases[] = {
+        // The walk ends at the frame; the data frames are looked for behind the whole tag.
+        {"ID3v2 frame size", with<Mp3AudioDataReader>(), mp3(),
+         inf("Version: ID3V2.3.0 headerSize=31") + endOfData(21) + inf("MP3 file sync word mismatch(2A2 != 7FF).") +
+             inf("Skip fill bytes to find first data frame.") + endOfData(0)},
+        {"APE seek table", with<ApeAudioDataReader>(), ape(),
+         endOfData(4092) + err("Parse header fail, length3980=-1.")},
+        {"ALAC 'stsz' size and count", with<AlacAudioDataReader>(), alac(), atoms + endOfData(52)},
+        {"ASF header object size", with<WmaAudioDataReader>(), asf(), endOfData(200)},
+        {"RealMedia chunk size", with<RaAudioDataReader>(), rm(), endOfData(68)},
+        {"Ogg lacing", with<OggAudioDataReader>(), ogg(), endOfData(100)},
+        {"FLAC metadata length", with<FlacAudioDataReader>(), flac(), endOfData(50)},
+        // 20 ms at the header's rate are megabytes.
+        {"WAV frame by the rate", wav(), wavFile(),
+         summary("parseWavHeader", kHuge, 2) +
+             inf("pcm.bitDepth=16(8-U8/9-S8/16-S16LE/17-S16BE/32-S32LE/33-S32BE)") + inf("WAV header length:44") +
+             endOfData(1000) + endOfData(0)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        const std::pair<std::string, long> r = readInChild(c.read, c.file);
+        EXPECT_EQ(c.out, r.first);
+        EXPECT_GE(r.second, 0);
+        EXPECT_LT(r.second, 1024) << "kB of address space grown";
+    }
+}
+
+}  // namespace
