@@ -35,6 +35,15 @@ TEST(FfmpegBackend, BadUnitsAreSkippedWithOneDiagnosticEach) {
     EXPECT_NE(std::string::npos, nothing.err.find("units skipped in all: " + std::to_string(frames.size()) + "\n"));
 }
 
+// A frame length from the file would size the codec's buffers: beyond any encoder's, it is refused.
+TEST(FfmpegBackend, AlacFrameLengthsThatWouldSizeHugeBuffersAreRefused) {
+    Bytes unit = {'A', 'L', 'A', 'C', 0, 0, 0, 4, 16, 0x00, 0xAC, 0x44, 0x01, 0x00, 0x00, 0x00, 1, 2, 3, 4};
+    Decoded d = decodeUnits(codecRecord(audio::AUDIO_CODEC_ALAC, 44100, 3), {unit});
+    EXPECT_EQ("hostaudio: unit 1: a packet header with 16777216 samples a frame\nhostaudio: units skipped in all: 1\n",
+              d.err);
+    EXPECT_TRUE(d.pcm.empty());
+}
+
 // A WMA unit: the frame prefix (media object number, payload length) and the payload.
 Bytes wmaUnit(uint8_t object, const uint8_t* data, size_t n) {
     Bytes u(data, data + n);
