@@ -28,7 +28,8 @@ std::vector<Fixture> fixtures() {
     };
     auto wav = [](const testsupport::WavLayout& l) {
         return [=](const std::string& p) {
-            writeFile(p, testsupport::wavFile(l, testsupport::sinePcm(l.rate, l.channels, l.bitsPerSample, l.rate / 2)));
+            const Bytes pcm = testsupport::sinePcm(l.rate, l.channels, l.bitsPerSample, l.rate / 2);
+            writeFile(p, testsupport::wavFile(l, pcm));
             return true;
         };
     };
@@ -215,7 +216,8 @@ TEST(HostileFile, DamagedFilesEndCleanly) {
     size_t failures = 0;
     for (size_t i = 0; i < cases.size(); ++i) {
         const ToolResult& r = results[i];
-        bool bad = r.timedOut || (r.exitCode != 0 && r.exitCode != 255) || r.out.find("Stack trace:\n") != std::string::npos;
+        bool bad = r.timedOut || (r.exitCode != 0 && r.exitCode != 255) ||
+                   r.out.find("Stack trace:\n") != std::string::npos;  // the crash report
         for (const char* f : findings) bad = bad || r.err.find(f) != std::string::npos;
         if (!bad) continue;
         ++failures;
