@@ -6,6 +6,9 @@
 #include <cstring>
 
 #include "PcmRecord.h"
+#ifdef HOSTAUDIO_WITH_ALSA
+#include "AlsaTrack.h"
+#endif
 
 namespace hostaudio {
 
@@ -158,10 +161,25 @@ KxAudioTrack* KxAudioTrack::create(const char*, const char* outputName, const au
     }
     const char* realtime = std::getenv("HOSTAUDIO_TRACK_REALTIME");
     bool paced = realtime == nullptr || std::strcmp(realtime, "0") != 0;
-    auto* track = new hostaudio::HostTrack(sampleBytes * channels, bytesPerSecond, byteCount, paced);
+    KxAudioTrack* track = nullptr;
+    hostaudio::FileRecorder* record = nullptr;
+#ifdef HOSTAUDIO_WITH_ALSA
+    // A sound device plays the PCM; without one the track below stands in for it silently.
+    if (paced) {
+        if (auto* device = hostaudio::AlsaTrack::open(*param)) {
+            track = device;
+            record = &device->record();
+        }
+    }
+#endif
+    if (track == nullptr) {
+        auto* host = new hostaudio::HostTrack(sampleBytes * channels, bytesPerSecond, byteCount, paced);
+        track = host;
+        record = &host->record();
+    }
     // The first track of a process starts the record afresh; later tracks add to it.
     static std::atomic<bool> recordStarted(false);
-    track->record().openFromEnv("HOSTAUDIO_TRACK_FILE", !recordStarted.exchange(true));
+    record->openFromEnv("HOSTAUDIO_TRACK_FILE", !recordStarted.exchange(true));
     return track;
 }
 

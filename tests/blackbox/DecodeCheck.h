@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
@@ -110,6 +111,10 @@ struct Decode {
     std::string (*filter)(const std::string&) = nullptr;  // applied to the lines before comparing
 };
 
+// The reference comes from the build machine's ffmpeg; a cross-built service uses the target's
+// libavcodec, whose float decoders round differently by one step.
+constexpr int kPlatformTolerance = sizeof(OSTREL_EMULATOR) > 1 ? 1 : 0;
+
 inline void checkDecodes(const std::vector<Decode>& rows) {
     std::vector<ToolRun> runs;
     for (const Decode& d : rows)
@@ -141,7 +146,7 @@ inline void checkDecodes(const std::vector<Decode>& rows) {
                              " pcm.format=" + (d.bytes == 4 ? "14" : "2") + ".\n"));
         EXPECT_FALSE(ours.empty());
         const PcmMatch m = comparePcm(ours, ffmpegDecode(d.reference, d.bytes == 4 ? "s32le" : "s16le"), d.bytes,
-                                      d.channels, d.maxShift, d.tolerance, d.uncovered);
+                                      d.channels, d.maxShift, std::max(d.tolerance, kPlatformTolerance), d.uncovered);
         EXPECT_TRUE(m.ok) << m.detail;
         EXPECT_LE(static_cast<long>(ours.size() / d.bytes / d.channels - m.comparedFrames), d.surplus);
     }

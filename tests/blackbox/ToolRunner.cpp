@@ -36,6 +36,10 @@ ToolResult runTool(const ToolRun& run) {
     testsupport::TempDir dir;
     std::string outPath = dir.path("stdout"), errPath = dir.path("stderr");
     std::vector<std::string> words = run.prefix;
+    // A cross-built tool runs under the emulator, whose words are joined by '|'.
+    std::istringstream emulator(OSTREL_EMULATOR);
+    for (std::string word; std::getline(emulator, word, '|');)
+        if (!word.empty()) words.push_back(word);
     words.push_back(OSTREL_BINARY);
     words.insert(words.end(), run.args.begin(), run.args.end());
     words[0] = resolve(words[0]);

@@ -2,6 +2,9 @@
 #include "HostAudioTestUtil.h"
 #include "KxAudioSetting.h"
 #include "KxAudioTrack.h"
+#ifdef HOSTAUDIO_WITH_ALSA
+#include "AlsaTrack.h"
+#endif
 
 using audio::KxAudioTrack;
 
@@ -88,3 +91,39 @@ TEST(HostTrack, RecordsPlayedBytesAcrossTracks) {
 }
 
 }  // namespace
+
+#ifdef HOSTAUDIO_WITH_ALSA
+// ALSA's "null" device takes what a sound card would; a device that does not open leaves the
+// silent track, without a word from ALSA.
+TEST(AlsaTrack, PlaysOnTheDeviceOrFallsBackQuietly) {
+    const struct {
+        const char* device;
+        bool onDevice;
+    } rows[] = {{"null", true}, {"hw:99", false}, {"", false}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.device);
+        ScopedEnvFile file("HOSTAUDIO_TRACK_FILE");
+        setenv("HOSTAUDIO_ALSA_DEVICE", row.device, 1);
+        testing::internal::CaptureStderr();
+        TrackPtr t = makeTrack(pcmRecord(8000, 0x3, 2, 4));
+        unsetenv("HOSTAUDIO_ALSA_DEVICE");
+        EXPECT_EQ("", testing::internal::GetCapturedStderr());
+        ASSERT_NE(nullptr, t);
+        EXPECT_EQ(row.onDevice, dynamic_cast<hostaudio::AlsaTrack*>(t.get()) != nullptr);
+        EXPECT_LT(t->write(nullptr, 0, 1), 0);  // not started
+        ASSERT_EQ(0, t->start());
+        // Pieces that split frames: a frame's start waits for its rest.
+        Bytes expected;
+        for (int32_t length : {1, 2, 5, 1601, 3, 4, 0}) {
+            Bytes block(static_cast<size_t>(length));
+            for (size_t i = 0; i < block.size(); ++i) block[i] = uint8_t(expected.size() + i);
+            EXPECT_EQ(length, writeAll(*t, block.data(), length));
+            expected.insert(expected.end(), block.begin(), block.end());
+        }
+        EXPECT_EQ(0, t->stop());
+        EXPECT_LT(t->write(expected.data(), 4, 1), 0);
+        t.reset();
+        EXPECT_TRUE(file.contents() == expected);
+    }
+}
+#endif

@@ -1,0 +1,180 @@
+#include "AlsaTrack.h"
+
+#include <alsa/asoundlib.h>
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+
+#include "PcmRecord.h"
+
+namespace hostaudio {
+namespace {
+
+bool alsaFormat(int32_t code, snd_pcm_format_t& format) {
+    switch (code) {
+        case 0: format = SND_PCM_FORMAT_S8; return true;
+        case 1: format = SND_PCM_FORMAT_U8; return true;
+        case 2: format = SND_PCM_FORMAT_S16_LE; return true;
+        case 3: format = SND_PCM_FORMAT_S16_BE; return true;
+        case 14: format = SND_PCM_FORMAT_S32_LE; return true;
+        case 15: format = SND_PCM_FORMAT_S32_BE; return true;
+        default: return false;
+    }
+}
+
+// A machine without a sound card is normal here; ALSA would say so on standard error.
+void quiet(const char*, int, const char*, int, const char*, ...) {}
+
+constexpr unsigned kLatencyMicroseconds = 100000;
+
+}  // namespace
+
+AlsaTrack* AlsaTrack::open(const audio::audio_codec_parameter_t& param) {
+    const char* name = std::getenv("HOSTAUDIO_ALSA_DEVICE");
+    if (name == nullptr) {
+        name = "default";
+    }
+    snd_pcm_format_t format;
+    const int32_t channels = recordChannels(param);
+    const int32_t sampleBytes = pcmSampleBytes(param.pcm.format);
+    if (*name == '\0' || !alsaFormat(param.pcm.format, format) || channels <= 0 || sampleBytes <= 0 ||
+        param.sampleRate <= 0) {
+        return nullptr;
+    }
+    snd_lib_error_set_handler(&quiet);
+    snd_pcm_t* pcm = nullptr;
+    if (snd_pcm_open(&pcm, name, SND_PCM_STREAM_PLAYBACK, 0) < 0) {
+        snd_config_update_free_global();
+        return nullptr;
+    }
+    int rc = snd_pcm_set_params(pcm, format, SND_PCM_ACCESS_RW_INTERLEAVED, unsigned(channels),
+                                unsigned(param.sampleRate), 1, kLatencyMicroseconds);
+    if (rc < 0) {
+        std::fprintf(stderr, "hostaudio: ALSA device %s cannot play %d Hz, %d channels, format %d: %s\n", name,
+                     param.sampleRate, channels, param.pcm.format, snd_strerror(rc));
+        snd_pcm_close(pcm);
+        snd_config_update_free_global();
+        return nullptr;
+    }
+    return new AlsaTrack(pcm, sampleBytes * channels, uint32_t(param.sampleRate));
+}
+
+AlsaTrack::AlsaTrack(_snd_pcm* pcm, int32_t frameBytes, uint32_t rate)
+    : pcm_(pcm), frameBytes_(frameBytes), rate_(rate) {}
+
+AlsaTrack::~AlsaTrack() {
+    snd_pcm_drop(pcm_);
+    snd_pcm_close(pcm_);
+}
+
+int32_t AlsaTrack::clear() {
+    drop();
+    return 0;
+}
+
+int32_t AlsaTrack::start() {
+    if (paused_ && snd_pcm_pause(pcm_, 0) < 0) {
+        drop();  // a device that cannot resume starts over
+    }
+    started_ = true;
+    paused_ = false;
+    return 0;
+}
+
+// Like a drain: returns once everything accepted has played.
+int32_t AlsaTrack::stop() {
+    if (paused_) {
+        drop();
+    } else if (started_) {
+        snd_pcm_drain(pcm_);
+    }
+    started_ = false;
+    paused_ = false;
+    drop();
+    return 0;
+}
+
+int32_t AlsaTrack::pause() {
+    if (!started_ || snd_pcm_pause(pcm_, 1) < 0) {
+        return -1;
+    }
+    paused_ = true;
+    return 0;
+}
+
+int32_t AlsaTrack::flush() {
+    return clear();
+}
+
+// Milliseconds before a byte written now is heard.
+int32_t AlsaTrack::getLatency() {
+    snd_pcm_sframes_t delay = 0;
+    if (snd_pcm_delay(pcm_, &delay) < 0 || delay < 0) {
+        return 0;
+    }
+    return int32_t(int64_t{delay} * 1000 / rate_);
+}
+
+int32_t AlsaTrack::write(const uint8_t* data, int32_t length, int32_t) {
+    if (length < 0 || (data == nullptr && length > 0) || !started_) {
+        return -1;
+    }
+    if (paused_) {
+        return 0;
+    }
+    int32_t taken = 0;
+    if (!partial_.empty()) {
+        size_t wanted = size_t(frameBytes_) - partial_.size();
+        size_t part = std::min(wanted, size_t(length));
+        partial_.insert(partial_.end(), data, data + part);
+        if (partial_.size() == size_t(frameBytes_)) {
+            int64_t played = play(partial_.data(), 1);
+            if (played < 0) {
+                return -1;
+            }
+            if (played == 0) {
+                partial_.resize(partial_.size() - part);
+                return 0;
+            }
+            partial_.clear();
+        }
+        taken = int32_t(part);
+    }
+    const int64_t frames = (length - taken) / frameBytes_;
+    if (frames > 0) {
+        int64_t played = play(data + taken, frames);
+        if (played < 0 && taken == 0) {
+            return -1;
+        }
+        taken += int32_t(std::max<int64_t>(played, 0) * frameBytes_);
+        if (played < frames) {
+            record_.write(data, size_t(taken));
+            return taken;
+        }
+    }
+    // Less than a frame left: kept until the rest of the frame comes.
+    partial_.insert(partial_.end(), data + taken, data + length);
+    record_.write(data, size_t(length));
+    return length;
+}
+
+int64_t AlsaTrack::play(const uint8_t* data, int64_t frames) {
+    snd_pcm_sframes_t played = snd_pcm_writei(pcm_, data, snd_pcm_uframes_t(frames));
+    if (played < 0) {
+        // An underrun or a suspend: the device is set up again and the frames offered once more.
+        if (snd_pcm_recover(pcm_, int(played), 1) < 0) {
+            std::fprintf(stderr, "hostaudio: ALSA write failed: %s\n", snd_strerror(int(played)));
+            return -1;
+        }
+        played = snd_pcm_writei(pcm_, data, snd_pcm_uframes_t(frames));
+    }
+    return played < 0 ? 0 : int64_t{played};
+}
+
+void AlsaTrack::drop() {
+    snd_pcm_drop(pcm_);
+    snd_pcm_prepare(pcm_);
+    partial_.clear();
+}
+
+}  // namespace hostaudio
