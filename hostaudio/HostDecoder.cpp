@@ -57,8 +57,11 @@ int32_t HostDecoder::setEndOfStream() {
                          static_cast<unsigned long long>(rejectedUnits_));
         }
     }
-    std::lock_guard<std::mutex> lock(mutex_);
-    allDecoded_ = true;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        allDecoded_ = true;
+    }
+    filled_.notify_all();
     return 0;
 }
 
@@ -68,7 +71,10 @@ int32_t HostDecoder::readData(uint8_t* buffer, int32_t capacity, int32_t) {
     }
     size_t copied;
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        std::unique_lock<std::mutex> lock(mutex_);
+        if (capacity > 0 && !allDecoded_) {
+            filled_.wait_for(lock, kReadWait, [this] { return queue_.size() > 0 || allDecoded_; });
+        }
         lastRead_ = Clock::now();
         discarding_ = false;
         copied = queue_.pop(buffer, size_t(capacity));
@@ -136,6 +142,7 @@ void HostDecoder::append(const uint8_t* data, size_t length) {
         queue_.push(data, n);
         data += n;
         length -= n;
+        filled_.notify_one();
     }
 }
 
