@@ -184,7 +184,7 @@ public:
             const double ratio = median(ours.bytesPerSecond) / median(lavf.bytesPerSecond);
             const double allocations = median(ours.allocationsPerFrame);
             char row[512];
-            snprintf(row, sizeof(row), "| %s | %.0f | %.0f | %.1f%s | %.0f | %.0f | %.3g%s | %.3g |\n", input.label,
+            snprintf(row, sizeof(row), "| %s | %.0f | %.0f | %.2f%s | %.0f | %.0f | %.3g%s | %.3g |\n", input.label,
                      median(ours.bytesPerSecond) / 1e6, median(lavf.bytesPerSecond) / 1e6, ratio,
                      ratio >= 2.0 ? "" : " (missed)", median(ours.framesPerSecond), median(lavf.framesPerSecond),
                      allocations, allocations == 0.0 ? "" : " (missed)", median(lavf.allocationsPerFrame));
