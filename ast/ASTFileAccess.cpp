@@ -1,6 +1,11 @@
 #include "ASTFileAccess.h"
 
+#include <cstdlib>
+#include <cstring>
+
 #include "ASTLog.h"
+
+ASTFileAccess::~ASTFileAccess() { free(mBuffer); }
 
 bool ASTFileAccess::open(const char* path, uint16_t modeFlags) {
     if (path == nullptr) {
@@ -18,6 +23,12 @@ bool ASTFileAccess::open(const char* path, uint16_t modeFlags) {
     // fail only at a later flush (a full device, a file size limit), with a count of nothing.
     if (!(modeFlags & MODE_READ)) setvbuf(mStream, nullptr, _IONBF, 0);
     mMode = modeFlags;
+    if (modeFlags & MODE_READ) mBuffer = static_cast<uint8_t*>(malloc(kBufferSize));
+    mReading = mBuffer != nullptr;  // else stdio buffers as usual
+    if (mReading) setvbuf(mStream, nullptr, _IONBF, 0);
+    mBufferStart = 0;
+    mBufferLength = mBufferPos = 0;
+    mEof = false;
     return true;
 }
 
@@ -26,6 +37,9 @@ bool ASTFileAccess::close() {
         fclose(mStream);
         mStream = nullptr;
     }
+    free(mBuffer);
+    mBuffer = nullptr;
+    mReading = false;
     return true;
 }
 
@@ -37,11 +51,13 @@ bool ASTFileAccess::checkOpen() {
 
 int32_t ASTFileAccess::tell() {
     if (!checkOpen()) return -1;
+    if (mReading) return static_cast<int32_t>(mBufferStart + mBufferPos);
     return static_cast<int32_t>(ftello64(mStream));
 }
 
 bool ASTFileAccess::seek(int32_t offset, int32_t whence) {
     if (!checkOpen()) return false;
+    if (mReading) return seekBuffered(offset, whence);
     int origin = whence == 1 ? SEEK_CUR : whence == 2 ? SEEK_END : SEEK_SET;
     return fseeko64(mStream, offset, origin) == 0;
 }
@@ -53,7 +69,61 @@ int32_t ASTFileAccess::read(uint8_t* buffer, int32_t length) {
         return -1;
     }
     if (length <= 0 || buffer == nullptr) return 0;
+    if (mReading) return readBuffered(buffer, length);
     return static_cast<int32_t>(fread(buffer, 1, static_cast<size_t>(length), mStream));
+}
+
+int32_t ASTFileAccess::readBuffered(uint8_t* buffer, int32_t length) {
+    int32_t done = 0;
+    while (done < length) {
+        int32_t held = mBufferLength - mBufferPos;
+        if (held > 0) {
+            int32_t n = held < length - done ? held : length - done;
+            memcpy(buffer + done, mBuffer + mBufferPos, static_cast<size_t>(n));
+            mBufferPos += n;
+            done += n;
+            continue;
+        }
+        mBufferStart += mBufferLength;
+        mBufferLength = mBufferPos = 0;
+        int32_t wanted = length - done;
+        if (wanted >= kBufferSize) {  // a large block goes straight to the caller
+            int32_t n = static_cast<int32_t>(fread(buffer + done, 1, static_cast<size_t>(wanted), mStream));
+            mBufferStart += n;
+            done += n;
+            if (n < wanted) break;
+            continue;
+        }
+        mBufferLength = static_cast<int32_t>(fread(mBuffer, 1, kBufferSize, mStream));
+        if (mBufferLength == 0) break;
+    }
+    // As with stdio's own indicator: only a read that comes up short at the end sets it.
+    if (done < length) mEof = feof(mStream) != 0;
+    return done;
+}
+
+bool ASTFileAccess::seekBuffered(int32_t offset, int32_t whence) {
+    int64_t target;
+    if (whence == 2) {
+        if (fseeko64(mStream, offset, SEEK_END) != 0) return false;
+        target = ftello64(mStream);
+        if (target < 0) return false;
+        mBufferStart = target;
+        mBufferLength = mBufferPos = 0;
+        mEof = false;
+        return true;
+    }
+    target = whence == 1 ? mBufferStart + mBufferPos + offset : offset;
+    if (target >= mBufferStart && target <= mBufferStart + mBufferLength) {
+        mBufferPos = static_cast<int32_t>(target - mBufferStart);
+        mEof = false;
+        return true;
+    }
+    if (fseeko64(mStream, target, SEEK_SET) != 0) return false;
+    mBufferStart = target;
+    mBufferLength = mBufferPos = 0;
+    mEof = false;
+    return true;
 }
 
 int32_t ASTFileAccess::write(const uint8_t* buffer, int32_t length) {
@@ -68,6 +138,7 @@ int32_t ASTFileAccess::write(const uint8_t* buffer, int32_t length) {
 
 bool ASTFileAccess::isEof() {
     if (!checkOpen()) return true;
+    if (mReading) return mEof;
     return feof(mStream) != 0;
 }
 

@@ -1,4 +1,10 @@
 // ASTDataAccess over a stdio stream. The destructor neither closes nor flushes: owners close.
+//
+// Readers take a frame of a few KiB at a time and skip or step back over header bytes, and
+// through stdio every seek and most reads would cost a system call. A reading stream is
+// therefore unbuffered in stdio and buffered here instead, 256 KiB at a time: reads, seeks
+// and tells inside the buffered bytes never reach the kernel. Writing streams keep stdio's
+// own buffer, so that a failing device is still noticed within a few KiB.
 #pragma once
 
 #include <cstdio>
@@ -8,7 +14,7 @@
 class ASTFileAccess : public ASTDataAccess {
 public:
     ASTFileAccess() = default;
-    ~ASTFileAccess() override = default;
+    ~ASTFileAccess() override;
     ASTFileAccess(const ASTFileAccess&) = delete;
     ASTFileAccess& operator=(const ASTFileAccess&) = delete;
 
@@ -22,8 +28,19 @@ public:
     bool isOpen() override { return mStream != nullptr; }
 
 private:
+    static const int32_t kBufferSize = 256 * 1024;
+
     bool checkOpen();
+    int32_t readBuffered(uint8_t* buffer, int32_t length);
+    bool seekBuffered(int32_t offset, int32_t whence);
 
     FILE* mStream = nullptr;
     uint16_t mMode = MODE_BINARY;
+    // The buffer of a reading stream; without one (other modes, or no memory) stdio's serves.
+    uint8_t* mBuffer = nullptr;
+    bool mReading = false;
+    int64_t mBufferStart = 0;   // file position of mBuffer[0]
+    int32_t mBufferLength = 0;  // bytes held
+    int32_t mBufferPos = 0;     // next byte to hand out
+    bool mEof = false;          // a read came up short at the end of the file
 };

@@ -57,8 +57,11 @@ int32_t HostDecoder::setEndOfStream() {
                          static_cast<unsigned long long>(rejectedUnits_));
         }
     }
-    std::lock_guard<std::mutex> lock(mutex_);
-    allDecoded_ = true;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        allDecoded_ = true;
+    }
+    filled_.notify_all();
     return 0;
 }
 
@@ -67,13 +70,19 @@ int32_t HostDecoder::readData(uint8_t* buffer, int32_t capacity, int32_t) {
         return -1;
     }
     size_t copied;
+    bool room;
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        std::unique_lock<std::mutex> lock(mutex_);
+        if (capacity > 0 && queue_.size() == 0 && !allDecoded_) {
+            filled_.wait_for(lock, kReadWait, [this] { return queue_.size() >= wakeLevelLocked() || allDecoded_; });
+        }
         lastRead_ = Clock::now();
         discarding_ = false;
         copied = queue_.pop(buffer, size_t(capacity));
+        // A writer waiting for room resumes once a wake level's worth is free, not per read.
+        room = queue_.size() + wakeLevelLocked() <= limit_;
     }
-    if (copied > 0) {
+    if (copied > 0 && room) {
         drained_.notify_all();
     }
     return int32_t(copied);
@@ -126,6 +135,7 @@ void HostDecoder::append(const uint8_t* data, size_t length) {
     }
     while (length > 0) {
         while (queue_.size() >= limit_) {
+            filled_.notify_one();
             if (readerIdleLocked()) {
                 discardLocked();
                 break;
@@ -136,6 +146,9 @@ void HostDecoder::append(const uint8_t* data, size_t length) {
         queue_.push(data, n);
         data += n;
         length -= n;
+        if (queue_.size() >= wakeLevelLocked()) {
+            filled_.notify_one();
+        }
     }
 }
 
@@ -168,6 +181,10 @@ void HostDecoder::publishOutputLocked(const audio::audio_codec_parameter_t& outp
     int64_t second = outputBytesPerSecond(output);
     size_t limit = second > 0 ? size_t(std::min<int64_t>(second, int64_t(kMaxHeldBytes))) : kFallbackHeldBytes;
     limit_ = std::max(limit, kMinHeldBytes);
+}
+
+size_t HostDecoder::wakeLevelLocked() const {
+    return std::min(kWakeBytes, limit_ / 2);
 }
 
 bool HostDecoder::readerIdleLocked() const {

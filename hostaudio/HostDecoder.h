@@ -3,7 +3,8 @@
 // Units are decoded on the thread that writes them; their PCM waits in a bounded queue for
 // readData on another thread. Two locks: feedMutex_ serialises the feeding side (backend,
 // unit record, end of stream) and may be held while waiting for room; mutex_ guards what
-// both sides share and is never held while waiting, so readData never blocks for long.
+// both sides share and is never held while waiting. readData waits at most kReadWait, and only
+// while units are still coming.
 #pragma once
 
 #include <chrono>
@@ -26,6 +27,12 @@ public:
     static constexpr size_t kMinHeldBytes = PcmQueue::kBlockBytes;
     // A reader silent this long is taken as gone: its audio is dropped instead of waited on.
     static constexpr std::chrono::seconds kReaderIdle{2};
+    // How long readData waits for audio of the units still being written. A reader that
+    // sleeps on an empty answer would otherwise leave the writer stalled on a full queue.
+    static constexpr std::chrono::milliseconds kReadWait{10};
+    // A waiting reader is woken once this much is queued (at most half the limit), not for
+    // every decoded frame: each wake costs two context switches.
+    static constexpr size_t kWakeBytes = 32768;
 
     HostDecoder(std::unique_ptr<DecoderBackend> backend, const audio::audio_codec_parameter_t& input);
     ~HostDecoder() override = default;
@@ -44,6 +51,7 @@ private:
     void append(const uint8_t* data, size_t length) override;
     void restart(bool clearEnd);
     void publishOutputLocked(const audio::audio_codec_parameter_t& output);
+    size_t wakeLevelLocked() const;
     bool readerIdleLocked() const;
     void discardLocked();
 
@@ -56,6 +64,7 @@ private:
 
     std::mutex mutex_;
     std::condition_variable drained_;  // readData took bytes, or the queue was emptied
+    std::condition_variable filled_;   // the wake level was reached, or the stream was all decoded
     PcmQueue queue_;
     size_t limit_ = kFallbackHeldBytes;
     bool haveOutput_ = false;

@@ -15,6 +15,7 @@ const uint32_t kAdtsSyncWord = 0xFFF;
 const uint32_t kLoasSyncWord = 0x2B7;
 const int32_t kAdtsHeaderLength = 7;
 const int32_t kLoasHeaderLength = 3;
+const int32_t kLongestFrame = 8191 + kLoasHeaderLength;
 // The most a StreamMuxConfig up to the channel configuration can take (128 bits).
 const int32_t kMuxConfigMaxBytes = 16;
 
@@ -86,7 +87,8 @@ FrameBuffer* AacAudioDataReader::readFrame() {
         headerLength = kLoasHeaderLength;
     }
 
-    if (!mFrame.reserve(length) || mFrame.capacity < length) return &mFrame;
+    // Sized once for the longest frame either syntax can describe (13-bit lengths).
+    if (!mFrame.reserve(kLongestFrame) || mFrame.capacity < length) return &mFrame;
     memcpy(mFrame.data, mHeader, static_cast<size_t>(headerLength));
     const int32_t body = length - headerLength;
     const int32_t got = readFully(mFrame.data + headerLength, body);

@@ -260,6 +260,14 @@ FrameBuffer* AlacAudioDataReader::readFrame() {
     int64_t available = here < 0 ? 0 : std::max<int64_t>(mFileEnd - here, 0);
     const int32_t take = static_cast<int32_t>(
         std::min<int64_t>({packetLength, available, INT32_MAX - kPacketHeaderLength}));
+    // The first packet sizes the block for the largest one the file can hold, so that reading
+    // on never allocates.
+    if (mFrame.capacity == 0) {
+        uint32_t largest = 0;
+        for (uint32_t size : mFrameSizes) largest = std::max(largest, size);
+        mFrame.reserve(static_cast<int32_t>(std::min<int64_t>({largest, available, INT32_MAX - kPacketHeaderLength})) +
+                       kPacketHeaderLength);
+    }
     if (!mFrame.reserve(take + kPacketHeaderLength) || mFrame.capacity < take + kPacketHeaderLength) return &mFrame;
     memcpy(mFrame.data, mPacketHeader, kPacketHeaderLength);
 

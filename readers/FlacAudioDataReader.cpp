@@ -209,14 +209,18 @@ FrameBuffer* FlacAudioDataReader::readFrame() {
     }
 
     // Behind the current frame's own header, so that it is never taken for the next one.
-    const int32_t start = mHeaderLength;
+    // memchr finds the 0xFF bytes that can start a sync code far faster than a byte loop.
     int32_t found = -1;
-    for (int32_t i = 0; i < mWindowSize - start - kMaxHeaderLength; ++i) {
-        const uint8_t* at = mFrame.data + start + i;
-        if (at[0] == 0xFF && (at[1] & 0xFC) == 0xF8 && parseFlacFrameHeader(at)) {
-            found = start + i;
+    const uint8_t* at = mFrame.data + mHeaderLength;
+    const uint8_t* end = mFrame.data + mWindowSize - kMaxHeaderLength;
+    while (at < end) {
+        at = static_cast<const uint8_t*>(memchr(at, 0xFF, static_cast<size_t>(end - at)));
+        if (at == nullptr) break;
+        if ((at[1] & 0xFC) == 0xF8 && parseFlacFrameHeader(at)) {
+            found = static_cast<int32_t>(at - mFrame.data);
             break;
         }
+        ++at;
     }
     if (found < 0) {
         astLog("[AST][ERR]Failed to find header, maybe file reading buffer is NOT enough.\n");

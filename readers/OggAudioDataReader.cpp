@@ -1,5 +1,6 @@
 #include "OggAudioDataReader.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "ASTDataAccess.h"
@@ -59,6 +60,21 @@ int32_t OggAudioDataReader::readPage() {
     uint8_t lacing[255];
     if (readFully(lacing, mSegmentNumber) != mSegmentNumber) return -1;
 
+    // Only the packet being joined is left: move it to the front.
+    if (mCompleteCount == 0) {
+        if (mQueueHead > 0 && mPendingLength > 0)
+            memmove(mQueue.data(), mQueue.data() + mQueueHead, static_cast<size_t>(mPendingLength));
+        mQueueHead = 0;
+        mQueueEnd = mPendingLength;
+        mPacketHead = 0;
+    }
+    int32_t pageLength = 0;
+    for (int32_t i = 0; i < mSegmentNumber; ++i) pageLength += lacing[i];
+    // At most 255 * 255 bytes of page and 65527 of a joined packet, so this stays small; it
+    // takes a whole page at once from the start.
+    const size_t needed = static_cast<size_t>(mQueueEnd + pageLength);
+    if (needed > mQueue.size()) mQueue.resize(std::max<size_t>(needed, 255 * 255));
+
     int32_t sum = 0;
     for (int32_t i = 0; i < mSegmentNumber; ++i) {
         sum += lacing[i];
@@ -71,10 +87,10 @@ int32_t OggAudioDataReader::readPage() {
             mStopped = true;
             return -1;
         }
-        Piece piece{complete, std::vector<uint8_t>(static_cast<size_t>(sum))};
-        if (sum > 0 && readFully(piece.data.data(), sum) != sum) return -1;
-        mPieces.push_back(std::move(piece));
+        if (sum > 0 && readFully(mQueue.data() + mQueueEnd, sum) != sum) return -1;
+        mQueueEnd += sum;
         if (complete) {
+            mPacketLengths[mPacketHead + mCompleteCount] = mPendingLength + sum;
             ++mCompleteCount;
             mPendingLength = 0;
         } else {
@@ -93,33 +109,22 @@ FrameBuffer* OggAudioDataReader::readFrame() {
         }
     }
 
-    size_t pieces = 0;
-    int32_t packetLength = 0;
-    while (true) {
-        const Piece& piece = mPieces[pieces++];
-        packetLength += static_cast<int32_t>(piece.data.size());
-        if (piece.complete) break;
-    }
     // The page walk keeps every packet within kMaxPacketLength, so the 16-bit size is exact.
+    const int32_t packetLength = mPacketLengths[mPacketHead];
     const int32_t size = packetLength + kPrefixLength;
-    if (!mFrame.reserve(size) || mFrame.capacity < size) return &mFrame;
+    // Sized once for the longest packet the prefix can describe, so that reading on never allocates.
+    if (!mFrame.reserve(kMaxPacketLength + kPrefixLength) || mFrame.capacity < size) return &mFrame;
 
     uint8_t* p = mPacketPrefix + 4;
     writeByteField(p, 2, static_cast<uint32_t>(size), AST_BIG_ENDIAN, "packetSize", 0);
     writeByteField(p, 2, mRiscCnt, AST_BIG_ENDIAN, "riscCnt", 0);
     ++mRiscCnt;
     memcpy(mFrame.data, mPacketPrefix, kPrefixLength);
-
-    int32_t at = kPrefixLength;
-    for (size_t i = 0; i < pieces; ++i) {
-        const std::vector<uint8_t>& data = mPieces.front().data;
-        if (!data.empty()) {
-            memcpy(mFrame.data + at, data.data(), data.size());
-            at += static_cast<int32_t>(data.size());
-        }
-        mPieces.pop_front();
-    }
-    mFrame.length = size;
+    if (packetLength > 0)
+        memcpy(mFrame.data + kPrefixLength, mQueue.data() + mQueueHead, static_cast<size_t>(packetLength));
+    mQueueHead += packetLength;
+    ++mPacketHead;
     --mCompleteCount;
+    mFrame.length = size;
     return &mFrame;
 }

@@ -3,7 +3,6 @@
 // streams come out in file order as one stream.
 #pragma once
 
-#include <deque>
 #include <vector>
 
 #include "AudioDataReader.h"
@@ -18,14 +17,8 @@ public:
     static const int32_t kMaxPacketLength = 65535 - 8;
 
 private:
-    // The data of a run of lacing values; complete when it ends a packet.
-    struct Piece {
-        bool complete;
-        std::vector<uint8_t> data;
-    };
-
     bool parseOggPageHeader();
-    // Appends the next page's pieces; the complete count, or -1.
+    // Appends the next page's packet data to the queue; the complete count, or -1.
     int32_t readPage();
 
     uint32_t mMagicOggS = 0;
@@ -37,9 +30,17 @@ private:
     uint32_t mCrc32 = 0;
     uint8_t mSegmentNumber = 0;
 
-    std::deque<Piece> mPieces;
+    // Packet bytes in file order: the complete packets not yet handed out, then the one still
+    // being joined. One block reused for the whole file, so steady reading allocates nothing.
+    std::vector<uint8_t> mQueue;
+    int32_t mQueueHead = 0;  // first byte not handed out
+    int32_t mQueueEnd = 0;   // end of the queued bytes
+    // Lengths of the complete packets in the queue; pages are read only once it is empty, and a
+    // page completes at most 255 packets.
+    int32_t mPacketLengths[255] = {};
+    int32_t mPacketHead = 0;
     int32_t mCompleteCount = 0;
-    // Bytes queued behind the last complete piece: the packet still being joined.
+    // Bytes queued behind the last complete packet: the packet still being joined.
     int32_t mPendingLength = 0;
     // Set once a packet too long to frame was met; no page is read after it.
     bool mStopped = false;

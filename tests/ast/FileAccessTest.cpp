@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <vector>
+
 #include "ASTFileAccess.h"
 #include "TestSupport.h"
 
@@ -96,6 +99,57 @@ TEST(FileAccess, DebugPrinters) {
     EXPECT_EQ("TIT2:AB\nC\n", captureStdout([&] { printText("TIT2", frame, 5); }));
     std::vector<uint8_t> big(3000, 'z');
     EXPECT_EQ("T:" + std::string(3000, 'z') + "\n", captureStdout([&] { printText("T", big.data(), 3000); }));
+}
+
+// A reading stream is buffered by the object: reads, seeks and tells across and around its
+// buffer give the file's bytes and positions, and the end-of-file indicator is set only by a
+// read that comes up short, as stdio's is.
+TEST(FileAccess, ReadingAcrossTheBufferKeepsPositionsAndTheEndIndicator) {
+    TempDir dir;
+    std::string path = dir.path("big.bin");
+    const int32_t size = 600000;  // more than two buffers
+    std::vector<uint8_t> bytes(size);
+    for (int32_t i = 0; i < size; ++i) bytes[i] = static_cast<uint8_t>(i * 7 + i / 251);
+    testsupport::writeFile(path, bytes);
+
+    struct Step {
+        int32_t offset, whence;  // whence -1: no seek
+        bool seeks;
+        int32_t length;
+        int32_t got;
+        bool eof;
+    };
+    const int32_t kBuffer = 256 * 1024;
+    const Step steps[] = {
+        {0, -1, true, 10, 10, false},
+        {-5, 1, true, 3, 3, false},                 // back inside the buffer
+        {kBuffer - 4, 0, true, 10, 10, false},      // across its end
+        {0, -1, true, 300000, 300000, false},       // larger than the buffer
+        {4000, 1, true, 20, 20, false},
+        {-3, 2, true, 10, 3, true},                 // short at the end
+        {0, 0, true, 5, 5, false},                  // a seek clears the indicator
+        {size - 4, 0, true, 4, 4, false},           // ending exactly at the end sets nothing
+        {0, -1, true, 1, 0, true},
+        {-1, 0, false, 0, 0, true},                 // a failed seek changes nothing
+        {size + 10, 0, true, 4, 0, true},           // past the end
+    };
+    ASTFileAccess f;
+    ASSERT_TRUE(f.open(path.c_str(), 5));
+    int64_t position = 0;
+    std::vector<uint8_t> buffer(size);
+    for (const Step& s : steps) {
+        SCOPED_TRACE(testing::Message() << "seek " << s.offset << "/" << s.whence << " read " << s.length);
+        if (s.whence >= 0) {
+            EXPECT_EQ(s.seeks, f.seek(s.offset, s.whence));
+            if (s.seeks) position = s.whence == 1 ? position + s.offset : s.whence == 2 ? size + s.offset : s.offset;
+        }
+        EXPECT_EQ(position, f.tell());
+        EXPECT_EQ(s.got, f.read(buffer.data(), s.length));
+        if (s.got > 0) EXPECT_TRUE(std::equal(buffer.begin(), buffer.begin() + s.got, bytes.begin() + position));
+        position += s.got;
+        EXPECT_EQ(position, f.tell());
+        EXPECT_EQ(s.eof, f.isEof());
+    }
 }
 
 }  // namespace
