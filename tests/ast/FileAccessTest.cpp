@@ -145,7 +145,9 @@ TEST(FileAccess, ReadingAcrossTheBufferKeepsPositionsAndTheEndIndicator) {
         }
         EXPECT_EQ(position, f.tell());
         EXPECT_EQ(s.got, f.read(buffer.data(), s.length));
-        if (s.got > 0) EXPECT_TRUE(std::equal(buffer.begin(), buffer.begin() + s.got, bytes.begin() + position));
+        if (s.got > 0) {
+            EXPECT_TRUE(std::equal(buffer.begin(), buffer.begin() + s.got, bytes.begin() + position));
+        }
         position += s.got;
         EXPECT_EQ(position, f.tell());
         EXPECT_EQ(s.eof, f.isEof());
