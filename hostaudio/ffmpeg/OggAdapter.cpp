@@ -117,7 +117,7 @@ private:
         setup_ = CodecSetup();
         switch (h) {
         case Header::VorbisId:
-            if (n < 30 || p[11] == 0 || le32(p + 12) == 0) {
+            if (n < 30 || p[11] == 0 || le32(p + 12) == 0 || le32(p + 12) > uint32_t(INT32_MAX)) {
                 problem = "a damaged Vorbis identification header";
                 return false;
             }

@@ -94,4 +94,26 @@ TEST(FfmpegBackend, WmaPayloadsJoinIntoMediaObjects) {
     EXPECT_LT(c.pcm.size(), a.pcm.size());
 }
 
+// Inputs the fuzz targets found: header fields out of range are refused with a reason, and
+// nothing reaches the codec.
+TEST(FormatAdapters, RefuseOutOfRangeFieldsFoundByFuzzing) {
+    Bytes vorbisId = {0x76, 0x62, 0x73, 0x49, 0, 38, 0, 0, 1, 'v', 'o', 'r', 'b', 'i', 's', 0, 0, 0, 0, 1, 0, 0, 0, 0x80};
+    vorbisId.resize(38, 0);
+    const struct {
+        const char* label;
+        std::unique_ptr<hostaudio::FormatAdapter> adapter;
+        audio::audio_codec_parameter_t record;
+        Units units;
+        std::vector<std::string> problems;
+    } rows[] = {
+        {"Vorbis rate above INT32_MAX", hostaudio::makeOggAdapter(), codecRecord(audio::AUDIO_CODEC_OGG, 0, 0),
+         {vorbisId}, {"a damaged Vorbis identification header"}},
+    };
+    for (const auto& r : rows) {
+        CapturedPackets out;
+        EXPECT_EQ(r.problems, feedAdapter(*r.adapter, r.record, r.units, out)) << r.label;
+        EXPECT_TRUE(out.setups.empty() && out.packets.empty()) << r.label;
+    }
+}
+
 }  // namespace

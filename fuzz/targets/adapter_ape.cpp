@@ -1,0 +1,6 @@
+// The host service's Ape adapter: a record, then units (layout in AdapterFeed.h).
+#include "AdapterFeed.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    return fuzzsupport::feedAdapter(hostaudio::makeApeAdapter(), data, size);
+}

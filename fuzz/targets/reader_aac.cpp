@@ -1,0 +1,7 @@
+// AacAudioDataReader over the input as a whole file.
+#include "AacAudioDataReader.h"
+#include "FuzzSupport.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    return fuzzsupport::readAll<AacAudioDataReader>(data, size);
+}

@@ -1,0 +1,7 @@
+// FlacAudioDataReader over the input as a whole file.
+#include "FlacAudioDataReader.h"
+#include "FuzzSupport.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    return fuzzsupport::readAll<FlacAudioDataReader>(data, size);
+}
