@@ -20,6 +20,9 @@ const uint32_t kSyncword = 0x414C4143;  // "ALAC"
 const uint32_t kLastPacketBit = 0x80000000u;
 const size_t kHeaderLength = 16;
 const int kMaxChannels = 8;
+// Far above the 4096 of real encoders; the decoder sizes its buffers by this count, so a
+// damaged header must not make it allocate gigabytes.
+const uint32_t kMaxFrameLength = 1u << 16;
 
 uint32_t be32(const uint8_t* p) { return uint32_t(p[0]) << 24 | p[1] << 16 | p[2] << 8 | p[3]; }
 
@@ -122,6 +125,10 @@ public:
         if ((h.bitDepth != 16 && h.bitDepth != 20 && h.bitDepth != 24 && h.bitDepth != 32) || h.sampleRate == 0 ||
             h.frameLength == 0) {
             problem = format("a packet header with %ld bits at %ld Hz", h.bitDepth, h.sampleRate);
+            return false;
+        }
+        if (h.frameLength > kMaxFrameLength) {
+            problem = format("a packet header with %ld samples a frame", long(h.frameLength));
             return false;
         }
         const uint8_t* p = data + kHeaderLength;
