@@ -90,6 +90,8 @@ TEST(FfmpegBackend, WmaPayloadsJoinIntoMediaObjects) {
 TEST(FormatAdapters, RefuseOutOfRangeFieldsFoundByFuzzing) {
     Bytes vorbisId = {0x76, 0x62, 0x73, 0x49, 0, 38, 0, 0, 1, 'v', 'o', 'r', 'b', 'i', 's', 0, 0, 0, 0, 1, 0, 0, 0, 0x80};
     vorbisId.resize(38, 0);
+    // 65537 samples a frame: the trial decoders would have sized their buffers by it.
+    const Bytes alacHuge = {'A', 'L', 'A', 'C', 0, 0, 0, 4, 16, 0, 0x1F, 0x40, 0, 1, 0, 1, 1, 2, 3, 4};
     const struct {
         const char* label;
         std::unique_ptr<hostaudio::FormatAdapter> adapter;
@@ -99,6 +101,8 @@ TEST(FormatAdapters, RefuseOutOfRangeFieldsFoundByFuzzing) {
     } rows[] = {
         {"Vorbis rate above INT32_MAX", hostaudio::makeOggAdapter(), codecRecord(audio::AUDIO_CODEC_OGG, 0, 0),
          {vorbisId}, {"a damaged Vorbis identification header"}},
+        {"ALAC frame length above 65536", hostaudio::makeAlacAdapter(), codecRecord(audio::AUDIO_CODEC_ALAC, 8000, 0),
+         {alacHuge}, {"a packet header with 65537 samples a frame"}},
     };
     for (const auto& r : rows) {
         CapturedPackets out;
