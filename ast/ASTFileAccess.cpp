@@ -19,13 +19,13 @@ bool ASTFileAccess::open(const char* path, uint16_t modeFlags) {
         astLog("[AST][ERR]Failed to open file '%s'.\n", path);
         return false;
     }
-    // A written count must be what reached the file: a buffered write would report success and
-    // fail only at a later flush (a full device, a file size limit), with a count of nothing.
-    if (!(modeFlags & MODE_READ)) setvbuf(mStream, nullptr, _IONBF, 0);
     mMode = modeFlags;
     if (modeFlags & MODE_READ) mBuffer = static_cast<uint8_t*>(malloc(kBufferSize));
-    mReading = mBuffer != nullptr;  // else stdio buffers as usual
-    if (mReading) setvbuf(mStream, nullptr, _IONBF, 0);
+    mReading = mBuffer != nullptr;  // else stdio buffers the reads as usual
+    // A reading stream is buffered here instead. A written count must be what reached the file:
+    // a buffered write would report success and fail only at a later flush (a full device, a
+    // file size limit), with a count of nothing.
+    if (mReading || !(modeFlags & MODE_READ)) setvbuf(mStream, nullptr, _IONBF, 0);
     mBufferStart = 0;
     mBufferLength = mBufferPos = 0;
     mEof = false;

@@ -3,8 +3,8 @@
 // Readers take a frame of a few KiB at a time and skip or step back over header bytes, and
 // through stdio every seek and most reads would cost a system call. A reading stream is
 // therefore unbuffered in stdio and buffered here instead, 256 KiB at a time: reads, seeks
-// and tells inside the buffered bytes never reach the kernel. Writing streams keep stdio's
-// own buffer, so that a failing device is still noticed within a few KiB.
+// and tells inside the buffered bytes never reach the kernel. Writing streams are unbuffered, so
+// that a written count is what reached the file.
 #pragma once
 
 #include <cstdio>
