@@ -83,10 +83,8 @@ int32_t AlsaTrack::start() {
 
 // Like a drain: returns once everything accepted has played.
 int32_t AlsaTrack::stop() {
-    if (paused_) {
-        drop();
-    } else if (started_) {
-        snd_pcm_drain(pcm_);
+    if (started_ && !paused_) {
+        snd_pcm_drain(pcm_);  // a paused track's remainder is dropped below
     }
     started_ = false;
     paused_ = false;
