@@ -29,7 +29,7 @@ extern "C" {
 
 #include "AllocCount.h"
 #include "AudioDataReader.h"
-#include "ReaderFactory.h"
+#include "FormatTable.h"
 
 namespace {
 

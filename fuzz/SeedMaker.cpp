@@ -9,7 +9,7 @@
 #include "AudioDataReader.h"
 #include "CodecParameter.h"
 #include "DecoderArgs.h"
-#include "ReaderFactory.h"
+#include "FormatTable.h"
 
 int main(int argc, char** argv) {
     if (argc < 3) {

@@ -12,12 +12,12 @@ namespace {
 
 bool alsaFormat(int32_t code, snd_pcm_format_t& format) {
     switch (code) {
-        case 0: format = SND_PCM_FORMAT_S8; return true;
-        case 1: format = SND_PCM_FORMAT_U8; return true;
-        case 2: format = SND_PCM_FORMAT_S16_LE; return true;
-        case 3: format = SND_PCM_FORMAT_S16_BE; return true;
-        case 14: format = SND_PCM_FORMAT_S32_LE; return true;
-        case 15: format = SND_PCM_FORMAT_S32_BE; return true;
+        case audio::AUDIO_PCM_S8: format = SND_PCM_FORMAT_S8; return true;
+        case audio::AUDIO_PCM_U8: format = SND_PCM_FORMAT_U8; return true;
+        case audio::AUDIO_PCM_S16LE: format = SND_PCM_FORMAT_S16_LE; return true;
+        case audio::AUDIO_PCM_S16BE: format = SND_PCM_FORMAT_S16_BE; return true;
+        case audio::AUDIO_PCM_S32LE: format = SND_PCM_FORMAT_S32_LE; return true;
+        case audio::AUDIO_PCM_S32BE: format = SND_PCM_FORMAT_S32_BE; return true;
         default: return false;
     }
 }

@@ -1,22 +1,10 @@
 #include "PcmRecord.h"
 
+#include "PcmParameter.h"
+
 namespace hostaudio {
 
-int32_t pcmSampleBytes(int32_t format) {
-    switch (format) {
-    case 0:
-    case 1:
-        return 1;
-    case 2:
-    case 3:
-        return 2;
-    case 14:
-    case 15:
-        return 4;
-    default:
-        return 0;
-    }
-}
+int32_t pcmSampleBytes(int32_t format) { return static_cast<int32_t>(pcmFormatBytes(format)); }
 
 int32_t recordChannels(const audio::audio_codec_parameter_t& record) {
     if (record.channels != 0) {
@@ -33,8 +21,7 @@ int64_t playbackBytesPerSecond(const audio::audio_codec_parameter_t& record) {
 }
 
 uint32_t channelMaskForCount(int32_t channels) {
-    static const uint32_t kMasks[] = {0x01, 0x03, 0x23, 0x0F, 0x1F, 0x3F, 0xDF, 0xFF};
-    return (channels >= 1 && channels <= 8) ? kMasks[channels - 1] : 0;
+    return channels > 0 ? channelMaskOf(static_cast<uint32_t>(channels)) : 0;
 }
 
 }  // namespace hostaudio

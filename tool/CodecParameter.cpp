@@ -1,95 +1,34 @@
 #include "CodecParameter.h"
 
-namespace {
+#include "Codecs.h"
+#include "FormatTable.h"
+#include "PcmParameter.h"
 
-struct CodecRange {
-    int32_t first;
-    int32_t last;
-    int32_t codecType;
-};
+using namespace audio;
 
-// Codec id ranges to format codes; the first id of each range is also the way back.
-const CodecRange kCodecTypes[] = {
-    {0, 0, 0x100},     {16, 19, 0x300},  {32, 32, 0x500},   {48, 51, 0x200},
-    {64, 65, 0x400},   {80, 82, 0x600},  {96, 96, 0xB00},   {112, 112, 0x900},
-    {128, 128, 0xA00}, {144, 144, 0x800}, {160, 160, 0xC00}, {176, 176, 0x700},
-};
-
-const uint32_t kChannelMasks[] = {0x01, 0x03, 0x23, 0x0F, 0x1F, 0x3F, 0xDF, 0xFF};
-
-struct PcmFormat {
-    uint32_t bitDepth;
-    int32_t format;
-};
-
-const PcmFormat kPcmFormats[] = {{8, 1}, {9, 0}, {16, 2}, {17, 3}, {32, 14}, {33, 15}};
-
-int32_t codecOf(int32_t codecType) {
-    for (const CodecRange& r : kCodecTypes)
-        if (r.codecType == codecType) return r.first;
-    return -1;
-}
-
-uint32_t channelCountOf(const audio::audio_codec_parameter_t* param, uint32_t current) {
-    if (param->channels != 0) {
-        uint32_t low = static_cast<uint32_t>(param->channels) & 0xFF;
-        return (low >= 1 && low <= 8) ? low : 0;
+void toCodecParameter(audio_codec_parameter_t* param, int32_t codec, const AudioInfo* info) {
+    if (codec == CODEC_PCM) {
+        toPcmParameter(param, info);
+        return;
     }
-    if (param->channelMap != 0) {
-        uint32_t bits = static_cast<uint32_t>(__builtin_popcount(param->channelMap));
-        return (bits >= 1 && bits <= 8) ? bits : 0;
-    }
-    return current;
-}
-
-}  // namespace
-
-int32_t codecTypeOf(int32_t codec) {
-    for (const CodecRange& r : kCodecTypes)
-        if (codec >= r.first && codec <= r.last) return r.codecType;
-    return 0xFFFF;
-}
-
-uint32_t channelMaskOf(uint32_t channelCount) {
-    return (channelCount >= 1 && channelCount <= 8) ? kChannelMasks[channelCount - 1] : 0;
-}
-
-int32_t pcmFormatOf(uint32_t bitDepth) {
-    for (const PcmFormat& f : kPcmFormats)
-        if (f.bitDepth == bitDepth) return f.format;
-    return -1;
-}
-
-uint32_t bitDepthOf(int32_t pcmFormat) {
-    for (const PcmFormat& f : kPcmFormats)
-        if (f.format == pcmFormat) return f.bitDepth;
-    return 0;
-}
-
-void toCodecParameter(audio::audio_codec_parameter_t* param, int32_t codec, const AudioInfo* info) {
     param->codecType = codecTypeOf(codec);
     param->sampleRate = static_cast<int32_t>(info->sampleFrequency);
     param->channels = 0;
     param->channelMap = channelMaskOf(info->channelMap);
     switch (codec) {
-    case 0:
-        param->pcm.format = pcmFormatOf(info->pcm.bitDepth);
-        param->pcm.blockAlign = static_cast<int32_t>(info->pcm.blockAlign);
-        param->pcm.bytesPerSecond = static_cast<int32_t>(info->pcm.bytesPerSecond);
-        break;
-    case 48: param->mpeg.layer = static_cast<int32_t>(info->mpeg.layer); break;
-    case 49: param->mpeg.layer = 0; break;
-    case 50: param->mpeg.layer = 1; break;
-    case 51: param->mpeg.layer = 2; break;
-    case 64:
+    case CODEC_MPEG: param->mpeg.layer = static_cast<int32_t>(info->mpeg.layer); break;
+    case CODEC_MPEG_LAYER1: param->mpeg.layer = 0; break;
+    case CODEC_MPEG_LAYER2: param->mpeg.layer = 1; break;
+    case CODEC_MPEG_LAYER3: param->mpeg.layer = 2; break;
+    case CODEC_AUX:
         param->aux.option1 = info->auxFlag1;
         param->aux.option2 = info->auxFlag2;
         break;
-    case 65:
+    case CODEC_AUX_FIXED:
         param->aux.option1 = info->auxFlag1;
         param->aux.option2 = 1;
         break;
-    case 144:
+    case CODEC_WMA:
         param->wma.bitsPerSample = info->wma.bitsPerSample;
         param->wma.blockAlignment = info->wma.blockAlignment;
         param->wma.avgBytesPerSecond = info->wma.avgBytesPerSecond;
@@ -100,22 +39,22 @@ void toCodecParameter(audio::audio_codec_parameter_t* param, int32_t codec, cons
     }
 }
 
-void fromCodecParameter(const audio::audio_codec_parameter_t* param, int32_t* codec, AudioInfo* info) {
+void fromCodecParameter(const audio_codec_parameter_t* param, int32_t* codec, AudioInfo* info) {
     *codec = codecOf(param->codecType);
     info->sampleFrequency = static_cast<uint32_t>(param->sampleRate);
     info->channelMap = channelCountOf(param, info->channelMap);
     switch (param->codecType) {
-    case 0x100:
+    case AUDIO_CODEC_PCM:
         info->pcm.bitDepth = bitDepthOf(param->pcm.format);
         info->pcm.blockAlign = static_cast<uint32_t>(param->pcm.blockAlign);
         info->pcm.bytesPerSecond = static_cast<uint32_t>(param->pcm.bytesPerSecond);
         break;
-    case 0x200: info->mpeg.layer = static_cast<uint32_t>(param->mpeg.layer); break;
-    case 0x400:
+    case AUDIO_CODEC_MPEG: info->mpeg.layer = static_cast<uint32_t>(param->mpeg.layer); break;
+    case AUDIO_CODEC_AUX:
         info->auxFlag1 = param->aux.option1 != 0;
         info->auxFlag2 = param->aux.option2 == 1;
         break;
-    case 0x800:
+    case AUDIO_CODEC_WMA:
         info->wma.bitsPerSample = param->wma.bitsPerSample;
         info->wma.blockAlignment = param->wma.blockAlignment;
         info->wma.avgBytesPerSecond = param->wma.avgBytesPerSecond;
@@ -124,9 +63,4 @@ void fromCodecParameter(const audio::audio_codec_parameter_t* param, int32_t* co
         break;
     default: break;
     }
-}
-
-uint32_t pcmBytesPerSecond(const AudioInfo* info) {
-    uint32_t channels = (info->channelMap >= 1 && info->channelMap <= 8) ? info->channelMap : 0;
-    return channels * info->sampleFrequency * pcmBytesPerSample(info->pcm.bitDepth);
 }

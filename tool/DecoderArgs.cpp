@@ -3,7 +3,6 @@
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
-#include <strings.h>
 
 #include "ASTLog.h"
 
@@ -29,16 +28,6 @@ const Option kOptions[] = {
     {"-s=", "--sample=", Target::Number, offsetof(DecoderArgs, sampleFrequency), 0},
     {"-c=", "--channel=", Target::Number, offsetof(DecoderArgs, channel), 0},
     {"-b=", "--bit=", Target::Number, offsetof(DecoderArgs, bitDepth), 0},
-};
-
-struct SuffixCodec {
-    const char* suffix;
-    int32_t codec;
-};
-
-const SuffixCodec kSuffixCodecTable[] = {
-    {"wav", 0},    {"pcm", 0},   {"mp3", 48},  {"aac", 16},  {"ac3", 80},  {"ec3", 80}, {"flac", 96},
-    {"ogg", 112},  {"ape", 128}, {"wma", 144}, {"alac", 160}, {"m4a", 160}, {"ra", 176},
 };
 
 const char* const kHelp[] = {
@@ -153,10 +142,4 @@ bool parseDecoderArgs(int argc, const char* const* argv, DecoderArgs* args) {
 const char* fileSuffix(const char* path) {
     const char* dot = strrchr(path, '.');
     return (dot == nullptr || dot[1] == '\0') ? nullptr : dot + 1;
-}
-
-int32_t codecOfSuffix(const char* suffix) {
-    for (const SuffixCodec& row : kSuffixCodecTable)
-        if (strcasecmp(row.suffix, suffix) == 0) return row.codec;
-    return -1;
 }

@@ -23,6 +23,3 @@ void printHelp();
 
 // Text after the last '.' of path, or null when there is none or it is empty.
 const char* fileSuffix(const char* path);
-
-// Codec id of a suffix (compared ignoring case), -1 when no row matches.
-int32_t codecOfSuffix(const char* suffix);

@@ -9,8 +9,8 @@
 #include "AudioDataReader.h"
 #include "CodecParameter.h"
 #include "DecoderArgs.h"
+#include "FormatTable.h"
 #include "KxAudioDecoder.h"
-#include "ReaderFactory.h"
 #include "ReaderThread.h"
 
 namespace {

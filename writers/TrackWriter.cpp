@@ -1,9 +1,9 @@
 #include "TrackWriter.h"
 
 #include "ASTLog.h"
-#include "CodecParameter.h"
 #include "KxAudioSetting.h"
 #include "KxAudioTrack.h"
+#include "PcmParameter.h"
 
 namespace {
 
@@ -15,7 +15,7 @@ TrackWriter::TrackWriter(const AudioInfo* info)
     : AudioDataWriter(nullptr), mTrack(nullptr), mTrackName("RealtimeTrack") {
     mInfo = *info;
     audio::audio_codec_parameter_t param{};
-    toCodecParameter(&param, 0, &mInfo);
+    toPcmParameter(&param, &mInfo);
     uint32_t byteCount = pcmBytesPerSecond(&mInfo) >> 7;
 
     mTrack = audio::KxAudioTrack::create(mTrackName, kOutputName, &param, byteCount);

@@ -38,7 +38,7 @@ bool OutputFormat::describe(audio::audio_codec_parameter_t& record) const {
     record.sampleRate = rate_;
     record.channels = 0;
     record.channelMap = channelMaskForCount(layout_.nb_channels);
-    record.pcm.format = format_ == AV_SAMPLE_FMT_S32 ? 14 : 2;
+    record.pcm.format = format_ == AV_SAMPLE_FMT_S32 ? audio::AUDIO_PCM_S32LE : audio::AUDIO_PCM_S16LE;
     record.pcm.blockAlign = static_cast<int32_t>(frameBytes());
     record.pcm.bytesPerSecond = rate_ * record.pcm.blockAlign;
     return true;

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "CodecParameter.h"
+#include "PcmParameter.h"
 
 namespace {
 

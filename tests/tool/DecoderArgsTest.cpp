@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "DecoderArgs.h"
+#include "FormatTable.h"
 #include "TestSupport.h"
 
 namespace {

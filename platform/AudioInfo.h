@@ -3,6 +3,16 @@
 
 #include <cstdint>
 
+// pcm.bitDepth codes.
+enum : uint32_t {
+    PCM_U8 = 8,
+    PCM_S8 = 9,
+    PCM_S16LE = 16,
+    PCM_S16BE = 17,
+    PCM_S32LE = 32,
+    PCM_S32BE = 33,
+};
+
 struct AudioInfo {
     uint32_t sampleFrequency;
     uint32_t channelMap;  // a channel count: 1 mono, 2 stereo, 0 unknown
@@ -28,9 +38,9 @@ struct AudioInfo {
 // Bytes per sample of a pcm.bitDepth code; 0 for codes a frame cannot be sized by.
 inline uint32_t pcmBytesPerSample(uint32_t bitDepth) {
     switch (bitDepth) {
-    case 8: case 9: return 1;
-    case 16: case 17: return 2;
-    case 32: case 33: return 4;
+    case PCM_U8: case PCM_S8: return 1;
+    case PCM_S16LE: case PCM_S16BE: return 2;
+    case PCM_S32LE: case PCM_S32BE: return 4;
     default: return 0;
     }
 }

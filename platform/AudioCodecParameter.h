@@ -11,6 +11,7 @@ enum : int32_t {
     AUDIO_CODEC_MPEG = 0x200,
     AUDIO_CODEC_AAC = 0x300,
     AUDIO_CODEC_AUX = 0x400,
+    AUDIO_CODEC_TYPE5 = 0x500,
     AUDIO_CODEC_AC3 = 0x600,
     AUDIO_CODEC_RA = 0x700,
     AUDIO_CODEC_WMA = 0x800,
@@ -19,6 +20,16 @@ enum : int32_t {
     AUDIO_CODEC_FLAC = 0xB00,
     AUDIO_CODEC_ALAC = 0xC00,
     AUDIO_CODEC_INVALID = 0xFFFF,
+};
+
+// pcm.format codes.
+enum : int32_t {
+    AUDIO_PCM_S8 = 0,
+    AUDIO_PCM_U8 = 1,
+    AUDIO_PCM_S16LE = 2,
+    AUDIO_PCM_S16BE = 3,
+    AUDIO_PCM_S32LE = 14,
+    AUDIO_PCM_S32BE = 15,
 };
 
 struct audio_codec_parameter_t {
