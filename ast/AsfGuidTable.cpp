@@ -1,6 +1,8 @@
 // The GUIDs are written in their usual text form and turned into file byte order at compile
 // time: the first three fields are stored little-endian, the last eight bytes as written.
-#include "FieldCodec.h"
+#include "AsfGuid.h"
+
+#include "ByteCursor.h"
 
 #include <cstddef>
 
@@ -130,3 +132,25 @@ constexpr bool rowNumbersMatchPositions()
 static_assert(rowNumbersMatchPositions(), "ASF GUID rows out of order");
 
 } // namespace
+
+uint32_t findGuid(const uint8_t*& cursor)
+{
+    uint32_t row = 0;
+    for (; row < ASF_GUID_COUNT; ++row) {
+        const uint8_t* guid = asfGuidTable[row] + 1;
+        uint32_t i = 0;
+        while (i < 16 && cursor[i] == guid[i])
+            ++i;
+        if (i == 16)
+            break;
+    }
+    // Unknown objects are skipped by the caller, so the GUID is consumed either way.
+    cursor += 16;
+    return row;
+}
+
+uint32_t readGuid(ByteCursor& cursor)
+{
+    const uint8_t* guid = cursor.take(16);
+    return guid != nullptr ? findGuid(guid) : ASF_GUID_NOT_FOUND;
+}

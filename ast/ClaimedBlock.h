@@ -3,11 +3,14 @@
 
 #include <cstdint>
 
+#include "ByteCursor.h"
+
 class ASTDataAccess;
 
 // Reads `claimed` bytes at the current position into a block of its own, followed by `spare`
-// zero bytes. A claim beyond `available` (the bytes left in the file) reads what is there and
-// reports it as the end of the data, just as a short read of the whole claim would; other short
-// reads report a read failure. `got` is the count read. The caller frees the block with free();
-// null only when even the bounded block could not be allocated.
-uint8_t* readClaimedBlock(ASTDataAccess& access, int32_t claimed, int32_t available, int32_t spare, int32_t& got);
+// zero bytes, and returns a cursor over what was read and the spare bytes. A claim beyond
+// `available` (the bytes left in the file) reads what is there and reports it as the end of the
+// data, just as a short read of the whole claim would; other short reads report a read failure.
+// The cursor is failed unless the whole claim was read; it holds no block only when even the
+// bounded block could not be allocated.
+ByteCursor readClaimedBlock(ASTDataAccess& access, int32_t claimed, int32_t available, int32_t spare);

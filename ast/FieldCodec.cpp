@@ -7,7 +7,7 @@ constexpr uint32_t kLowBits[8] = {0x1, 0x3, 0x7, 0xF, 0x1F, 0x3F, 0x7F, 0xFF};
 
 } // namespace
 
-uint32_t readBitField(const uint8_t*& cursor, uint8_t width, uint8_t& bitsLeft, const char* /*name*/, int /*flag*/)
+uint32_t readBitField(const uint8_t*& cursor, uint8_t width, uint8_t& bitsLeft)
 {
     uint32_t value = 0;
     uint8_t wanted = width;
@@ -27,7 +27,7 @@ uint32_t readBitField(const uint8_t*& cursor, uint8_t width, uint8_t& bitsLeft, 
     return value;
 }
 
-void writeBitField(uint8_t*& cursor, uint8_t width, uint32_t value, uint8_t& bitsLeft, const char* /*name*/)
+void writeBitField(uint8_t*& cursor, uint8_t width, uint32_t value, uint8_t& bitsLeft)
 {
     uint8_t pending = width;
     while (bitsLeft < pending) {
@@ -44,7 +44,7 @@ void writeBitField(uint8_t*& cursor, uint8_t width, uint32_t value, uint8_t& bit
     }
 }
 
-uint32_t readByteField(const uint8_t*& cursor, uint8_t width, int32_t byteOrder, const char* /*name*/, int /*flag*/)
+uint32_t readByteField(const uint8_t*& cursor, uint8_t width, int32_t byteOrder)
 {
     uint32_t value = 0;
     if (byteOrder == AST_BIG_ENDIAN) {
@@ -60,28 +60,11 @@ uint32_t readByteField(const uint8_t*& cursor, uint8_t width, int32_t byteOrder,
     return value;
 }
 
-void writeByteField(uint8_t*& cursor, uint8_t width, uint32_t value, int32_t byteOrder, const char* /*name*/,
-                    int /*flag*/)
+void writeByteField(uint8_t*& cursor, uint8_t width, uint32_t value, int32_t byteOrder)
 {
     for (uint8_t i = 0; i < width; ++i) {
         const unsigned shift = byteOrder == AST_BIG_ENDIAN ? 8u * (width - 1u - i) : 8u * i;
         cursor[i] = static_cast<uint8_t>((value >> shift) & 0xFF);
     }
     cursor += width;
-}
-
-uint32_t findGuid(const uint8_t*& cursor, const char* /*name*/)
-{
-    uint32_t row = 0;
-    for (; row < ASF_GUID_COUNT; ++row) {
-        const uint8_t* guid = asfGuidTable[row] + 1;
-        uint32_t i = 0;
-        while (i < 16 && cursor[i] == guid[i])
-            ++i;
-        if (i == 16)
-            break;
-    }
-    // Unknown objects are skipped by the caller, so the GUID is consumed either way.
-    cursor += 16;
-    return row;
 }

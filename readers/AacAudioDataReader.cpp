@@ -25,35 +25,26 @@ const uint32_t kSampleRates[15] = {96000, 88200, 64000, 48000, 44100, 32000, 240
 
 }  // namespace
 
-AacAudioDataReader::AacAudioDataReader(const char* path) : AudioDataReader(path) {
-    if (!mAccess->isOpen()) return;
-    if (readFully(mHeader, kAdtsHeaderLength) != kAdtsHeaderLength) return;
+AacAudioDataReader::AacAudioDataReader(const char* path) : AudioDataReader(path) { openStream(); }
+
+int32_t AacAudioDataReader::parseHeaders() {
+    if (readFully(mHeader, kAdtsHeaderLength) != kAdtsHeaderLength) return -1;
 
     if (parseAdtsHeader()) {
         mVariant = VARIANT_ADTS;
-        mInvalid = false;
-    } else if (parseLoasHeader()) {
-        mVariant = VARIANT_LOAS;
-        if (!seekTo(kLoasHeaderLength)) return;
-        int32_t got = 0;
-        uint8_t* payload = readClaimedBlock(*mAccess, mAudioMuxLength, remainingLength(), kMuxConfigMaxBytes, got);
-        AST_ASSERT(payload != nullptr, "AacAudioDataReader", __LINE__, "AacAudioDataReader",
-                   "AacAudioDataReader::AacAudioDataReader(const char*)");
-        if (got != mAudioMuxLength) {
-            free(payload);
-            return;
-        }
-        mInvalid = !parseStreamMuxConfig(payload, mAudioMuxLength);
-        free(payload);
+        return 0;
     }
-
-    if (!mInvalid) {
-        astLog("[AST][INF]parseAacHeader:\n");
-        astLog("[AST][INF]sampleFrequency=%d\n", mInfo.sampleFrequency);
-        astLog("[AST][INF]channelMap=%d(1-Mono/2-Stereo)\n", mInfo.channelMap);
-    }
-    if (!seekTo(0)) mInvalid = true;
+    if (!parseLoasHeader()) return -1;
+    mVariant = VARIANT_LOAS;
+    if (!seekTo(kLoasHeaderLength)) return -1;
+    ByteCursor payload = readClaimed(mAudioMuxLength, kMuxConfigMaxBytes);
+    AST_ASSERT(payload.holds(), "AacAudioDataReader", __LINE__, "AacAudioDataReader",
+               "AacAudioDataReader::AacAudioDataReader(const char*)");
+    if (!payload.ok() || !parseStreamMuxConfig(payload.data(), mAudioMuxLength)) return -1;
+    return 0;
 }
+
+void AacAudioDataReader::describe() { printSummary("parseAacHeader"); }
 
 void AacAudioDataReader::mapSampleRate(uint32_t index) {
     mInfo.sampleFrequency = index < 15 ? kSampleRates[index] : (index == 15 ? mSamplingFrequency : 0);
@@ -102,21 +93,21 @@ FrameBuffer* AacAudioDataReader::readFrame() {
 bool AacAudioDataReader::parseAdtsHeader() {
     const uint8_t* p = mHeader;
     uint8_t bits = 8;
-    mAdts.syncWord = static_cast<uint16_t>(readBitField(p, 12, bits, "syncWord", 1));
-    mAdts.id = readBitField(p, 1, bits, "id", 0) != 0;
-    mAdts.layer = static_cast<uint8_t>(readBitField(p, 2, bits, "layer", 0));
-    mAdts.protectionAbsent = readBitField(p, 1, bits, "protectionAbsent", 0) != 0;
-    mAdts.profile = static_cast<uint8_t>(readBitField(p, 2, bits, "profile", 0));
-    mAdts.samplingFrequencyIndex = static_cast<uint8_t>(readBitField(p, 4, bits, "samplingFrequencyIndex", 0));
-    mAdts.reserved = readBitField(p, 1, bits, "reserved", 0) != 0;
-    mAdts.channelConfiguration = static_cast<uint8_t>(readBitField(p, 3, bits, "channelConfiguration", 0));
-    mAdts.originalCopy = readBitField(p, 1, bits, "originalCopy", 0) != 0;
-    mAdts.home = readBitField(p, 1, bits, "home", 0) != 0;
-    mAdts.copyrightIdentificationBit = readBitField(p, 1, bits, "copyrightIdentificationBit", 0) != 0;
-    mAdts.copyrightIdentificationStart = readBitField(p, 1, bits, "copyrightIdentificationStart", 0) != 0;
-    mAdts.frameLength = static_cast<uint16_t>(readBitField(p, 13, bits, "frameLength", 0));
-    mAdts.adtsBufferFullness = static_cast<uint16_t>(readBitField(p, 11, bits, "adtsBufferFullness", 0));
-    mAdts.numberOfRawDataBlocksInFrame = static_cast<uint8_t>(readBitField(p, 2, bits, "numberOfRawDataBlocksInFrame", 0));
+    mAdts.syncWord = static_cast<uint16_t>(readBitField(p, 12, bits));
+    mAdts.id = readBitField(p, 1, bits) != 0;
+    mAdts.layer = static_cast<uint8_t>(readBitField(p, 2, bits));
+    mAdts.protectionAbsent = readBitField(p, 1, bits) != 0;
+    mAdts.profile = static_cast<uint8_t>(readBitField(p, 2, bits));
+    mAdts.samplingFrequencyIndex = static_cast<uint8_t>(readBitField(p, 4, bits));
+    mAdts.reserved = readBitField(p, 1, bits) != 0;
+    mAdts.channelConfiguration = static_cast<uint8_t>(readBitField(p, 3, bits));
+    mAdts.originalCopy = readBitField(p, 1, bits) != 0;
+    mAdts.home = readBitField(p, 1, bits) != 0;
+    mAdts.copyrightIdentificationBit = readBitField(p, 1, bits) != 0;
+    mAdts.copyrightIdentificationStart = readBitField(p, 1, bits) != 0;
+    mAdts.frameLength = static_cast<uint16_t>(readBitField(p, 13, bits));
+    mAdts.adtsBufferFullness = static_cast<uint16_t>(readBitField(p, 11, bits));
+    mAdts.numberOfRawDataBlocksInFrame = static_cast<uint8_t>(readBitField(p, 2, bits));
 
     if (mAdts.syncWord != kAdtsSyncWord) {
         astLog("[AST][ERR]AAC file ADTS sync word error(syncWord=%03X).\n", mAdts.syncWord);
@@ -132,12 +123,12 @@ bool AacAudioDataReader::parseAdtsHeader() {
 bool AacAudioDataReader::parseLoasHeader() {
     const uint8_t* p = mHeader;
     uint8_t bits = 8;
-    mLoasSyncWord = static_cast<uint16_t>(readBitField(p, 11, bits, "syncWord", 1));
+    mLoasSyncWord = static_cast<uint16_t>(readBitField(p, 11, bits));
     if (mLoasSyncWord != kLoasSyncWord) {
         astLog("[AST][ERR]AAC file LOAS sync word error(syncWord=%03X).\n", mLoasSyncWord);
         return false;
     }
-    mAudioMuxLength = static_cast<uint16_t>(readBitField(p, 13, bits, "audioMuxLength", 0));
+    mAudioMuxLength = static_cast<uint16_t>(readBitField(p, 13, bits));
     return true;
 }
 
@@ -146,38 +137,38 @@ bool AacAudioDataReader::parseLoasHeader() {
 bool AacAudioDataReader::parseStreamMuxConfig(const uint8_t* data, int32_t length) {
     const uint8_t* p = data;
     uint8_t bits = 8;
-    mMuxConfig.useSameStreamMux = static_cast<uint8_t>(readBitField(p, 1, bits, "useSameStreamMux", 0));
+    mMuxConfig.useSameStreamMux = static_cast<uint8_t>(readBitField(p, 1, bits));
     if (mMuxConfig.useSameStreamMux != 0) {
         astLog("[AST][ERR]Failed to parse LOAS frame, useSameStreamMux=%d.\n", mMuxConfig.useSameStreamMux);
         return false;
     }
-    mMuxConfig.audioMuxVersion = static_cast<uint8_t>(readBitField(p, 1, bits, "audioMuxVersion", 0));
+    mMuxConfig.audioMuxVersion = static_cast<uint8_t>(readBitField(p, 1, bits));
     mMuxConfig.audioMuxVersionA = 0;
     if (mMuxConfig.audioMuxVersion == 1) {
-        mMuxConfig.audioMuxVersionA = static_cast<uint8_t>(readBitField(p, 1, bits, "audioMuxVersionA", 0));
+        mMuxConfig.audioMuxVersionA = static_cast<uint8_t>(readBitField(p, 1, bits));
         if (mMuxConfig.audioMuxVersionA != 0) {
             astLog("[AST][ERR]Failed to parse LOAS frame, audioMuxVersionA=%d.\n", mMuxConfig.audioMuxVersionA);
             return false;
         }
-        mMuxConfig.taraBytesForValue = static_cast<uint8_t>(readBitField(p, 2, bits, "taraBufferFullness.bytesForValue", 0));
+        mMuxConfig.taraBytesForValue = static_cast<uint8_t>(readBitField(p, 2, bits));
         for (int i = 0; i <= mMuxConfig.taraBytesForValue; ++i)
-            mMuxConfig.taraBytes[i] = static_cast<uint8_t>(readBitField(p, 8, bits, "taraBufferFullness.bytes", 0));
+            mMuxConfig.taraBytes[i] = static_cast<uint8_t>(readBitField(p, 8, bits));
     }
-    mMuxConfig.allStreamsSameTimeFraming = static_cast<uint8_t>(readBitField(p, 1, bits, "allStreamsSameTimeFraming", 0));
-    mMuxConfig.numSubFrames = static_cast<uint8_t>(readBitField(p, 6, bits, "numSubFrames", 0));
-    mMuxConfig.numProgram = static_cast<uint8_t>(readBitField(p, 4, bits, "numProgram", 0));
-    mMuxConfig.numberLayer = static_cast<uint8_t>(readBitField(p, 3, bits, "numberLayer", 0));
+    mMuxConfig.allStreamsSameTimeFraming = static_cast<uint8_t>(readBitField(p, 1, bits));
+    mMuxConfig.numSubFrames = static_cast<uint8_t>(readBitField(p, 6, bits));
+    mMuxConfig.numProgram = static_cast<uint8_t>(readBitField(p, 4, bits));
+    mMuxConfig.numberLayer = static_cast<uint8_t>(readBitField(p, 3, bits));
     if (mMuxConfig.audioMuxVersion == 1) {
-        mMuxConfig.ascLenBytesForValue = static_cast<uint8_t>(readBitField(p, 2, bits, "ascLen.bytesForValue", 0));
+        mMuxConfig.ascLenBytesForValue = static_cast<uint8_t>(readBitField(p, 2, bits));
         for (int i = 0; i <= mMuxConfig.ascLenBytesForValue; ++i)
-            mMuxConfig.ascLenBytes[i] = static_cast<uint8_t>(readBitField(p, 8, bits, "ascLen.bytes", 0));
+            mMuxConfig.ascLenBytes[i] = static_cast<uint8_t>(readBitField(p, 8, bits));
     }
 
-    mAudioObjectType = readBitField(p, 5, bits, "audioObjectType.type", 0);
-    if (mAudioObjectType == 31) mAudioObjectType = 32 + readBitField(p, 6, bits, "audioObjectType.typeExt", 0);
-    mSamplingFrequencyIndex = readBitField(p, 4, bits, "samplingFrequencyIndex", 0);
-    if (mSamplingFrequencyIndex == 15) mSamplingFrequency = readBitField(p, 24, bits, "samplingFrequency", 0);
-    mChannelConfiguration = readBitField(p, 4, bits, "channelConfiguration", 0);
+    mAudioObjectType = readBitField(p, 5, bits);
+    if (mAudioObjectType == 31) mAudioObjectType = 32 + readBitField(p, 6, bits);
+    mSamplingFrequencyIndex = readBitField(p, 4, bits);
+    if (mSamplingFrequencyIndex == 15) mSamplingFrequency = readBitField(p, 24, bits);
+    mChannelConfiguration = readBitField(p, 4, bits);
 
     const int64_t usedBits = static_cast<int64_t>(p - data) * 8 + (8 - bits);
     if (usedBits > static_cast<int64_t>(length) * 8) {

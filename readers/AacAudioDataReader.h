@@ -10,10 +10,14 @@ public:
 
     explicit AacAudioDataReader(const char* path);
 
-    void mapSampleRate(uint32_t index) override;
     FrameBuffer* readFrame() override;
 
     Variant variant() const { return static_cast<Variant>(mVariant); }
+
+protected:
+    int32_t parseHeaders() override;
+    void describe() override;
+    void mapSampleRate(uint32_t index) override;
 
 private:
     bool parseAdtsHeader();

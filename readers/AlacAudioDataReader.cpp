@@ -24,15 +24,12 @@ const uint64_t kStszMinBody = 12;
 
 }  // namespace
 
-AlacAudioDataReader::AlacAudioDataReader(const char* path) : AudioDataReader(path) {
-    if (!mAccess->isOpen()) return;
-    if (!parseAlacHeader()) return;
-    mInvalid = false;
-    if (!seekTo(mMdatOffset)) {
-        mInvalid = true;
-        return;
-    }
+AlacAudioDataReader::AlacAudioDataReader(const char* path) : AudioDataReader(path) { openStream(); }
+
+int32_t AlacAudioDataReader::parseHeaders() {
+    if (!parseAlacHeader() || !seekTo(mMdatOffset)) return -1;
     mFileEnd = static_cast<int64_t>(mMdatOffset) + remainingLength();
+    return mMdatOffset;
 }
 
 bool AlacAudioDataReader::parseAlacHeader() {
@@ -42,11 +39,11 @@ bool AlacAudioDataReader::parseAlacHeader() {
         return false;
     }
     uint8_t* p = mPacketHeader;
-    writeByteField(p, 4, kPacketSyncword, AST_BIG_ENDIAN, "syncword", 1);
+    writeByteField(p, 4, kPacketSyncword, AST_BIG_ENDIAN);
     p += 4;  // packetSize, per packet
-    writeByteField(p, 1, mSampleSize, AST_BIG_ENDIAN, "bitPerSample", 0);
-    writeByteField(p, 3, mSampleRate & 0xFFFFFF, AST_BIG_ENDIAN, "sampleRate", 0);
-    writeByteField(p, 4, mMaxSamplePerFrame, AST_BIG_ENDIAN, "maxSamplePerFrame", 0);
+    writeByteField(p, 1, mSampleSize, AST_BIG_ENDIAN);
+    writeByteField(p, 3, mSampleRate & 0xFFFFFF, AST_BIG_ENDIAN);
+    writeByteField(p, 4, mMaxSamplePerFrame, AST_BIG_ENDIAN);
 
     astLog("[AST][INF]parseAlacHeader:\n");
     astLog("[AST][INF]sampleFrequency=%d\n", mInfo.sampleFrequency);
@@ -58,8 +55,8 @@ int32_t AlacAudioDataReader::readAtomHeader(uint64_t position, const char* lastM
     uint8_t head[8];
     if (readFully(head, 8) != 8) return mAccess->isEof() ? 0 : -1;
     const uint8_t* p = head;
-    atom.size = readByteField(p, 4, AST_BIG_ENDIAN, "atomSize", 0);
-    atom.type = readByteField(p, 4, AST_BIG_ENDIAN, "atomType", 1);
+    atom.size = readByteField(p, 4, AST_BIG_ENDIAN);
+    atom.type = readByteField(p, 4, AST_BIG_ENDIAN);
     atom.headerLength = 8;
     if (atom.size == 0) {
         astLog("%s", lastMessage);
@@ -69,8 +66,8 @@ int32_t AlacAudioDataReader::readAtomHeader(uint64_t position, const char* lastM
         uint8_t large[8];
         if (readFully(large, 8) != 8) return mAccess->isEof() ? 0 : -1;
         p = large;
-        uint64_t high = readByteField(p, 4, AST_BIG_ENDIAN, "atomLargeSizeHigh32", 0);
-        atom.size = high << 32 | readByteField(p, 4, AST_BIG_ENDIAN, "atomLargeSizeLow32", 0);
+        uint64_t high = readByteField(p, 4, AST_BIG_ENDIAN);
+        atom.size = high << 32 | readByteField(p, 4, AST_BIG_ENDIAN);
         atom.headerLength = 16;
     }
     astLog("[AST][INF]atom:%c%c%c%c\n", static_cast<char>(atom.type >> 24), static_cast<char>(atom.type >> 16),
@@ -90,12 +87,9 @@ int32_t AlacAudioDataReader::readAtomHeader(uint64_t position, const char* lastM
     return 1;
 }
 
-bool AlacAudioDataReader::readAtomBody(uint64_t length, Block& body) {
+ByteCursor AlacAudioDataReader::readAtomBody(uint64_t length) {
     // The walk keeps every atom within 32-bit positions, so the length fits.
-    int32_t got = 0;
-    const int32_t claimed = static_cast<int32_t>(length);
-    body.reset(readClaimedBlock(*mAccess, claimed, remainingLength(), 0, got));
-    return body != nullptr && got == claimed;
+    return readClaimed(static_cast<int32_t>(length));
 }
 
 bool AlacAudioDataReader::parseTopLevelAtoms() {
@@ -187,34 +181,30 @@ bool AlacAudioDataReader::parseStsdAtom(uint64_t bodyLength) {
         astLog("[AST][ERR]Unexpected 'stsd' atom length.\n");
         return false;
     }
-    Block body;
-    if (!readAtomBody(bodyLength, body)) return false;
+    ByteCursor body = readAtomBody(bodyLength);
+    if (!body.ok()) return false;
 
-    const uint8_t* p = body.get() + 4;
-    uint32_t count = readByteField(p, 4, AST_BIG_ENDIAN, "count", 0);
-    p += 4;
-    uint32_t format = readByteField(p, 4, AST_BIG_ENDIAN, "format", 1);
+    body.skip(4);
+    uint32_t count = body.be(4);
+    body.skip(4);
+    uint32_t format = body.be(4);
     if (count != 1 || format != fourCc("alac")) {
         astLog("[AST][ERR]Found no 'ALAC' audio format.\n");
         return false;
     }
-    p = body.get() + 52;
-    mReserved1 = readByteField(p, 4, AST_BIG_ENDIAN, "reserved1", 1);
-    mMaxSamplePerFrame = readByteField(p, 4, AST_BIG_ENDIAN, "maxSamplePerFrame", 0);
-    mReserved2 = static_cast<uint8_t>(readByteField(p, 1, AST_BIG_ENDIAN, "reserved2", 1));
-    mSampleSize = static_cast<uint8_t>(readByteField(p, 1, AST_BIG_ENDIAN, "sampleSize", 0));
-    mRiceHistoryMult = static_cast<uint8_t>(readByteField(p, 1, AST_BIG_ENDIAN, "riceHistoryMult", 0));
-    mRiceInitialHistory = static_cast<uint8_t>(readByteField(p, 1, AST_BIG_ENDIAN, "riceInitialHistory", 0));
-    mRiceKmodifier = static_cast<uint8_t>(readByteField(p, 1, AST_BIG_ENDIAN, "riceKmodifier", 0));
-    mChannels = static_cast<uint8_t>(readByteField(p, 1, AST_BIG_ENDIAN, "channels", 0));
-    mReserved3 = static_cast<uint8_t>(readByteField(p, 1, AST_BIG_ENDIAN, "reserved3", 1));
-    mReserved4 = static_cast<uint8_t>(readByteField(p, 1, AST_BIG_ENDIAN, "reserved4", 1));
-    mMaxCodedFrameSize = readByteField(p, 4, AST_BIG_ENDIAN, "maxCodedFrameSize", 0);
-    mBitRate = readByteField(p, 4, AST_BIG_ENDIAN, "bitRate", 0);
-    mSampleRate = readByteField(p, 4, AST_BIG_ENDIAN, "sampleRate", 0);
+    // The ALAC configuration record (the magic cookie) in the sample entry.
+    body.seek(52);
+    body.skip(4);
+    mMaxSamplePerFrame = body.be(4);
+    body.skip(1);
+    mSampleSize = static_cast<uint8_t>(body.be(1));
+    body.skip(3);
+    const uint32_t channels = body.be(1);
+    body.skip(10);
+    mSampleRate = body.be(4);
 
     mapSampleRate(mSampleRate);
-    mapChannel(mChannels);
+    mapChannel(static_cast<uint8_t>(channels));
     return true;
 }
 
@@ -223,17 +213,17 @@ bool AlacAudioDataReader::parseStszAtom(uint64_t bodyLength) {
         astLog("[AST][ERR]Unexpected 'stsd' atom length.\n");
         return false;
     }
-    Block body;
-    if (!readAtomBody(bodyLength, body)) return false;
+    ByteCursor body = readAtomBody(bodyLength);
+    if (!body.ok()) return false;
 
-    const uint8_t* p = body.get() + 8;
-    mTotalFrames = static_cast<int32_t>(readByteField(p, 4, AST_BIG_ENDIAN, "totalFrames", 0));
+    body.skip(8);
+    mTotalFrames = static_cast<int32_t>(body.be(4));
     if (mTotalFrames < 0 || (bodyLength - kStszMinBody) / 4 < static_cast<uint64_t>(mTotalFrames)) {
         astLog("[AST][ERR]Unexpected 'stsd' atom length.\n");
         return false;
     }
     mFrameSizes.resize(static_cast<size_t>(mTotalFrames));
-    for (uint32_t& size : mFrameSizes) size = readByteField(p, 4, AST_BIG_ENDIAN, "frameSize", 0);
+    for (uint32_t& size : mFrameSizes) size = body.be(4);
     return true;
 }
 
@@ -253,7 +243,7 @@ FrameBuffer* AlacAudioDataReader::readFrame() {
 
     uint8_t* p = mPacketHeader + 4;
     uint32_t last = mFrameIndex == mTotalFrames - 1 ? kLastPacketBit : 0;
-    writeByteField(p, 4, static_cast<uint32_t>(packetLength) | last, AST_BIG_ENDIAN, "packetSize", 0);
+    writeByteField(p, 4, static_cast<uint32_t>(packetLength) | last, AST_BIG_ENDIAN);
 
     // A size past the end of the file reads what is there, as a short read.
     int32_t here = mAccess->tell();

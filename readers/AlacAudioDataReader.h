@@ -3,8 +3,6 @@
 // taken back to back from the start of 'mdat' (one track, no chunk tables).
 #pragma once
 
-#include <cstdlib>
-#include <memory>
 #include <vector>
 
 #include "AudioDataReader.h"
@@ -13,10 +11,13 @@ class AlacAudioDataReader : public AudioDataReader {
 public:
     explicit AlacAudioDataReader(const char* path);
 
-    int32_t getFrameLength() override;
     FrameBuffer* readFrame() override;
 
     static const int32_t kPacketHeaderLength = 16;
+
+protected:
+    int32_t parseHeaders() override;
+    int32_t getFrameLength() override;
 
 private:
     bool parseAlacHeader();
@@ -34,26 +35,12 @@ private:
     // there with success (end of file, or a size-0 atom, reported by `lastMessage`);
     // -1: the walk fails (message printed).
     int32_t readAtomHeader(uint64_t position, const char* lastMessage, AtomHeader& atom);
-    struct FreeBlock {
-        void operator()(uint8_t* block) const { free(block); }
-    };
-    using Block = std::unique_ptr<uint8_t, FreeBlock>;
-    // The body into `body`, allocating no more than the file still holds.
-    bool readAtomBody(uint64_t length, Block& body);
+    // The body, allocating no more than the file still holds.
+    ByteCursor readAtomBody(uint64_t length);
 
-    // The ALAC configuration record (the magic cookie).
-    uint32_t mReserved1 = 0;
+    // From the ALAC configuration record (the magic cookie).
     uint32_t mMaxSamplePerFrame = 0;
-    uint8_t mReserved2 = 0;
     uint8_t mSampleSize = 0;
-    uint8_t mRiceHistoryMult = 0;
-    uint8_t mRiceInitialHistory = 0;
-    uint8_t mRiceKmodifier = 0;
-    uint8_t mChannels = 0;
-    uint8_t mReserved3 = 0;
-    uint8_t mReserved4 = 0;
-    uint32_t mMaxCodedFrameSize = 0;
-    uint32_t mBitRate = 0;
     uint32_t mSampleRate = 0;
 
     int32_t mTotalFrames = 0;

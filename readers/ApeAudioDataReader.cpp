@@ -28,19 +28,11 @@ const uint32_t kMaxSeekEntries = INT32_MAX / 4;
 
 }  // namespace
 
-ApeAudioDataReader::ApeAudioDataReader(const char* path) : AudioDataReader(path) {
-    if (!mAccess->isOpen()) return;
-    int32_t offset = parseApeHeader();
-    if (offset < 0) return;
-    if (!mAccess->seek(offset, 0)) {
-        astLog("[AST][ERR]Failed to seek to %d from %d, ret=%d.\n", offset, 0, 0);
-        return;
-    }
-    mInvalid = false;
-    astLog("[AST][INF]parseApeHeader:\n");
-    astLog("[AST][INF]sampleFrequency=%d\n", mInfo.sampleFrequency);
-    astLog("[AST][INF]channelMap=%d(1-Mono/2-Stereo)\n", mInfo.channelMap);
-}
+ApeAudioDataReader::ApeAudioDataReader(const char* path) : AudioDataReader(path) { openStream(); }
+
+int32_t ApeAudioDataReader::parseHeaders() { return parseApeHeader(); }
+
+void ApeAudioDataReader::describe() { printSummary("parseApeHeader"); }
 
 ApeAudioDataReader::~ApeAudioDataReader() { free(mSeekTable); }
 
@@ -65,12 +57,12 @@ bool ApeAudioDataReader::parseMagic() {
     uint8_t head[6];
     if (readFully(head, sizeof(head)) != static_cast<int32_t>(sizeof(head))) return false;
     const uint8_t* p = head;
-    uint32_t magic = readByteField(p, 4, AST_BIG_ENDIAN, "magicMAC ", 1);
+    uint32_t magic = readByteField(p, 4, AST_BIG_ENDIAN);
     if (magic != kMagicMac) {
         astLog("[AST][ERR]APE file magic (MAC ) error(magic=%08X).\n", magic);
         return false;
     }
-    mVersion = static_cast<uint16_t>(readByteField(p, 2, AST_LITTLE_ENDIAN, "version", 0));
+    mVersion = static_cast<uint16_t>(readByteField(p, 2, AST_LITTLE_ENDIAN));
     return true;
 }
 
@@ -78,14 +70,14 @@ int32_t ApeAudioDataReader::parseHeader3980() {
     uint8_t descriptor[46];
     if (readFully(descriptor, sizeof(descriptor)) != static_cast<int32_t>(sizeof(descriptor))) return -1;
     const uint8_t* p = descriptor;
-    mPadding = static_cast<uint16_t>(readByteField(p, 2, AST_LITTLE_ENDIAN, "padding", 1));
-    mDescriptorLength = readByteField(p, 4, AST_LITTLE_ENDIAN, "descriptorLength", 0);
-    mHeaderLength = readByteField(p, 4, AST_LITTLE_ENDIAN, "headerLength", 0);
-    mSeekTableLength = readByteField(p, 4, AST_LITTLE_ENDIAN, "seekTableLength", 0);
-    mWavHeaderLength = readByteField(p, 4, AST_LITTLE_ENDIAN, "wavHeaderLength", 0);
-    mAudioDataLength = readByteField(p, 4, AST_LITTLE_ENDIAN, "audioDataLength", 0);
-    mAudioDataLengthHigh = readByteField(p, 4, AST_LITTLE_ENDIAN, "audioDataLengthHigh", 0);
-    mWavTailLength = readByteField(p, 4, AST_LITTLE_ENDIAN, "wavTailLength", 0);
+    mPadding = static_cast<uint16_t>(readByteField(p, 2, AST_LITTLE_ENDIAN));
+    mDescriptorLength = readByteField(p, 4, AST_LITTLE_ENDIAN);
+    mHeaderLength = readByteField(p, 4, AST_LITTLE_ENDIAN);
+    mSeekTableLength = readByteField(p, 4, AST_LITTLE_ENDIAN);
+    mWavHeaderLength = readByteField(p, 4, AST_LITTLE_ENDIAN);
+    mAudioDataLength = readByteField(p, 4, AST_LITTLE_ENDIAN);
+    mAudioDataLengthHigh = readByteField(p, 4, AST_LITTLE_ENDIAN);
+    mWavTailLength = readByteField(p, 4, AST_LITTLE_ENDIAN);
     memcpy(mMd5, p, sizeof(mMd5));
     int64_t headerBytes = 46;
 
@@ -98,14 +90,14 @@ int32_t ApeAudioDataReader::parseHeader3980() {
     uint8_t header[24];
     if (readFully(header, sizeof(header)) != static_cast<int32_t>(sizeof(header))) return -1;
     p = header;
-    mCompressionLevel = readByteField(p, 2, AST_LITTLE_ENDIAN, "compressionLevel", 0);
-    mFormatFlags = static_cast<uint16_t>(readByteField(p, 2, AST_LITTLE_ENDIAN, "formatFlags", 1));
-    mBlocksPerFrame = readByteField(p, 4, AST_LITTLE_ENDIAN, "blocksPerFrame", 0);
-    mFinalFrameBlocks = readByteField(p, 4, AST_LITTLE_ENDIAN, "finalFrameBlocks", 0);
-    mTotalFrames = readByteField(p, 4, AST_LITTLE_ENDIAN, "totalFrames", 0);
-    mBitsPerSample = static_cast<uint16_t>(readByteField(p, 2, AST_LITTLE_ENDIAN, "bitsPerSample", 0));
-    mChannelNum = static_cast<uint16_t>(readByteField(p, 2, AST_LITTLE_ENDIAN, "channelNum", 0));
-    mSampleRate = readByteField(p, 4, AST_LITTLE_ENDIAN, "sampleRate", 0);
+    mCompressionLevel = readByteField(p, 2, AST_LITTLE_ENDIAN);
+    mFormatFlags = static_cast<uint16_t>(readByteField(p, 2, AST_LITTLE_ENDIAN));
+    mBlocksPerFrame = readByteField(p, 4, AST_LITTLE_ENDIAN);
+    mFinalFrameBlocks = readByteField(p, 4, AST_LITTLE_ENDIAN);
+    mTotalFrames = readByteField(p, 4, AST_LITTLE_ENDIAN);
+    mBitsPerSample = static_cast<uint16_t>(readByteField(p, 2, AST_LITTLE_ENDIAN));
+    mChannelNum = static_cast<uint16_t>(readByteField(p, 2, AST_LITTLE_ENDIAN));
+    mSampleRate = readByteField(p, 4, AST_LITTLE_ENDIAN);
     headerBytes += 24;
     if (mHeaderLength > 24) {
         if (!skip(mHeaderLength - 24)) return -1;
@@ -146,14 +138,14 @@ int32_t ApeAudioDataReader::parseOldHeader() {
     mDescriptorLength = 0;
     mHeaderLength = 32;
     const uint8_t* p = header;
-    mCompressionLevel = readByteField(p, 2, AST_LITTLE_ENDIAN, "compressionLevel", 0);
-    mFormatFlags = static_cast<uint16_t>(readByteField(p, 2, AST_LITTLE_ENDIAN, "formatFlags", 1));
-    mChannelNum = static_cast<uint16_t>(readByteField(p, 2, AST_LITTLE_ENDIAN, "channelNum", 0));
-    mSampleRate = readByteField(p, 4, AST_LITTLE_ENDIAN, "sampleRate", 0);
-    mWavHeaderLength = readByteField(p, 4, AST_LITTLE_ENDIAN, "wavHeaderLength", 0);
-    mWavTailLength = readByteField(p, 4, AST_LITTLE_ENDIAN, "wavTailLength", 0);
-    mTotalFrames = readByteField(p, 4, AST_LITTLE_ENDIAN, "totalFrames", 0);
-    mFinalFrameBlocks = readByteField(p, 4, AST_LITTLE_ENDIAN, "finalFrameBlocks", 0);
+    mCompressionLevel = readByteField(p, 2, AST_LITTLE_ENDIAN);
+    mFormatFlags = static_cast<uint16_t>(readByteField(p, 2, AST_LITTLE_ENDIAN));
+    mChannelNum = static_cast<uint16_t>(readByteField(p, 2, AST_LITTLE_ENDIAN));
+    mSampleRate = readByteField(p, 4, AST_LITTLE_ENDIAN);
+    mWavHeaderLength = readByteField(p, 4, AST_LITTLE_ENDIAN);
+    mWavTailLength = readByteField(p, 4, AST_LITTLE_ENDIAN);
+    mTotalFrames = readByteField(p, 4, AST_LITTLE_ENDIAN);
+    mFinalFrameBlocks = readByteField(p, 4, AST_LITTLE_ENDIAN);
     int64_t headerBytes = 26;
 
     if (mFormatFlags & kFlagPeakLevel) {
@@ -165,7 +157,7 @@ int32_t ApeAudioDataReader::parseOldHeader() {
         uint8_t count[4];
         if (readFully(count, sizeof(count)) != static_cast<int32_t>(sizeof(count))) return -1;
         p = count;
-        mSeekNumber = static_cast<int32_t>(readByteField(p, 4, AST_LITTLE_ENDIAN, "seekNumber", 0));
+        mSeekNumber = static_cast<int32_t>(readByteField(p, 4, AST_LITTLE_ENDIAN));
         headerBytes += 4;
         mHeaderLength += 4;
     } else {
@@ -213,26 +205,19 @@ int32_t ApeAudioDataReader::parseOldHeader() {
 
 bool ApeAudioDataReader::readSeekTable(int32_t count) {
     int32_t claimed = count * 4;
-    int32_t got = 0;
-    uint8_t* block = readClaimedBlock(*mAccess, claimed, remainingLength(), 0, got);
-    if (block == nullptr) {
+    ByteCursor block = readClaimed(claimed);
+    if (!block.holds()) {
         astLog("[AST][ERR]Failed to allocate the seek table(%d bytes).\n", claimed);
         return false;
     }
-    if (got != claimed) {
-        free(block);
-        return false;
-    }
+    if (!block.ok()) return false;
     // The whole table was in the file, so this allocation is bounded by its size too.
     mSeekTable = static_cast<uint32_t*>(malloc(static_cast<size_t>(claimed)));
     if (mSeekTable == nullptr) {
-        free(block);
         astLog("[AST][ERR]Failed to allocate the seek table(%d bytes).\n", claimed);
         return false;
     }
-    const uint8_t* p = block;
-    for (int32_t i = 0; i < count; ++i) mSeekTable[i] = readByteField(p, 4, AST_LITTLE_ENDIAN, "seekTable", 0);
-    free(block);
+    for (int32_t i = 0; i < count; ++i) mSeekTable[i] = block.le(4);
     return true;
 }
 
@@ -264,15 +249,15 @@ void ApeAudioDataReader::printSeekTable() {
 void ApeAudioDataReader::fillFrameHeader() {
     memset(mFrameHeader, 0, sizeof(mFrameHeader));
     uint8_t* p = mFrameHeader;
-    writeByteField(p, 4, kSyncWord, AST_BIG_ENDIAN, "syncword", 1);
+    writeByteField(p, 4, kSyncWord, AST_BIG_ENDIAN);
     p += 4;  // frameSize, per frame
-    writeByteField(p, 2, mVersion, AST_BIG_ENDIAN, "version", 0);
-    writeByteField(p, 2, mCompressionLevel & 0xFFFF, AST_BIG_ENDIAN, "compressionLevel", 0);
+    writeByteField(p, 2, mVersion, AST_BIG_ENDIAN);
+    writeByteField(p, 2, mCompressionLevel & 0xFFFF, AST_BIG_ENDIAN);
     p += 4;  // frameBlock, per frame
-    writeByteField(p, 1, mBitsPerSample & 0xFF, AST_BIG_ENDIAN, "bitsPerSample", 0);
+    writeByteField(p, 1, mBitsPerSample & 0xFF, AST_BIG_ENDIAN);
     uint8_t bitsLeft = 8;
-    writeBitField(p, 4, mChannelNum, bitsLeft, "channelNum");
-    writeBitField(p, 20, mSampleRate, bitsLeft, "sampleRate");
+    writeBitField(p, 4, mChannelNum, bitsLeft);
+    writeBitField(p, 20, mSampleRate, bitsLeft);
 }
 
 int32_t ApeAudioDataReader::getFrameLength() {
@@ -304,9 +289,9 @@ FrameBuffer* ApeAudioDataReader::readFrame() {
         uint32_t frameSize = static_cast<uint32_t>(mFrameLength);
         if (static_cast<uint32_t>(mFrameNumber) == mTotalFrames) frameSize |= kLastFrameBit;
         uint8_t* p = mFrameHeader + 4;
-        writeByteField(p, 4, frameSize, AST_BIG_ENDIAN, "frameSize", 0);
+        writeByteField(p, 4, frameSize, AST_BIG_ENDIAN);
         p = mFrameHeader + 12;
-        writeByteField(p, 4, mFrameBlocks, AST_BIG_ENDIAN, "frameBlock", 0);
+        writeByteField(p, 4, mFrameBlocks, AST_BIG_ENDIAN);
         memcpy(buffer, mFrameHeader, sizeof(mFrameHeader));
         pos = static_cast<int32_t>(sizeof(mFrameHeader));
         mFrameRemaining = mFrameLength;

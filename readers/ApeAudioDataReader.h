@@ -10,8 +10,12 @@ public:
     explicit ApeAudioDataReader(const char* path);
     ~ApeAudioDataReader() override;
 
-    int32_t getFrameLength() override;
     FrameBuffer* readFrame() override;
+
+protected:
+    int32_t parseHeaders() override;
+    void describe() override;
+    int32_t getFrameLength() override;
 
 private:
     // File offset of the audio data, or -1.

@@ -1,12 +1,12 @@
 #include "AudioDataReader.h"
 
-#include <cstring>
-
 #include "ASTFileAccess.h"
 #include "ASTLog.h"
+#include "ClaimedBlock.h"
+#include "Codecs.h"
 
 AudioDataReader::AudioDataReader(const char* path)
-    : mInvalid(true), mFrame(), mInfo(), mAccess(new ASTFileAccess()) {
+    : mInvalid(true), mFrame(), mInfo(), mAccess(new ASTFileAccess()), mFoundCodec(CODEC_NONE) {
     if (path != nullptr) mAccess->open(path, ASTDataAccess::MODE_READ | ASTDataAccess::MODE_BINARY);
 }
 
@@ -14,6 +14,21 @@ AudioDataReader::~AudioDataReader() {
     mFrame.reserve(0);
     mAccess->close();
     delete mAccess;
+}
+
+void AudioDataReader::openStream() {
+    if (!mAccess->isOpen()) return;
+    const int32_t firstUnit = parseHeaders();
+    if (firstUnit < 0) return;
+    describe();
+    if (!seekTo(firstUnit)) return;
+    mInvalid = false;
+}
+
+void AudioDataReader::printSummary(const char* parser) const {
+    astLog("[AST][INF]%s:\n", parser);
+    astLog("[AST][INF]sampleFrequency=%d\n", mInfo.sampleFrequency);
+    astLog("[AST][INF]channelMap=%d(1-Mono/2-Stereo)\n", mInfo.channelMap);
 }
 
 void AudioDataReader::mapSampleRate(uint32_t value) { mInfo.sampleFrequency = value; }
@@ -33,9 +48,9 @@ int32_t AudioDataReader::readFully(uint8_t* buffer, int32_t length) {
     return n;
 }
 
-bool AudioDataReader::seekTo(int32_t position) {
-    if (mAccess->seek(position, 0)) return true;
-    astLog("[AST][ERR]Failed to seek to %d from %d, ret=%d.\n", position, 0, 0);
+bool AudioDataReader::seekTo(int32_t offset, int32_t whence) {
+    if (mAccess->seek(offset, whence)) return true;
+    astLog("[AST][ERR]Failed to seek to %d from %d, ret=%d.\n", offset, whence, 0);
     return false;
 }
 
@@ -45,4 +60,8 @@ int32_t AudioDataReader::remainingLength() {
     int32_t end = mAccess->tell();
     if (!mAccess->seek(here, 0) || end < here) return 0;
     return end - here;
+}
+
+ByteCursor AudioDataReader::readClaimed(int32_t claimed, int32_t spare) {
+    return readClaimedBlock(*mAccess, claimed, remainingLength(), spare);
 }

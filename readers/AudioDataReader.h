@@ -1,9 +1,15 @@
 // Abstract base of every input reader: opens the file, owns the frame buffer and the audio info.
+//
+// A derived constructor sets up its members and ends with openStream(), which runs the same steps
+// for every format: parseHeaders() (the format's own), describe() (its summary lines), a seek to
+// the first unit, and the invalid flag cleared. The log lines the readers print are read by
+// scripts: their wording and format are a contract, kept as they are.
 #pragma once
 
 #include <cstdint>
 
 #include "AudioInfo.h"
+#include "ByteCursor.h"
 #include "FrameBuffer.h"
 
 class ASTDataAccess;
@@ -13,13 +19,13 @@ public:
     explicit AudioDataReader(const char* path);
     virtual ~AudioDataReader();
 
-    virtual void mapSampleRate(uint32_t value);
-    virtual void mapChannel(uint8_t code);
-    virtual int32_t getFrameLength();
     virtual FrameBuffer* readFrame() = 0;
 
     bool isInvalid() const { return mInvalid; }
     const AudioInfo* getAudioInfo() const { return &mInfo; }
+    // The codec id of what the reader found in the file, or CODEC_NONE when it is the one the
+    // file's suffix chose.
+    int32_t getFoundCodec() const { return mFoundCodec; }
 
     AudioDataReader(const AudioDataReader&) = delete;
     AudioDataReader& operator=(const AudioDataReader&) = delete;
@@ -29,13 +35,33 @@ protected:
     FrameBuffer mFrame;
     AudioInfo mInfo;
     ASTDataAccess* mAccess;
+    int32_t mFoundCodec;
+
+    // The template every derived constructor ends with.
+    void openStream();
+    // Parses the headers and returns the file position of the first unit, or -1 once the reason
+    // has been printed.
+    virtual int32_t parseHeaders() = 0;
+    // Prints what the parse found, before the seek to the first unit; by default nothing.
+    virtual void describe() {}
+    // The summary most formats print: the parser's name, the rate and the channels.
+    void printSummary(const char* parser) const;
+
+    virtual void mapSampleRate(uint32_t value);
+    virtual void mapChannel(uint8_t code);
+    virtual int32_t getFrameLength();
 
     // Reads exactly `length` bytes; on a short read prints the end-of-data or the
     // read-failure line with the count and returns the count (never below 0).
     int32_t readFully(uint8_t* buffer, int32_t length);
-    // Seeks from the start, printing the seek-failure line on failure.
-    bool seekTo(int32_t position);
+    // Seeks to `offset` from the start (0), the current position (1) or the end (2), printing the
+    // seek-failure line on failure.
+    bool seekTo(int32_t offset, int32_t whence = 0);
+    bool skip(int32_t distance) { return seekTo(distance, 1); }
     // Bytes from the current position to the end of the file (0 when unknown). Sizes read
     // from a header are bounded by it before anything is allocated for them.
     int32_t remainingLength();
+    // A block whose size a header claims, read at the current position (see readClaimedBlock);
+    // failed unless all of it was there.
+    ByteCursor readClaimed(int32_t claimed, int32_t spare = 0);
 };

@@ -2,7 +2,6 @@
 
 #include "ASTDataAccess.h"
 #include "ASTLog.h"
-#include "FieldCodec.h"
 
 namespace {
 
@@ -29,11 +28,9 @@ const int16_t kAc3FrameSizes[38][4] = {
 
 }  // namespace
 
-EacAudioDataReader::EacAudioDataReader(const char* path) : AudioDataReader(path) {
-    if (!mAccess->isOpen()) return;
-    mInvalid = !parseEacFixedHeader();
-    if (!seekTo(0)) mInvalid = true;
-}
+EacAudioDataReader::EacAudioDataReader(const char* path) : AudioDataReader(path) { openStream(); }
+
+int32_t EacAudioDataReader::parseHeaders() { return parseEacFixedHeader() ? 0 : -1; }
 
 void EacAudioDataReader::mapSampleRate(uint32_t value) {
     mInfo.sampleFrequency = static_cast<uint32_t>(value < 8 ? kSampleRates[value] : -1);
@@ -56,33 +53,25 @@ bool EacAudioDataReader::parseEacFixedHeader() {
     }
     mIsEac3 = mBitStreamId > 10;
 
-    const uint8_t* p = mFixedHeader;
-    uint8_t bitsLeft = 8;
-    mSyncWord = static_cast<uint16_t>(readBitField(p, 16, bitsLeft, "syncWord", 1));
-    if (mSyncWord != kSyncWord) {
-        astLog("[AST][ERR]EC3 file sync word error(syncWord=%03X).\n", mSyncWord);
+    ByteCursor c(mFixedHeader, kFixedHeaderLength);
+    const uint32_t syncWord = c.bits(16);
+    if (syncWord != kSyncWord) {
+        astLog("[AST][ERR]EC3 file sync word error(syncWord=%03X).\n", syncWord);
         return false;
     }
 
     uint32_t rateIndex;
     if (mIsEac3) {
-        mStreamType = static_cast<uint8_t>(readBitField(p, 2, bitsLeft, "streamType", 0));
-        mSubStreamId = static_cast<uint8_t>(readBitField(p, 3, bitsLeft, "subStreamId", 0));
-        mFrameSize = static_cast<uint16_t>(readBitField(p, 11, bitsLeft, "frameSize", 0));
-        mSamplingFrequencyIndex = static_cast<uint8_t>(readBitField(p, 2, bitsLeft, "samplingFrequencyIndex", 0));
-        if (mSamplingFrequencyIndex == 3) {
-            mNumberBlockIndex = static_cast<uint8_t>(readBitField(p, 2, bitsLeft, "samplingFrequencyIndex2", 0));
-            rateIndex = mNumberBlockIndex + 4u;
-        } else {
-            mNumberBlockIndex = static_cast<uint8_t>(readBitField(p, 2, bitsLeft, "numberBlockIndex", 0));
-            rateIndex = mSamplingFrequencyIndex;
-        }
-        mAudioCodingMode = static_cast<uint8_t>(readBitField(p, 3, bitsLeft, "audioCodingMode", 0));
-        mLowFrequencyEffectOn = readBitField(p, 1, bitsLeft, "lowFrequencyEffectOn", 0) != 0;
+        c.bits(5);  // streamType, subStreamId
+        mFrameSize = static_cast<uint16_t>(c.bits(11));
+        mSamplingFrequencyIndex = static_cast<uint8_t>(c.bits(2));
+        // numberBlockIndex, or the second rate field when the first says so
+        const uint32_t second = c.bits(2);
+        rateIndex = mSamplingFrequencyIndex == 3 ? second + 4u : mSamplingFrequencyIndex;
     } else {
-        mCrc1 = static_cast<uint16_t>(readBitField(p, 16, bitsLeft, "crc1", 0));
-        mSamplingFrequencyIndex = static_cast<uint8_t>(readBitField(p, 2, bitsLeft, "samplingFrequencyIndex", 0));
-        mFrameSizeIndex = static_cast<uint8_t>(readBitField(p, 6, bitsLeft, "frameSizeIndex", 0));
+        c.bits(16);  // crc1
+        mSamplingFrequencyIndex = static_cast<uint8_t>(c.bits(2));
+        mFrameSizeIndex = static_cast<uint8_t>(c.bits(6));
         rateIndex = mSamplingFrequencyIndex;
     }
     mapSampleRate(rateIndex);

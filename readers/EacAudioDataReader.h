@@ -7,25 +7,21 @@ class EacAudioDataReader : public AudioDataReader {
 public:
     explicit EacAudioDataReader(const char* path);
 
-    void mapSampleRate(uint32_t value) override;
-    int32_t getFrameLength() override;
     FrameBuffer* readFrame() override;
 
+protected:
+    int32_t parseHeaders() override;
+    void mapSampleRate(uint32_t value) override;
+    int32_t getFrameLength() override;
+
+private:
     // Reads and decodes the first 6 bytes of a sync frame at the current position.
     bool parseEacFixedHeader();
 
-private:
     uint8_t mFixedHeader[6] = {};
     uint8_t mBitStreamId = 0;
     bool mIsEac3 = false;
-    uint16_t mSyncWord = 0;
-    uint16_t mCrc1 = 0;
     uint8_t mSamplingFrequencyIndex = 0;
     uint8_t mFrameSizeIndex = 0;
-    uint8_t mStreamType = 0;
-    uint8_t mSubStreamId = 0;
     uint16_t mFrameSize = 0;
-    uint8_t mNumberBlockIndex = 0;  // or samplingFrequencyIndex2, whichever the header holds
-    uint8_t mAudioCodingMode = 0;
-    bool mLowFrequencyEffectOn = false;
 };

@@ -30,19 +30,19 @@ uint8_t codedNumberLength(uint8_t first) {
 
 }  // namespace
 
-FlacAudioDataReader::FlacAudioDataReader(const char* path) : AudioDataReader(path) {
-    if (!mAccess->isOpen()) return;
+FlacAudioDataReader::FlacAudioDataReader(const char* path) : AudioDataReader(path) { openStream(); }
+
+int32_t FlacAudioDataReader::parseHeaders() {
     if (!parseMagicHeader()) {
         astLog("[AST][ERR]Failed to parse magic header.\n");
-        return;
+        return -1;
     }
     int32_t metaLength = parseMetaData();
-    if (metaLength <= 0) return;
+    if (metaLength <= 0) return -1;
     const int32_t firstFrame = metaLength + 4;
-    if (!seekTo(firstFrame)) return;
-    if (readFully(mHeaderBuffer, kMaxHeaderLength) != kMaxHeaderLength) return;
-    mInvalid = !parseFlacFrameHeader(mHeaderBuffer);
-    if (!seekTo(firstFrame)) mInvalid = true;
+    if (!seekTo(firstFrame)) return -1;
+    if (readFully(mHeaderBuffer, kMaxHeaderLength) != kMaxHeaderLength) return -1;
+    return parseFlacFrameHeader(mHeaderBuffer) ? firstFrame : -1;
 }
 
 void FlacAudioDataReader::mapSampleRate(uint32_t value) {
@@ -61,7 +61,7 @@ bool FlacAudioDataReader::parseMagicHeader() {
     uint8_t raw[4];
     if (readFully(raw, 4) != 4) return false;
     const uint8_t* p = raw;
-    uint32_t magic = readByteField(p, 4, AST_BIG_ENDIAN, "magicfLaC", 1);
+    uint32_t magic = readByteField(p, 4, AST_BIG_ENDIAN);
     if (magic != kMagic) {
         astLog("[AST][ERR]FLAC file magic (fLaC) error(magic=%08X).\n", magic);
         return false;
@@ -76,9 +76,9 @@ int32_t FlacAudioDataReader::parseMetaData() {
         if (readFully(raw, 4) != 4) return consumed;
         const uint8_t* p = raw;
         uint8_t bitsLeft = 8;
-        mMetaHeader.isLastMeta = readBitField(p, 1, bitsLeft, "isLastMeta", 0) != 0;
-        mMetaHeader.type = readBitField(p, 7, bitsLeft, "type", 0);
-        mMetaHeader.length = readBitField(p, 24, bitsLeft, "length", 0);
+        mMetaHeader.isLastMeta = readBitField(p, 1, bitsLeft) != 0;
+        mMetaHeader.type = readBitField(p, 7, bitsLeft);
+        mMetaHeader.length = readBitField(p, 24, bitsLeft);
         const int32_t length = static_cast<int32_t>(mMetaHeader.length);
 
         if (mMetaHeader.type == kInvalidMetaType) {
@@ -105,33 +105,25 @@ int32_t FlacAudioDataReader::parseMetaData() {
 bool FlacAudioDataReader::parseStreamInfo(uint32_t length) {
     const int32_t claimed = static_cast<int32_t>(length);
     const int32_t available = remainingLength();
-    int32_t got = 0;
-    uint8_t* block = readClaimedBlock(*mAccess, claimed, available, 0, got);
-    if (block == nullptr || got != claimed) {
-        free(block);
-        return false;
-    }
+    ByteCursor block = readClaimedBlock(*mAccess, claimed, available, 0);
+    if (!block.ok()) return false;
     if (claimed < kStreamInfoLength) {
         astLog("[AST][ERR]FLAC file STREAMINFO is too short(length=%d).\n", claimed);
-        free(block);
         return false;
     }
 
-    const uint8_t* p = block;
-    uint8_t bitsLeft = 8;
     StreamInfo& s = mStreamInfo;
-    s.minBlockSize = static_cast<uint16_t>(readBitField(p, 16, bitsLeft, "minBlockSize", 0));
-    s.maxBlockSize = static_cast<uint16_t>(readBitField(p, 16, bitsLeft, "maxBlockSize", 0));
-    s.minFrameSize = readBitField(p, 24, bitsLeft, "minFrameSize", 0);
-    s.maxFrameSize = readBitField(p, 24, bitsLeft, "maxFrameSize", 0);
-    s.samplingFrequency = readBitField(p, 20, bitsLeft, "samplingFrequency", 0);
-    s.channelNumber = static_cast<uint8_t>(readBitField(p, 3, bitsLeft, "channelNumber", 0));
-    s.bitPerSample = static_cast<uint8_t>(readBitField(p, 5, bitsLeft, "bitPerSample", 0));
-    uint64_t high = readBitField(p, 32, bitsLeft, "totalSamplesHigh32", 0);
-    uint64_t low = readBitField(p, 4, bitsLeft, "totalSamplesLow4", 0);
+    s.minBlockSize = static_cast<uint16_t>(block.bits(16));
+    s.maxBlockSize = static_cast<uint16_t>(block.bits(16));
+    s.minFrameSize = block.bits(24);
+    s.maxFrameSize = block.bits(24);
+    s.samplingFrequency = block.bits(20);
+    s.channelNumber = static_cast<uint8_t>(block.bits(3));
+    s.bitPerSample = static_cast<uint8_t>(block.bits(5));
+    uint64_t high = block.bits(32);
+    uint64_t low = block.bits(4);
     s.totalSamples = high << 4 | low;
-    memcpy(s.md5, p, sizeof(s.md5));
-    free(block);
+    block.copy(s.md5, sizeof(s.md5));
 
     // The window is allocated at this size, so a size beyond the rest of the file is cut to
     // one byte more than that: the first read then ends short exactly as it would at full size.
@@ -147,45 +139,45 @@ bool FlacAudioDataReader::parseFlacFrameHeader(const uint8_t* data) {
     const uint8_t* p = data;
     uint8_t bitsLeft = 8;
     FrameHeader& h = mFrameHeader;
-    h.syncWord = static_cast<uint16_t>(readBitField(p, 14, bitsLeft, "syncWord", 1));
+    h.syncWord = static_cast<uint16_t>(readBitField(p, 14, bitsLeft));
     if (h.syncWord != kFrameSync) {
         astLog("[AST][ERR]FLAC file sync word error(syncWord=%03X).\n", h.syncWord);
         return false;
     }
-    h.reserved1 = static_cast<uint8_t>(readBitField(p, 1, bitsLeft, "reserved1", 1));
-    h.variableBlockSize = static_cast<uint8_t>(readBitField(p, 1, bitsLeft, "variableBlockSize", 0));
-    h.blockSizeInSampleIndex = static_cast<uint8_t>(readBitField(p, 4, bitsLeft, "blockSizeInSampleIndex", 0));
-    h.samplingFrequencyIndex = static_cast<uint8_t>(readBitField(p, 4, bitsLeft, "samplingFrequencyIndex", 0));
-    h.channelAssignmentIndex = static_cast<uint8_t>(readBitField(p, 4, bitsLeft, "channelAssignmentIndex", 0));
-    h.sampleSizeIndex = static_cast<uint8_t>(readBitField(p, 3, bitsLeft, "sampleSizeIndex", 0));
-    h.reserved2 = static_cast<uint8_t>(readBitField(p, 1, bitsLeft, "reserved2", 1));
-    h.utf8Str[0] = static_cast<uint8_t>(readBitField(p, 8, bitsLeft, "utf8Str", 0));
+    h.reserved1 = static_cast<uint8_t>(readBitField(p, 1, bitsLeft));
+    h.variableBlockSize = static_cast<uint8_t>(readBitField(p, 1, bitsLeft));
+    h.blockSizeInSampleIndex = static_cast<uint8_t>(readBitField(p, 4, bitsLeft));
+    h.samplingFrequencyIndex = static_cast<uint8_t>(readBitField(p, 4, bitsLeft));
+    h.channelAssignmentIndex = static_cast<uint8_t>(readBitField(p, 4, bitsLeft));
+    h.sampleSizeIndex = static_cast<uint8_t>(readBitField(p, 3, bitsLeft));
+    h.reserved2 = static_cast<uint8_t>(readBitField(p, 1, bitsLeft));
+    h.utf8Str[0] = static_cast<uint8_t>(readBitField(p, 8, bitsLeft));
 
     const uint8_t n = codedNumberLength(h.utf8Str[0]);
     if (n > (h.variableBlockSize ? 7 : 6)) {
         astLog("[AST][ERR]FLAC file UTF-8 string error(mFrameHeader.utf8Str[0]=0x%02X).\n", h.utf8Str[0]);
         return false;
     }
-    for (uint8_t i = 1; i < n; ++i) h.utf8Str[i] = static_cast<uint8_t>(readBitField(p, 8, bitsLeft, "utf8Str", 0));
+    for (uint8_t i = 1; i < n; ++i) h.utf8Str[i] = static_cast<uint8_t>(readBitField(p, 8, bitsLeft));
 
     int32_t length = n + 4;
     if (h.blockSizeInSampleIndex == 6) {
-        h.blockSizeInSample = static_cast<uint16_t>(readBitField(p, 8, bitsLeft, "blockSizeInSample", 0));
+        h.blockSizeInSample = static_cast<uint16_t>(readBitField(p, 8, bitsLeft));
         length = n + 5;
     } else if (h.blockSizeInSampleIndex == 7) {
-        h.blockSizeInSample = static_cast<uint16_t>(readBitField(p, 16, bitsLeft, "blockSizeInSample", 0));
+        h.blockSizeInSample = static_cast<uint16_t>(readBitField(p, 16, bitsLeft));
         length = n + 6;
     }
     if (h.samplingFrequencyIndex == 12) {
-        h.samplingFrequency = static_cast<uint16_t>(readBitField(p, 8, bitsLeft, "samplingFrequency", 0));
+        h.samplingFrequency = static_cast<uint16_t>(readBitField(p, 8, bitsLeft));
         length += 1;
     } else if (h.samplingFrequencyIndex == 13 || h.samplingFrequencyIndex == 14) {
-        h.samplingFrequency = static_cast<uint16_t>(readBitField(p, 16, bitsLeft, "samplingFrequency", 0));
+        h.samplingFrequency = static_cast<uint16_t>(readBitField(p, 16, bitsLeft));
         length += 2;
     }
 
     const uint8_t computed = crc8(data, static_cast<uint32_t>(length));
-    h.crc8 = static_cast<uint8_t>(readBitField(p, 8, bitsLeft, "crc8", 0));
+    h.crc8 = static_cast<uint8_t>(readBitField(p, 8, bitsLeft));
     if (computed != h.crc8) {
         astLog("[AST][ERR]FLAC file CRC-8 check error(0x%02X != 0x%02X).\n", computed, h.crc8);
         return false;

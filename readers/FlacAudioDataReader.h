@@ -8,13 +8,16 @@ class FlacAudioDataReader : public AudioDataReader {
 public:
     explicit FlacAudioDataReader(const char* path);
 
-    void mapSampleRate(uint32_t value) override;
     FrameBuffer* readFrame() override;
 
     // Decodes the frame header at data (at most 16 bytes are looked at).
     bool parseFlacFrameHeader(const uint8_t* data);
 
     int32_t windowSize() const { return mWindowSize; }
+
+protected:
+    int32_t parseHeaders() override;
+    void mapSampleRate(uint32_t value) override;
 
 private:
     struct MetaHeader {

@@ -89,36 +89,30 @@ bool isKnownFrameId(uint32_t tagId, bool v22) {
 
 }  // namespace
 
-Mp3AudioDataReader::Mp3AudioDataReader(const char* path) : AudioDataReader(path) {
-    if (!mAccess->isOpen()) return;
+Mp3AudioDataReader::Mp3AudioDataReader(const char* path) : AudioDataReader(path) { openStream(); }
 
+int32_t Mp3AudioDataReader::parseHeaders() {
     int32_t position = 0;
     if (!parseId3v2Header()) {
         astLog("[AST][INF]Found no ID3V2 header, treat as raw data frame.\n");
-        if (!seekAndParse(position)) return;
+        if (!seekAndParse(position)) return -1;
     } else {
         int32_t walked = walkId3v2Frames();
-        if (walked < 0) return;
+        if (walked < 0) return -1;
         position = walked + 10;
         if (!seekAndParse(position)) {
             // Padding behind the last frame: the audio starts where the tag says it ends.
             astLog("[AST][INF]Skip fill bytes to find first data frame.\n");
             position = static_cast<int32_t>(mId3v2.headerSize + 10);
-            if (!seekAndParse(position)) return;
+            if (!seekAndParse(position)) return -1;
         }
     }
-    astLog("[AST][INF]parseMp3DataFrameHeader:\n");
-    astLog("[AST][INF]sampleFrequency=%d\n", mInfo.sampleFrequency);
-    astLog("[AST][INF]channelMap=%d(1-Mono/2-Stereo)\n", mInfo.channelMap);
+    printSummary("parseMp3DataFrameHeader");
 
-    if (!mAccess->seek(-128, 2)) {
-        astLog("[AST][ERR]Failed to seek to %d from %d, ret=%d.\n", -128, 2, 0);
-        return;
-    }
+    // The ID3v1 tag, when there is one, is described after the stream.
+    if (!seekTo(-128, 2)) return -1;
     if (readFully(mId3v1, sizeof(mId3v1)) == static_cast<int32_t>(sizeof(mId3v1))) parseId3v1();
-
-    if (!seekTo(position)) return;
-    mInvalid = false;
+    return position;
 }
 
 void Mp3AudioDataReader::mapSampleRate(uint32_t index) {
@@ -166,19 +160,19 @@ bool Mp3AudioDataReader::parseMp3DataFrameHeader() {
 
     const uint8_t* p = mFrameHeader;
     uint8_t bits = 8;
-    mSyncWord = static_cast<uint16_t>(readBitField(p, 11, bits, "syncWord", 1));
-    mVersion = readBitField(p, 2, bits, "version", 0);
-    mLayer = readBitField(p, 2, bits, "layer", 0);
-    mErrorProtection = readBitField(p, 1, bits, "errorProtection", 0) != 0;
-    mBitRateIndex = static_cast<uint8_t>(readBitField(p, 4, bits, "bitRateIndex", 0));
-    mSamplingFrequencyIndex = static_cast<uint8_t>(readBitField(p, 2, bits, "samplingFrequencyIndex", 0));
-    mPadding = static_cast<uint8_t>(readBitField(p, 1, bits, "padding", 0));
-    mReserved = static_cast<uint8_t>(readBitField(p, 1, bits, "reserved", 0));
-    mMode = readBitField(p, 2, bits, "mode", 0);
-    mModeExtension = static_cast<uint8_t>(readBitField(p, 2, bits, "modeExtension", 0));
-    mCopyRight = readBitField(p, 1, bits, "copyRight", 0) != 0;
-    mOriginal = readBitField(p, 1, bits, "original", 0) != 0;
-    mEmphasis = readBitField(p, 2, bits, "emphasis", 0);
+    mSyncWord = static_cast<uint16_t>(readBitField(p, 11, bits));
+    mVersion = readBitField(p, 2, bits);
+    mLayer = readBitField(p, 2, bits);
+    mErrorProtection = readBitField(p, 1, bits) != 0;
+    mBitRateIndex = static_cast<uint8_t>(readBitField(p, 4, bits));
+    mSamplingFrequencyIndex = static_cast<uint8_t>(readBitField(p, 2, bits));
+    mPadding = static_cast<uint8_t>(readBitField(p, 1, bits));
+    mReserved = static_cast<uint8_t>(readBitField(p, 1, bits));
+    mMode = readBitField(p, 2, bits);
+    mModeExtension = static_cast<uint8_t>(readBitField(p, 2, bits));
+    mCopyRight = readBitField(p, 1, bits) != 0;
+    mOriginal = readBitField(p, 1, bits) != 0;
+    mEmphasis = readBitField(p, 2, bits);
 
     if (mSyncWord != kSyncWord) {
         astLog("[AST][INF]MP3 file sync word mismatch(%03X != %03X).\n", mSyncWord, kSyncWord);
@@ -198,7 +192,7 @@ bool Mp3AudioDataReader::parseId3v2Header() {
 
     memcpy(mId3v2.magic, header, sizeof(mId3v2.magic));
     const uint8_t* p = header;
-    const uint32_t magic = readByteField(p, 3, AST_BIG_ENDIAN, "magicID3", 1);
+    const uint32_t magic = readByteField(p, 3, AST_BIG_ENDIAN);
     if (magic != kMagicId3) {
         astLog("[AST][INF]MP3 file magic(ID3) mismatch(%08X != %08X).\n", magic, kMagicId3);
         return false;
@@ -224,31 +218,26 @@ int32_t Mp3AudioDataReader::walkId3v2Frames() {
 
         memcpy(mId3v2Frame.id, header, sizeof(mId3v2Frame.id));
         const uint8_t* p = header;
-        const uint32_t tagId = readByteField(p, 4, AST_BIG_ENDIAN, "tagId", 1);
+        const uint32_t tagId = readByteField(p, 4, AST_BIG_ENDIAN);
         if (v22) {
             // The id word holds the first of the three size bytes, so only sizes below 64 KiB match.
-            mId3v2Frame.size = readByteField(p, 2, AST_BIG_ENDIAN, "size", 0);
+            mId3v2Frame.size = readByteField(p, 2, AST_BIG_ENDIAN);
         } else {
-            mId3v2Frame.size = readByteField(p, 4, AST_BIG_ENDIAN, "size", 0);
-            mId3v2Frame.flag = static_cast<uint16_t>(readByteField(p, 2, AST_BIG_ENDIAN, "flag", 1));
+            mId3v2Frame.size = readByteField(p, 4, AST_BIG_ENDIAN);
+            mId3v2Frame.flag = static_cast<uint16_t>(readByteField(p, 2, AST_BIG_ENDIAN));
         }
         // An unknown id is how the padding behind the last frame ends the walk.
         if (!isKnownFrameId(tagId, v22)) break;
         const int32_t size = static_cast<int32_t>(mId3v2Frame.size);
         if (size < 1) break;
 
-        int32_t got = 0;
-        uint8_t* text = readClaimedBlock(*mAccess, size, remainingLength(), 0, got);
-        AST_ASSERT(text != nullptr, "walkId3v2Frames", __LINE__, "Mp3AudioDataReader",
+        ByteCursor text = readClaimed(size);
+        AST_ASSERT(text.holds(), "walkId3v2Frames", __LINE__, "Mp3AudioDataReader",
                    "int32_t Mp3AudioDataReader::walkId3v2Frames()");
-        if (got != size) {
-            free(text);
-            break;
-        }
+        if (!text.ok()) break;
         char title[5] = {};
         memcpy(title, mId3v2Frame.id, v22 ? 3 : 4);
-        printText(title, text, static_cast<uint32_t>(size));
-        free(text);
+        printText(title, text.data(), static_cast<uint32_t>(size));
         consumed += static_cast<uint32_t>(headerLength + size);
     }
     return static_cast<int32_t>(consumed);

@@ -8,15 +8,17 @@ class Mp3AudioDataReader : public AudioDataReader {
 public:
     explicit Mp3AudioDataReader(const char* path);
 
+    FrameBuffer* readFrame() override;
+
+protected:
+    int32_t parseHeaders() override;
     void mapSampleRate(uint32_t index) override;
     void mapChannel(uint8_t mode) override;
     int32_t getFrameLength() override;
-    FrameBuffer* readFrame() override;
-
-    // Reads and decodes the 4-byte frame header at the current position.
-    bool parseMp3DataFrameHeader();
 
 private:
+    // Reads and decodes the 4-byte frame header at the current position.
+    bool parseMp3DataFrameHeader();
     bool parseId3v2Header();
     int32_t walkId3v2Frames();
     bool seekAndParse(int32_t position);

@@ -18,36 +18,34 @@ const int32_t kPrefixLength = 8;
 
 OggAudioDataReader::OggAudioDataReader(const char* path) : AudioDataReader(path) {
     uint8_t* p = mPacketPrefix;
-    writeByteField(p, 4, kPacketSyncword, AST_BIG_ENDIAN, "syncword", 1);
-    writeByteField(p, 2, 0, AST_BIG_ENDIAN, "packetSize", 0);
-    writeByteField(p, 2, 0, AST_BIG_ENDIAN, "riscCnt", 0);
-    if (!mAccess->isOpen()) return;
-
-    mInvalid = !parseOggPageHeader();
-    if (mInvalid) return;
-    // The first page is read again, whole, by the first readFrame.
-    if (!seekTo(0)) mInvalid = true;
+    writeByteField(p, 4, kPacketSyncword, AST_BIG_ENDIAN);
+    writeByteField(p, 2, 0, AST_BIG_ENDIAN);
+    writeByteField(p, 2, 0, AST_BIG_ENDIAN);
+    openStream();
 }
+
+// The first page is read again, whole, by the first readFrame.
+int32_t OggAudioDataReader::parseHeaders() { return parseOggPageHeader() ? 0 : -1; }
 
 bool OggAudioDataReader::parseOggPageHeader() {
     uint8_t head[kPageHeaderLength];
     if (readFully(head, kPageHeaderLength) != kPageHeaderLength) return false;
 
     const uint8_t* p = head;
-    mMagicOggS = readByteField(p, 4, AST_BIG_ENDIAN, "magicOggS", 1);
+    mMagicOggS = readByteField(p, 4, AST_BIG_ENDIAN);
     if (mMagicOggS != kMagicOggS) {
         astLog("[AST][ERR]OGG file magic (OggS) error(magic=%08X).\n", mMagicOggS);
         return false;
     }
-    mRevision = static_cast<uint8_t>(readByteField(p, 1, AST_LITTLE_ENDIAN, "revision", 1));
-    mPageTypeFlag = static_cast<uint8_t>(readByteField(p, 1, AST_LITTLE_ENDIAN, "pageTypeFlag", 1));
-    uint32_t granuleLow = readByteField(p, 4, AST_LITTLE_ENDIAN, "granulePosition", 0);
-    uint32_t granuleHigh = readByteField(p, 4, AST_LITTLE_ENDIAN, "granulePosition", 0);
+    mRevision = static_cast<uint8_t>(readByteField(p, 1, AST_LITTLE_ENDIAN));
+    mPageTypeFlag = static_cast<uint8_t>(readByteField(p, 1, AST_LITTLE_ENDIAN));
+    uint32_t granuleLow = readByteField(p, 4, AST_LITTLE_ENDIAN);
+    uint32_t granuleHigh = readByteField(p, 4, AST_LITTLE_ENDIAN);
     mGranulePosition = static_cast<uint64_t>(granuleHigh) << 32 | granuleLow;
-    mStreamSerialNumber = readByteField(p, 4, AST_LITTLE_ENDIAN, "streamSerialNumber", 0);
-    mPageSequenceNumber = readByteField(p, 4, AST_LITTLE_ENDIAN, "pageSequenceNumber", 0);
-    mCrc32 = readByteField(p, 4, AST_LITTLE_ENDIAN, "crc32", 0);
-    mSegmentNumber = static_cast<uint8_t>(readByteField(p, 1, AST_LITTLE_ENDIAN, "segmentNumber", 0));
+    mStreamSerialNumber = readByteField(p, 4, AST_LITTLE_ENDIAN);
+    mPageSequenceNumber = readByteField(p, 4, AST_LITTLE_ENDIAN);
+    mCrc32 = readByteField(p, 4, AST_LITTLE_ENDIAN);
+    mSegmentNumber = static_cast<uint8_t>(readByteField(p, 1, AST_LITTLE_ENDIAN));
     if (mSegmentNumber == 0) {
         astLog("[AST][ERR]OGG file segment number error:%d\n", mSegmentNumber);
         return false;
@@ -116,8 +114,8 @@ FrameBuffer* OggAudioDataReader::readFrame() {
     if (!mFrame.reserve(kMaxPacketLength + kPrefixLength) || mFrame.capacity < size) return &mFrame;
 
     uint8_t* p = mPacketPrefix + 4;
-    writeByteField(p, 2, static_cast<uint32_t>(size), AST_BIG_ENDIAN, "packetSize", 0);
-    writeByteField(p, 2, mRiscCnt, AST_BIG_ENDIAN, "riscCnt", 0);
+    writeByteField(p, 2, static_cast<uint32_t>(size), AST_BIG_ENDIAN);
+    writeByteField(p, 2, mRiscCnt, AST_BIG_ENDIAN);
     ++mRiscCnt;
     memcpy(mFrame.data, mPacketPrefix, kPrefixLength);
     if (packetLength > 0)

@@ -16,6 +16,9 @@ public:
     // The prefix's 16-bit size field bounds a packet to this many bytes.
     static const int32_t kMaxPacketLength = 65535 - 8;
 
+protected:
+    int32_t parseHeaders() override;
+
 private:
     bool parseOggPageHeader();
     // Appends the next page's packet data to the queue; the complete count, or -1.

@@ -1,12 +1,9 @@
 #include "RaAudioDataReader.h"
 
 #include <climits>
-#include <cstdlib>
 
 #include "ASTDataAccess.h"
 #include "ASTLog.h"
-#include "ClaimedBlock.h"
-#include "FieldCodec.h"
 
 namespace {
 
@@ -29,47 +26,14 @@ int32_t claimOf(uint32_t size) { return size > INT32_MAX ? INT32_MAX : static_ca
 
 }  // namespace
 
-// Big-endian fields of one chunk body; a field that would run past the body reads as 0
-// and leaves the cursor failed.
-class RaBodyCursor {
-public:
-    RaBodyCursor(const uint8_t* body, int32_t length) : mAt(body), mLeft(static_cast<uint32_t>(length)) {}
+RaAudioDataReader::RaAudioDataReader(const char* path) : AudioDataReader(path) { openStream(); }
 
-    uint32_t field(uint8_t width, const char* name, int flag = 0) {
-        if (!take(width)) return 0;
-        return readByteField(mAt, width, AST_BIG_ENDIAN, name, flag);
-    }
-    void skip(uint32_t count) {
-        if (take(count)) mAt += count;
-    }
-    void fail() { mOk = false; }
-    bool ok() const { return mOk; }
+int32_t RaAudioDataReader::parseHeaders() { return parseRaAudioHeader() ? mDataPos : -1; }
 
-private:
-    bool take(uint32_t count) {
-        if (!mOk || count > mLeft) {
-            mOk = false;
-            return false;
-        }
-        mLeft -= count;
-        return true;
-    }
-
-    const uint8_t* mAt;
-    uint32_t mLeft;
-    bool mOk = true;
-};
-
-RaAudioDataReader::RaAudioDataReader(const char* path) : AudioDataReader(path) {
-    if (!mAccess->isOpen()) return;
-    if (!parseRaAudioHeader()) return;
-
-    astLog("[AST][INF]parseRaAudioHeader:\n");
-    astLog("[AST][INF]sampleFrequency=%d\n", mInfo.sampleFrequency);
-    astLog("[AST][INF]channelMap=%d(1-Mono/2-Stereo)\n", mInfo.channelMap);
-    if (!seekTo(mDataPos)) return;
-    astLog("[AST][INF]dataPos=%d\n", mDataPos);
-    mInvalid = false;
+void RaAudioDataReader::describe() {
+    printSummary("parseRaAudioHeader");
+    // The position is told once the seek to it can succeed; a negative one never does.
+    if (mDataPos >= 0) astLog("[AST][INF]dataPos=%d\n", mDataPos);
 }
 
 FrameBuffer* RaAudioDataReader::readFrame() {
@@ -80,10 +44,8 @@ FrameBuffer* RaAudioDataReader::readFrame() {
 bool RaAudioDataReader::parseRaAudioHeader() {
     uint8_t head[4];
     if (readFully(head, 4) != 4) return false;
-    const uint8_t* p = head;
-    uint32_t magic = readByteField(p, 4, AST_BIG_ENDIAN, "magic", 1);
+    const uint32_t magic = ByteCursor(head, 4).be(4);
     if (magic == kMarkerOld) {
-        mIsOldVersion = true;
         astLog("[AST][WRN]RA old version is unsupported so far.\n");
         return false;
     }
@@ -91,33 +53,31 @@ bool RaAudioDataReader::parseRaAudioHeader() {
         astLog("[AST][ERR]RA file marker error(marker=%08X).\n", magic);
         return false;
     }
-    mIsOldVersion = false;
     return parseRmfHeader();
+}
+
+bool RaAudioDataReader::readChunkHead(uint32_t& tag, uint32_t& size) {
+    uint8_t head[kChunkHead];
+    if (readFully(head, kChunkHead) != kChunkHead) return false;
+    ByteCursor c(head, kChunkHead);
+    tag = c.be(4);
+    size = c.be(4);
+    return true;
 }
 
 bool RaAudioDataReader::parseRmfHeader() {
     if (!seekTo(0)) return false;
-    uint8_t head[kChunkHead];
-    if (readFully(head, kChunkHead) != kChunkHead) return false;
-    const uint8_t* p = head;
-    readByteField(p, 4, AST_BIG_ENDIAN, "tag", 1);
-    uint32_t size = readByteField(p, 4, AST_BIG_ENDIAN, "size", 0);
+    uint32_t tag = 0;
+    uint32_t size = 0;
+    if (!readChunkHead(tag, size)) return false;
     if (size <= static_cast<uint32_t>(kChunkHead)) {
         astLog("[AST][ERR]Header length error:%d.\n", static_cast<int>(size));
         return false;
     }
-
-    int32_t claimed = claimOf(size - kChunkHead);
-    int32_t got = 0;
-    uint8_t* body = readClaimedBlock(*mAccess, claimed, remainingLength(), 0, got);
-    if (body == nullptr || got != claimed) {
-        free(body);
-        return false;
-    }
-    RaBodyCursor c(body, got);
-    c.field(4, "fileVersion");
-    uint32_t tagNumber = c.field(4, "tagNumber");
-    free(body);
+    ByteCursor c = readClaimed(claimOf(size - kChunkHead));
+    if (!c.ok()) return false;
+    c.skip(4);  // fileVersion
+    const uint32_t tagNumber = c.be(4);
     if (!c.ok()) {
         astLog("[AST][ERR]RMF header too short for its chunk count:%d.\n", static_cast<int>(size));
         return false;
@@ -126,179 +86,128 @@ bool RaAudioDataReader::parseRmfHeader() {
 }
 
 bool RaAudioDataReader::parseChunks(uint16_t chunkCount) {
+    bool dataSeen = false;
     for (uint32_t i = 0; i < chunkCount; ++i) {
-        uint8_t head[kChunkHead];
-        if (readFully(head, kChunkHead) != kChunkHead) return false;
-        const uint8_t* p = head;
-        uint32_t tag = readByteField(p, 4, AST_BIG_ENDIAN, "tag", 1);
-        uint32_t size = readByteField(p, 4, AST_BIG_ENDIAN, "size", 0);
+        // Writers that announce a chunk more than they write leave the file ending here; what
+        // the stream needs has been read.
+        if (dataSeen && remainingLength() < kChunkHead) {
+            astLog("[AST][WRN]RMF file ends after %u of %u announced chunks, read as it is.\n", i,
+                   static_cast<uint32_t>(chunkCount));
+            return true;
+        }
+        uint32_t tag = 0;
+        uint32_t size = 0;
+        if (!readChunkHead(tag, size)) return false;
         if (size <= static_cast<uint32_t>(kChunkHead)) {
             astLog("[AST][ERR]Invalid tag length:%d.\n", static_cast<int>(size));
             return false;
         }
 
         // Only the head of 'DATA' is read; the packets behind it are passed over.
-        bool dataHead = tag == kTagData && size >= static_cast<uint32_t>(kDataPayloadOffset);
-        int32_t claimed = dataHead ? kDataBodyRead : claimOf(size - kChunkHead);
-        int32_t got = 0;
-        uint8_t* body = readClaimedBlock(*mAccess, claimed, remainingLength(), 0, got);
-        if (body == nullptr || got != claimed) {
-            free(body);
-            return false;
-        }
+        const bool dataHead = tag == kTagData && size >= static_cast<uint32_t>(kDataPayloadOffset);
+        ByteCursor body = readClaimed(dataHead ? kDataBodyRead : claimOf(size - kChunkHead));
+        if (!body.ok()) return false;
 
         bool fits = true;
         switch (tag) {
-        case kTagProp: fits = parseProp(body, got); break;
-        case kTagMdpr: fits = parseMdpr(body, got); break;
-        case kTagData: fits = dataHead && parseData(body, got); break;
+        case kTagProp: fits = parseProp(body); break;
+        case kTagMdpr: fits = parseMdpr(body); break;
+        case kTagData: fits = dataHead && parseData(body); break;
         case kTagIndx:
         case kTagCont: break;
         default: astLog("[AST][ERR]Unexpected tag:0x08%X.\n", tag); break;
         }
-        free(body);
         if (!fits) {
             astLog("[AST][ERR]Chunk %c%c%c%c too short for its fields(size=%d), ignored.\n", static_cast<int>(tag >> 24),
                    static_cast<int>((tag >> 16) & 0xFF), static_cast<int>((tag >> 8) & 0xFF),
                    static_cast<int>(tag & 0xFF), static_cast<int>(size));
         }
-
         if (dataHead) {
-            int32_t rest = claimOf(size - kDataPayloadOffset);
-            if (!mAccess->seek(rest, 1)) {
-                astLog("[AST][ERR]Failed to seek to %d from %d, ret=%d.\n", rest, 1, 0);
-                return false;
-            }
+            if (!skip(claimOf(size - kDataPayloadOffset))) return false;
+            dataSeen = true;
         }
     }
     return true;
 }
 
-bool RaAudioDataReader::parseProp(const uint8_t* body, int32_t length) {
-    RaBodyCursor c(body, length);
-    c.field(4, "maxBitRate");
-    c.field(4, "avgBitRate");
-    c.field(4, "maxPacketSize");
-    c.field(4, "avgPacketSize");
-    c.field(4, "packetNumber");
-    c.field(4, "duration");
-    c.field(4, "preroll");
-    c.field(4, "indexOffset");
-    uint32_t dataOffset = c.field(4, "dataOffset");
-    c.field(2, "streamNumber");
-    c.field(2, "flags", 1);
+bool RaAudioDataReader::parseProp(ByteCursor& c) {
+    // maxBitRate, avgBitRate, maxPacketSize, avgPacketSize, packetNumber, duration, preroll,
+    // indexOffset
+    c.skip(32);
+    const uint32_t dataOffset = c.be(4);
+    c.skip(4);  // streamNumber, flags
     if (!c.ok()) return false;
     mDataPos = static_cast<int32_t>(dataOffset + kDataPayloadOffset);
     return true;
 }
 
-bool RaAudioDataReader::parseMdpr(const uint8_t* body, int32_t length) {
-    RaBodyCursor c(body, length);
-    c.field(2, "streamNumber");
-    c.field(4, "maxBitRate");
-    c.field(4, "avgBitRate");
-    c.field(4, "maxPacketSize");
-    uint32_t avgPacketSize = c.field(4, "avgPacketSize");
-    c.field(4, "startTime");
-    c.field(4, "preroll");
-    c.field(4, "duration");
-    c.skip(c.field(1, "streamNameSize"));
-    uint32_t mimeTypeSize = c.field(1, "mimeTypeSize");
+bool RaAudioDataReader::parseMdpr(ByteCursor& c) {
+    c.skip(14);  // streamNumber, maxBitRate, avgBitRate, maxPacketSize
+    c.skip(16);  // avgPacketSize, startTime, preroll, duration
+    c.skip(c.be(1));  // the stream name
+    const uint32_t mimeTypeSize = c.be(1);
     uint32_t mimeTypeFourcc = 0;
     if (mimeTypeSize != 0) {
-        if (mimeTypeSize < 4) c.fail();
-        mimeTypeFourcc = c.field(4, "mimeTypeFourcc", 1);
+        if (mimeTypeSize < 4) c.setFailed();
+        mimeTypeFourcc = c.be(4);
         c.skip(mimeTypeSize - 4);
     }
-    c.field(4, "typeSpecificLen");
-    c.field(4, "signature", 1);
+    c.skip(8);  // typeSpecificLen, signature
     if (!c.ok()) return false;
 
-    mSpecificData.reset(new RaSpecificData());
-    if (mimeTypeFourcc == kMimeAudio) {
-        if (!parseAudioLayout(c)) return false;
-        mapSampleRate(mSpecificData->sampleRate);
-        mapChannel(static_cast<uint8_t>(mSpecificData->channels & 0xFF));
-    } else if (mimeTypeFourcc == kMimeLogical) {
-        return parseLogicalStream(c, avgPacketSize);
-    }
-    mAvgPacketSize = avgPacketSize;
+    if (mimeTypeFourcc == kMimeAudio) return parseAudioLayout(c);
+    if (mimeTypeFourcc == kMimeLogical) return parseLogicalStream(c);
     return true;
 }
 
 // One layout whatever the version says; the two strings are always 4 bytes.
-bool RaAudioDataReader::parseAudioLayout(RaBodyCursor& c) {
-    RaSpecificData& s = *mSpecificData;
-    s.version = static_cast<uint16_t>(c.field(2, "version"));
-    s.reserved1 = static_cast<uint16_t>(c.field(2, "reserved1", 1));
-    s.raSignature = c.field(4, "raSignature", 1);
-    s.audioFileSize = c.field(4, "audioFileSize");
-    s.version2 = static_cast<uint16_t>(c.field(2, "version2"));
-    s.headerSize = c.field(4, "headerSize");
-    s.codecFlavor = static_cast<uint16_t>(c.field(2, "codecFlavor"));
-    s.codedFrameSize = c.field(4, "codedFrameSize");
-    s.audioBytes = c.field(4, "audioBytes");
-    s.bytesPerMinute = c.field(4, "bytesPerMinute");
-    s.reserved2 = c.field(4, "reserved2", 1);
-    s.subPacketH = static_cast<uint16_t>(c.field(2, "subPacketH"));
-    s.frameSize = static_cast<uint16_t>(c.field(2, "frameSize"));
-    s.subPacketSize = static_cast<uint16_t>(c.field(2, "subPacketSize"));
-    s.reserved3 = static_cast<uint16_t>(c.field(2, "reserved3", 1));
-    s.sampleRate = static_cast<uint16_t>(c.field(2, "sampleRate"));
-    s.reserved4 = static_cast<uint16_t>(c.field(2, "reserved4", 1));
-    s.sampleSize = static_cast<uint16_t>(c.field(2, "sampleSize"));
-    s.channels = static_cast<uint16_t>(c.field(2, "channels"));
-    s.interleaverIdStringLength = static_cast<uint8_t>(c.field(1, "interleaverIdStringLength"));
-    s.interleaverIdString = c.field(4, "interleaverIdString", 1);
-    s.fourccStringLength = static_cast<uint8_t>(c.field(1, "fourccStringLength"));
-    s.fourccString = c.field(4, "fourccString", 1);
-    s.reserved5 = static_cast<uint8_t>(c.field(1, "reserved5", 1));
-    s.reserved6 = static_cast<uint8_t>(c.field(1, "reserved6", 1));
-    s.reserved7 = static_cast<uint8_t>(c.field(1, "reserved7", 1));
-    s.codecExtraDataLength = c.field(4, "codecExtraDataLength");
-    return c.ok();
-}
-
-bool RaAudioDataReader::parseLogicalStream(RaBodyCursor& c, uint32_t avgPacketSize) {
-    RaSpecificData& s = *mSpecificData;
-    s.version = static_cast<uint16_t>(c.field(2, "version"));
+bool RaAudioDataReader::parseAudioLayout(ByteCursor& c) {
+    // version, reserved1, raSignature, audioFileSize, version2, headerSize, codecFlavor,
+    // codedFrameSize, audioBytes, bytesPerMinute, reserved2, subPacketH, frameSize,
+    // subPacketSize, reserved3
+    c.skip(44);
+    const uint32_t sampleRate = c.be(2);
+    c.skip(4);  // reserved4, sampleSize
+    const uint32_t channels = c.be(2);
+    // interleaverIdStringLength and string, fourccStringLength and string, reserved5 to 7,
+    // codecExtraDataLength
+    c.skip(17);
     if (!c.ok()) return false;
-    if (s.version != 0) {
-        astLog("[AST][WRN]Unsupported specific data logic version:%d.\n", s.version);
-        return true;
-    }
-    s.reserved1 = static_cast<uint16_t>(c.field(2, "streamCount"));
-    c.skip(uint32_t{s.reserved1} * 6);
-    s.version2 = static_cast<uint16_t>(c.field(2, "ruleCount"));
-    c.skip(uint32_t{s.version2} * 2);
-    s.codecFlavor = static_cast<uint16_t>(c.field(2, "propertyCount"));
-    for (uint32_t i = 0; i < s.codecFlavor && c.ok(); ++i) {
-        c.field(4, "size");
-        uint32_t version = c.field(2, "version");
-        if (!c.ok()) break;
-        if (version != 0) {
-            astLog("[AST][WRN]Unsupported specific data property version:%d.\n", static_cast<int>(version));
-            return true;
-        }
-        c.skip(c.field(1, "len"));
-        c.field(4, "lenType");
-        // Every value type is passed over by the low byte of its length, as strings are.
-        c.skip(c.field(2, "len") & 0xFF);
-    }
-    if (!c.ok()) return false;
-    mAvgPacketSize = avgPacketSize;
+    mapSampleRate(sampleRate);
+    mapChannel(static_cast<uint8_t>(channels & 0xFF));
     return true;
 }
 
-bool RaAudioDataReader::parseData(const uint8_t* body, int32_t length) {
-    RaBodyCursor c(body, length);
-    c.field(4, "packetNumber");
-    uint32_t nextDataHeader = c.field(4, "nextDataHeader");
-    c.field(2, "packetVersion");
-    c.field(2, "packetSize");
-    c.field(2, "streamNumber");
-    c.field(4, "timestamp");
-    c.field(2, "flags", 1);
+bool RaAudioDataReader::parseLogicalStream(ByteCursor& c) {
+    const uint32_t version = c.be(2);
+    if (!c.ok()) return false;
+    if (version != 0) {
+        astLog("[AST][WRN]Unsupported specific data logic version:%d.\n", static_cast<int>(version));
+        return true;
+    }
+    c.skip(c.be(2) * 6);  // streams
+    c.skip(c.be(2) * 2);  // rules
+    const uint32_t propertyCount = c.be(2);
+    for (uint32_t i = 0; i < propertyCount && c.ok(); ++i) {
+        c.skip(4);  // size
+        const uint32_t propertyVersion = c.be(2);
+        if (!c.ok()) break;
+        if (propertyVersion != 0) {
+            astLog("[AST][WRN]Unsupported specific data property version:%d.\n", static_cast<int>(propertyVersion));
+            return true;
+        }
+        c.skip(c.be(1));  // the name
+        c.skip(4);        // lenType
+        // Every value type is passed over by the low byte of its length, as strings are.
+        c.skip(c.be(2) & 0xFF);
+    }
+    return c.ok();
+}
+
+bool RaAudioDataReader::parseData(ByteCursor& c) {
+    c.skip(4);  // packetNumber
+    const uint32_t nextDataHeader = c.be(4);
+    c.skip(12);  // packetVersion, packetSize, streamNumber, timestamp, flags
     if (!c.ok()) return false;
     if (nextDataHeader != 0) astLog("[AST][WRN]Multiple data packet is unsupported so far.\n");
     return true;

@@ -1,11 +1,8 @@
 #include "WavAudioDataReader.h"
 
-#include <cstdlib>
-
 #include "ASTDataAccess.h"
 #include "ASTLog.h"
 #include "ASTSignal.h"
-#include "FieldCodec.h"
 
 namespace {
 
@@ -20,87 +17,80 @@ const int32_t kUnboundedFrameBytes = 1 << 18;
 
 WavAudioDataReader::WavAudioDataReader(const char* path, const AudioInfo* rawPcmInfo,
                                        uint32_t frameDurationMs)
-    : AudioDataReader(path), mFrameDurationMs(frameDurationMs) {
-    if (!mAccess->isOpen()) return;
+    : AudioDataReader(path), mRawPcmInfo(*rawPcmInfo), mFrameDurationMs(frameDurationMs) {
+    openStream();
+}
 
-    int32_t headerLength = parseWavHeader();
-    if (headerLength < 1) {
+int32_t WavAudioDataReader::parseHeaders() {
+    mHeaderLength = parseWavHeader();
+    if (mHeaderLength < 1) {
         astLog("[AST][WRN]Treat as PCM raw data because failed to parse WAVE header.\n");
-        headerLength = 0;
-        mInfo = *rawPcmInfo;
+        mHeaderLength = 0;
+        mInfo = mRawPcmInfo;
     }
-    mInvalid = false;
+    return mHeaderLength;
+}
 
-    astLog("[AST][INF]%s:\n", headerLength > 0 ? "parseWavHeader" : "PCM format");
-    astLog("[AST][INF]sampleFrequency=%d\n", mInfo.sampleFrequency);
-    astLog("[AST][INF]channelMap=%d(1-Mono/2-Stereo)\n", mInfo.channelMap);
+void WavAudioDataReader::describe() {
+    printSummary(mHeaderLength > 0 ? "parseWavHeader" : "PCM format");
     astLog("[AST][INF]pcm.bitDepth=%d(8-U8/9-S8/16-S16LE/17-S16BE/32-S32LE/33-S32BE)\n", mInfo.pcm.bitDepth);
-    astLog("[AST][INF]WAV header length:%d\n", headerLength);
-
-    if (!seekTo(headerLength)) mInvalid = true;
+    astLog("[AST][INF]WAV header length:%d\n", mHeaderLength);
 }
 
 int32_t WavAudioDataReader::parseWavHeader() {
     uint8_t head[20];
     if (readFully(head, sizeof(head)) != static_cast<int32_t>(sizeof(head))) return -1;
 
-    const uint8_t* p = head;
-    uint32_t magic = readByteField(p, 4, AST_BIG_ENDIAN, "magicRIFF", 1);
+    ByteCursor c(head, sizeof(head));
+    uint32_t magic = c.be(4);
     if (magic != kMagicRiff) {
         astLog("[AST][ERR]WAV file magic(RIFF) error(magic=%08X).\n", magic);
         return -1;
     }
-    mRiffSize = readByteField(p, 4, AST_LITTLE_ENDIAN, "riffSize", 0);
-    magic = readByteField(p, 4, AST_BIG_ENDIAN, "magicWAVE", 1);
+    c.skip(4);  // riffSize
+    magic = c.be(4);
     if (magic != kMagicWave) {
         astLog("[AST][ERR]WAV file magic(WAVE) error(magic=%08X).\n", magic);
         return -1;
     }
-    magic = readByteField(p, 4, AST_BIG_ENDIAN, "magicfmt ", 1);
+    magic = c.be(4);
     if (magic != kMagicFmt) {
         astLog("[AST][ERR]WAV file magic(fmt ) error(magic=%08X).\n", magic);
         return -1;
     }
-    mFormatSize = readByteField(p, 4, AST_LITTLE_ENDIAN, "formatSize", 0);
+    const uint32_t formatSize = c.le(4);
 
     // The extra format length is a 16-bit quantity, so the block below stays small.
-    int32_t extra = static_cast<int16_t>(static_cast<uint16_t>(mFormatSize - 16));
+    int32_t extra = static_cast<int16_t>(static_cast<uint16_t>(formatSize - 16));
     if (extra < 0) {
         astLog("[AST][ERR]Extra format data length is negative:%d\n", extra);
         return -1;
     }
 
     const int32_t tailLength = extra + 24;
-    uint8_t* tail = static_cast<uint8_t*>(malloc(static_cast<size_t>(tailLength)));
-    AST_ASSERT(tail != nullptr, "parseWavHeader", 163, "WavAudioDataReader",
+    ByteCursor tail = ByteCursor::allocate(static_cast<size_t>(tailLength));
+    AST_ASSERT(tail.holds(), "parseWavHeader", 163, "WavAudioDataReader",
                "int32_t WavAudioDataReader::parseWavHeader()");
-    if (readFully(tail, tailLength) != tailLength) {
-        free(tail);
-        return -1;
-    }
+    if (readFully(tail.writable(), tailLength) != tailLength) return -1;
 
-    p = tail;
-    mCompressionCode = static_cast<uint16_t>(readByteField(p, 2, AST_LITTLE_ENDIAN, "compressionCode", 0));
-    mNumChannels = static_cast<uint16_t>(readByteField(p, 2, AST_LITTLE_ENDIAN, "numChannels", 0));
-    mSampleRate = readByteField(p, 4, AST_LITTLE_ENDIAN, "sampleRate", 0);
-    mBytesPerSecond = readByteField(p, 4, AST_LITTLE_ENDIAN, "bytesPerSecond", 0);
-    mBlockAlign = static_cast<uint16_t>(readByteField(p, 2, AST_LITTLE_ENDIAN, "blockAlign", 0));
-    mBitsPerSample = static_cast<uint16_t>(readByteField(p, 2, AST_LITTLE_ENDIAN, "bitsPerSample", 0));
-    p += extra;
-    magic = readByteField(p, 4, AST_BIG_ENDIAN, "magicdata", 1);
+    tail.skip(2);  // compressionCode
+    const uint32_t numChannels = tail.le(2);
+    const uint32_t sampleRate = tail.le(4);
+    const uint32_t bytesPerSecond = tail.le(4);
+    const uint32_t blockAlign = tail.le(2);
+    const uint32_t bitsPerSample = tail.le(2);
+    tail.skip(static_cast<size_t>(extra));
+    magic = tail.be(4);
     if (magic != kMagicData) {
         astLog("[AST][ERR]WAV file magic(data) error(magic=%08X).\n", magic);
-        free(tail);
         return -1;
     }
-    mDataSize = readByteField(p, 4, AST_LITTLE_ENDIAN, "dataSize", 0);
-    free(tail);
 
-    mapSampleRate(mSampleRate);
-    mapChannel(static_cast<uint8_t>(mNumChannels & 0xFF));
-    mInfo.pcm.bitDepth = (mBitsPerSample == 8 || mBitsPerSample == 16 || mBitsPerSample == 32) ? mBitsPerSample : 0;
-    mInfo.pcm.blockAlign = mBlockAlign;
-    mInfo.pcm.bytesPerSecond = mBytesPerSecond;
+    mapSampleRate(sampleRate);
+    mapChannel(static_cast<uint8_t>(numChannels & 0xFF));
+    mInfo.pcm.bitDepth = (bitsPerSample == 8 || bitsPerSample == 16 || bitsPerSample == 32) ? bitsPerSample : 0;
+    mInfo.pcm.blockAlign = blockAlign;
+    mInfo.pcm.bytesPerSecond = bytesPerSecond;
     return 44 + extra;
 }
 

@@ -21,19 +21,19 @@ WavAudioDataWriter::WavAudioDataWriter(const char* path, const AudioInfo* info, 
         uint32_t rate = getSampleFrequency();
         uint8_t header[kHeaderLength] = {};
         uint8_t* p = header;
-        writeByteField(p, 4, 0x52494646, AST_BIG_ENDIAN, "magicRIFF", 1);
-        writeByteField(p, 4, 36, AST_LITTLE_ENDIAN, "riffSize", 0);
-        writeByteField(p, 4, 0x57415645, AST_BIG_ENDIAN, "magicWAVE", 1);
-        writeByteField(p, 4, 0x666D7420, AST_BIG_ENDIAN, "magicfmt ", 1);
-        writeByteField(p, 4, 16, AST_LITTLE_ENDIAN, "formatSize", 0);
-        writeByteField(p, 2, 1, AST_LITTLE_ENDIAN, "compressionCode", 0);
-        writeByteField(p, 2, channels, AST_LITTLE_ENDIAN, "numChannels", 0);
-        writeByteField(p, 4, rate, AST_LITTLE_ENDIAN, "sampleRate", 0);
-        writeByteField(p, 4, bytes * rate * channels, AST_LITTLE_ENDIAN, "bytesPerSecond", 0);
-        writeByteField(p, 2, bytes * channels, AST_LITTLE_ENDIAN, "blockAlign", 0);
-        writeByteField(p, 2, bytes * 8, AST_LITTLE_ENDIAN, "bitsPerSample", 0);
-        writeByteField(p, 4, 0x64617461, AST_BIG_ENDIAN, "magicdata", 1);
-        writeByteField(p, 4, 0, AST_LITTLE_ENDIAN, "dataSize", 0);
+        writeByteField(p, 4, 0x52494646, AST_BIG_ENDIAN);
+        writeByteField(p, 4, 36, AST_LITTLE_ENDIAN);
+        writeByteField(p, 4, 0x57415645, AST_BIG_ENDIAN);
+        writeByteField(p, 4, 0x666D7420, AST_BIG_ENDIAN);
+        writeByteField(p, 4, 16, AST_LITTLE_ENDIAN);
+        writeByteField(p, 2, 1, AST_LITTLE_ENDIAN);
+        writeByteField(p, 2, channels, AST_LITTLE_ENDIAN);
+        writeByteField(p, 4, rate, AST_LITTLE_ENDIAN);
+        writeByteField(p, 4, bytes * rate * channels, AST_LITTLE_ENDIAN);
+        writeByteField(p, 2, bytes * channels, AST_LITTLE_ENDIAN);
+        writeByteField(p, 2, bytes * 8, AST_LITTLE_ENDIAN);
+        writeByteField(p, 4, 0x64617461, AST_BIG_ENDIAN);
+        writeByteField(p, 4, 0, AST_LITTLE_ENDIAN);
         int32_t n = mAccess->write(header, kHeaderLength);
         if (n != kHeaderLength) {
             astLog("[AST][ERR]Failed to write:%d.\n", n);
@@ -65,7 +65,7 @@ bool WavAudioDataWriter::completeHeaderField(int32_t offset, uint32_t value) {
     }
     uint8_t field[4] = {};
     uint8_t* p = field;
-    writeByteField(p, 4, value, AST_LITTLE_ENDIAN, "size", 0);
+    writeByteField(p, 4, value, AST_LITTLE_ENDIAN);
     int32_t n = mAccess->write(field, 4);
     if (n != 4) {
         astLog("[AST][ERR]Failed to write:%d.\n", n);

@@ -1,10 +1,12 @@
-// The field codec against plain bit arithmetic: each step of the input picks a function and
-// its width and byte order; the bytes a field covers are copied into a block of exactly that
-// size, so a read or write past them is an ASan report. Round trips and the CRC residue
-// property check the values.
+// The field codec and the byte cursor against plain bit arithmetic: each step of the input picks
+// a function and its width and byte order; the bytes a field covers are copied into a block of
+// exactly that size, so a read or write past them is an ASan report. Round trips and the CRC
+// residue property check the values.
 #include <cstring>
 #include <vector>
 
+#include "AsfGuid.h"
+#include "ByteCursor.h"
 #include "FieldCodec.h"
 
 namespace {
@@ -56,7 +58,7 @@ void bitField(Input& in, uint8_t& bitsLeft) {
 
     const uint8_t* cursor = raw;
     uint8_t left = bitsLeft;
-    const uint32_t value = readBitField(cursor, width, left, "field", 0);
+    const uint32_t value = readBitField(cursor, width, left);
     check(value == bitsAt(block, firstBit, width));
     const size_t endBit = firstBit + width;
     check(size_t(cursor - raw) == endBit / 8 && left == 8 - endBit % 8);
@@ -65,7 +67,7 @@ void bitField(Input& in, uint8_t& bitsLeft) {
     memset(raw, 0, span);
     uint8_t* out = raw;
     uint8_t outLeft = bitsLeft;
-    writeBitField(out, width, value | (in.byte() & 1 ? ~lowBits(~0u, width) : 0), outLeft, "field");
+    writeBitField(out, width, value | (in.byte() & 1 ? ~lowBits(~0u, width) : 0), outLeft);
     check(static_cast<const uint8_t*>(out) == cursor && outLeft == left);
     check(bitsAt(std::vector<uint8_t>(raw, raw + span), firstBit, width) == value);
     delete[] raw;
@@ -87,15 +89,15 @@ void byteField(Input& in) {
     else
         for (uint8_t i = 0; i < width && i < 4; ++i) expected |= uint32_t(block[i]) << (8 * i);
     const uint8_t* cursor = raw;
-    check(readByteField(cursor, width, order, "field", 0) == expected && cursor == raw + width);
+    check(readByteField(cursor, width, order) == expected && cursor == raw + width);
 
     if (write) {
         const uint32_t value = in.u32();
         uint8_t* out = raw;
-        writeByteField(out, width, value, order, "field", 0);
+        writeByteField(out, width, value, order);
         check(out == raw + width);
         cursor = raw;
-        check(readByteField(cursor, width, order, "field", 0) == lowBits(value, 8u * width));
+        check(readByteField(cursor, width, order) == lowBits(value, 8u * width));
     }
     delete[] raw;
 }
@@ -143,10 +145,83 @@ void guid(Input& in) {
     uint8_t* raw = new uint8_t[16];
     memcpy(raw, bytes.data(), 16);
     const uint8_t* cursor = raw;
-    const uint32_t row = findGuid(cursor, "guid");
+    const uint32_t row = findGuid(cursor);
     check(cursor == raw + 16 && row <= ASF_GUID_NOT_FOUND);
     for (uint32_t r = 0; r < row && r < ASF_GUID_COUNT; ++r) check(memcmp(asfGuidTable[r] + 1, raw, 16) != 0);
     if (row < ASF_GUID_COUNT) check(asfGuidTable[row][0] == row && memcmp(asfGuidTable[row] + 1, raw, 16) == 0);
+    delete[] raw;
+}
+
+// The bounded cursor against a model of its position in bits: a block of exactly its size, so a
+// read past it is an ASan report, and a walk of input-chosen steps, some of them past the end.
+void cursorWalk(Input& in) {
+    const size_t size = in.byte() % 48;
+    std::vector<uint8_t> block = in.bytes(size);
+    uint8_t* raw = new uint8_t[size + 1];
+    if (size > 0) memcpy(raw, block.data(), size);
+    ByteCursor c(raw, size);
+    size_t bit = 0;
+    bool failed = false;
+    const auto fail = [&] { failed = true, bit = 8 * size; };
+    for (unsigned steps = in.byte() % 16; steps > 0; --steps) {
+        const uint8_t op = in.byte();
+        const unsigned n = in.byte() % 56;
+        const size_t start = bit / 8;  // byte fields start at the byte the bit position is in
+        switch (op % 5) {
+        case 0: {
+            const unsigned width = n % 33;
+            const uint32_t value = c.bits(width);
+            if (bit + width <= 8 * size) {
+                check(value == bitsAt(block, bit, width));
+                bit += width;
+            } else {
+                check(value == 0);
+                fail();
+            }
+            break;
+        }
+        case 1: {
+            const unsigned width = n % 9;
+            const bool big = op & 0x80;
+            const uint32_t value = big ? c.be(width) : c.le(width);
+            if (width == 0) {
+                check(value == 0);
+            } else if (start + width <= size) {
+                uint32_t expected = 0;
+                for (unsigned i = 0; i < width; ++i)
+                    expected = big ? expected << 8 | block[start + i]
+                                   : expected | (i < 4 ? uint32_t(block[start + i]) << (8 * i) : 0);
+                check(value == expected);
+                bit = 8 * (start + width);
+            } else {
+                check(value == 0);
+                fail();
+            }
+            break;
+        }
+        case 2: {
+            const bool moved = op & 0x80 ? c.skip(n) : c.take(n) != nullptr;
+            check(moved == (start + n <= size));
+            if (moved) bit = 8 * (start + n);
+            else fail();
+            break;
+        }
+        case 3: {
+            ByteCursor part = c.sub(n);
+            check(part.size() == (start + n <= size ? n : size - start) && part.ok() == (start + n <= size));
+            if (part.size() > 0) check(memcmp(part.data(), raw + start, part.size()) == 0);
+            if (start + n <= size) bit = 8 * (start + n);
+            else fail();
+            break;
+        }
+        default:
+            check(c.seek(n) == (n <= size));
+            if (n <= size) bit = 8 * n;
+            else fail();
+            break;
+        }
+        check(c.ok() == !failed && c.position() == bit / 8 && c.remaining() == size - bit / 8);
+    }
     delete[] raw;
 }
 
@@ -156,10 +231,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Input in{data, size};
     uint8_t bitsLeft = 8;
     while (!in.empty()) {
-        switch (in.byte() % 4) {
+        switch (in.byte() % 5) {
         case 0: bitField(in, bitsLeft); break;
         case 1: byteField(in); break;
         case 2: crcs(in); break;
+        case 3: cursorWalk(in); break;
         default: guid(in); break;
         }
     }

@@ -1,8 +1,11 @@
+#include "AsfGuid.h"
+#include "ByteCursor.h"
 #include "FieldCodec.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <random>
 #include <set>
 #include <vector>
@@ -29,7 +32,7 @@ TEST(BitField, ReadsAcrossByteBoundaries)
     for (const BitRead& c : cases) {
         const uint8_t* cursor = c.bytes.data();
         uint8_t bitsLeft = c.bitsLeft;
-        EXPECT_EQ(readBitField(cursor, c.width, bitsLeft, "field", 0), c.expected) << int(c.width);
+        EXPECT_EQ(readBitField(cursor, c.width, bitsLeft), c.expected) << int(c.width);
         EXPECT_EQ(cursor - c.bytes.data(), c.advance) << int(c.width);
         EXPECT_EQ(bitsLeft, c.bitsLeftAfter) << int(c.width);
     }
@@ -40,9 +43,9 @@ TEST(BitField, WritesMostSignificantBitFirst)
     uint8_t buf[3] = {};
     uint8_t* cursor = buf;
     uint8_t bitsLeft = 8;
-    writeBitField(cursor, 3, 0xFD, bitsLeft, "a"); // bits above the width are dropped
-    writeBitField(cursor, 5, 0x1F, bitsLeft, "b");
-    writeBitField(cursor, 8, 0xAB, bitsLeft, "c");
+    writeBitField(cursor, 3, 0xFD, bitsLeft); // bits above the width are dropped
+    writeBitField(cursor, 5, 0x1F, bitsLeft);
+    writeBitField(cursor, 8, 0xAB, bitsLeft);
     EXPECT_EQ(buf[0], 0xBF);
     EXPECT_EQ(buf[1], 0xAB);
     EXPECT_EQ(cursor, buf + 2);
@@ -59,13 +62,13 @@ TEST(BitField, RandomWidthsRoundTrip)
         uint8_t outBits = 8;
         for (auto& f : fields) {
             f = {static_cast<uint8_t>(1 + rng() % 32), static_cast<uint32_t>(rng())};
-            writeBitField(out, f.first, f.second, outBits, "f");
+            writeBitField(out, f.first, f.second, outBits);
         }
         const uint8_t* in = buf.data();
         uint8_t inBits = 8;
         for (const auto& f : fields) {
             const uint32_t low = f.first == 32 ? f.second : f.second & ((1u << f.first) - 1);
-            ASSERT_EQ(readBitField(in, f.first, inBits, "f", 0), low) << int(f.first);
+            ASSERT_EQ(readBitField(in, f.first, inBits), low) << int(f.first);
         }
         EXPECT_EQ(in, out);
         EXPECT_EQ(inBits, outBits);
@@ -95,13 +98,13 @@ TEST(ByteField, ReadsAndWritesBothOrders)
     };
     for (const ByteField& c : cases) {
         const uint8_t* in = c.bytes.data();
-        EXPECT_EQ(readByteField(in, c.width, c.order, "field", 0), c.value) << int(c.width) << " order " << c.order;
+        EXPECT_EQ(readByteField(in, c.width, c.order), c.value) << int(c.width) << " order " << c.order;
         EXPECT_EQ(in, c.bytes.data() + c.width);
         if (c.width > 4)
             continue;
         uint8_t buf[5] = {0xEE, 0xEE, 0xEE, 0xEE, 0xEE};
         uint8_t* out = buf;
-        writeByteField(out, c.width, c.value | (c.width < 4 ? ~0u << (8 * c.width) : 0), c.order, "field", 0);
+        writeByteField(out, c.width, c.value | (c.width < 4 ? ~0u << (8 * c.width) : 0), c.order);
         EXPECT_EQ(std::vector<uint8_t>(buf, buf + c.width), c.bytes) << int(c.width) << " order " << c.order;
         EXPECT_EQ(out, buf + c.width);
         EXPECT_EQ(buf[c.width], 0xEE);
@@ -116,7 +119,7 @@ TEST(AsfGuid, FindsEachRowAndSkipsUnknownGuids)
     for (uint32_t row = 0; row < ASF_GUID_COUNT; ++row) {
         EXPECT_EQ(asfGuidTable[row][0], row);
         const uint8_t* cursor = asfGuidTable[row] + 1;
-        EXPECT_EQ(findGuid(cursor, "guid"), row);
+        EXPECT_EQ(findGuid(cursor), row);
         EXPECT_EQ(cursor, asfGuidTable[row] + 17);
         seen.insert(std::vector<uint8_t>(asfGuidTable[row] + 1, asfGuidTable[row] + 17));
     }
@@ -126,8 +129,46 @@ TEST(AsfGuid, FindsEachRowAndSkipsUnknownGuids)
     std::memcpy(nearMiss, asfGuidTable[ASF_GUID_HEADER_OBJECT] + 1, 16);
     nearMiss[15] ^= 0x01;
     const uint8_t* cursor = nearMiss;
-    EXPECT_EQ(findGuid(cursor, "guid"), uint32_t{ASF_GUID_NOT_FOUND});
+    EXPECT_EQ(findGuid(cursor), uint32_t{ASF_GUID_NOT_FOUND});
     EXPECT_EQ(cursor, nearMiss + 16);
+}
+
+// One walk over six bytes: each step's value, the position after it and whether the cursor is
+// still good. Reads past the end give 0, stop at the end and stay failed after a seek back.
+TEST(ByteCursor, WalksFieldsAndFailsAtTheEnd)
+{
+    const uint8_t bytes[] = {0xA5, 0x0F, 0x12, 0x34, 0x56, 0x78};
+    ByteCursor c(bytes, sizeof(bytes));
+    const struct {
+        const char* step;
+        std::function<uint32_t()> run;
+        uint32_t value;
+        size_t position;
+        bool ok;
+    } steps[] = {
+        {"4 bits", [&] { return c.bits(4); }, 0xA, 0, true},
+        {"12 bits across a byte", [&] { return c.bits(12); }, 0x50F, 2, true},
+        {"3 bits", [&] { return c.bits(3); }, 0x0, 2, true},
+        {"byte field from the byte the bits are in", [&] { return c.be(2); }, 0x1234, 4, true},
+        {"little-endian", [&] { return c.le(2); }, 0x7856, 6, true},
+        {"nothing left", [&] { return c.le(1); }, 0, 6, false},
+        {"seek back keeps the failure", [&] { return uint32_t(c.seek(1)); }, 1, 1, false},
+        {"a part of two bytes", [&] { ByteCursor part = c.sub(2); return part.be(2) | uint32_t(part.ok()) << 16; },
+         0x10F12, 3, false},
+        {"a skip past the end", [&] { return uint32_t(c.skip(4)); }, 0, 6, false},
+    };
+    for (const auto& s : steps) {
+        EXPECT_EQ(s.run(), s.value) << s.step;
+        EXPECT_EQ(c.position(), s.position) << s.step;
+        EXPECT_EQ(c.ok(), s.ok) << s.step;
+    }
+    ByteCursor owned = ByteCursor::allocate(3);
+    ASSERT_TRUE(owned.holds());
+    owned.writable()[2] = 7;
+    EXPECT_EQ(owned.be(4), 0u);
+    EXPECT_FALSE(owned.ok());
+    ByteCursor moved = std::move(owned);
+    EXPECT_TRUE(moved.seek(2) && moved.be(1) == 7 && !owned.holds());
 }
 
 } // namespace

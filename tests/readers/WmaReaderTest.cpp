@@ -2,7 +2,7 @@
 // and multiple payloads, wmav1) do not show.
 #include <gtest/gtest.h>
 
-#include "FieldCodec.h"
+#include "AsfGuid.h"
 #include "ReadAll.h"
 #include "WmaAudioDataReader.h"
 
