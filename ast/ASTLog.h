@@ -1,5 +1,9 @@
 // Log lines go straight to file descriptor 1, one write per line, so that lines keep
 // their order on a pipe or a file and a signal handler can print without stdio locks.
+//
+// The lines are a contract: platform engineers' scripts parse them, so every text passed here
+// (its spelling, spacing, odd grammar and format conversions included) stays exactly as it is.
+// A new event gets a new line in the same style; an existing one is never "fixed".
 #pragma once
 
 #include <cstddef>
