@@ -38,51 +38,74 @@ int powerOfTwoAtLeast(size_t n) {
     return p;
 }
 
-// Running sums of squares of decoded channel(s) from `from`, kept at two windows of positions.
-struct Windows {
-    long firstA, firstB, width;
-    std::vector<double> a, b;
-};
-
-void energyWindows(const Signal& dec, int channel, long from, long firstA, long firstB, long width, Windows& w) {
-    w = {firstA, firstB, width, std::vector<double>(size_t(width)), std::vector<double>(size_t(width))};
-    const long frames = long(dec.frames()), last = firstB + width - 1;
-    const double lsb = dec.lsb();
-    double sum = 0;
-    for (long x = from; x <= last; ++x) {
-        if (x >= firstA && x < firstA + width) w.a[size_t(x - firstA)] = sum;
-        if (x >= firstB && x < firstB + width) w.b[size_t(x - firstB)] = sum;
-        if (x < 0 || x >= frames) continue;
-        double v = 0;
-        if (channel >= 0) {
-            v = dec.at(size_t(x), channel) * lsb;
-        } else {
-            for (int c = 0; c < dec.channels; ++c) v += dec.at(size_t(x), c) * lsb;
+// Running sums of squares of a channel (or the channels' sum when channel < 0) from frame `from`
+// up to `stop`, kept at two windows of `width` positions, and read at any position (before `from`
+// they are 0, from `stop` on the whole sum).
+class Prefix {
+public:
+    Prefix(const Signal& s, int channel, long from, long stop, long firstA, long firstB, long width)
+        : from_(from), stop_(std::min(stop, long(s.frames()))), firstA_(clamp(firstA)), firstB_(clamp(firstB)),
+          a_(size_t(width)), b_(size_t(width)) {
+        const double lsb = s.lsb();
+        double sum = 0;
+        for (long x = from_; x <= stop_; ++x) {
+            if (x >= firstA_ && x < firstA_ + width) a_[size_t(x - firstA_)] = sum;
+            if (x >= firstB_ && x < firstB_ + width) b_[size_t(x - firstB_)] = sum;
+            if (x < 0 || x == stop_) continue;
+            double v = 0;
+            if (channel >= 0) {
+                v = s.at(size_t(x), channel) * lsb;
+            } else {
+                for (int c = 0; c < s.channels; ++c) v += s.at(size_t(x), c) * lsb;
+            }
+            sum += v * v;
         }
-        sum += v * v;
+        total_ = sum;
     }
-}
+
+    double at(long position) const {
+        const long x = clamp(position);
+        if (x == from_) return 0;
+        if (x == stop_) return total_;
+        if (x >= firstA_ && x < firstA_ + long(a_.size())) return a_[size_t(x - firstA_)];
+        return b_[size_t(x - firstB_)];
+    }
+
+private:
+    long clamp(long x) const { return std::max(from_, std::min(stop_, x)); }
+
+    long from_, stop_, firstA_, firstB_;
+    std::vector<double> a_, b_;
+    double total_ = 0;
+};
 
 }  // namespace
 
-std::vector<double> LagErrors::total() const {
-    std::vector<double> t(mix.size(), 0.0);
-    for (const auto& c : channel)
-        for (size_t i = 0; i < t.size(); ++i) t[i] += c[i];
+Fit LagErrors::total() const {
+    Fit t{std::vector<double>(overlap.size(), 0.0), std::vector<double>(overlap.size(), 0.0)};
+    for (const Fit& c : channel)
+        for (size_t i = 0; i < overlap.size(); ++i) t.error[i] += c.error[i], t.power[i] += c.power[i];
     return t;
 }
 
-long LagErrors::best(const std::vector<double>& errors, long center) const {
-    const double top = *std::max_element(errors.begin(), errors.end());
+double LagErrors::relative(const Fit& fit, long lag) const {
+    const size_t k = size_t(lag - firstLag);
+    if (overlap[k] <= 0) return HUGE_VAL;
+    return fit.power[k] > 0 ? fit.error[k] / fit.power[k] : 1.0;
+}
+
+long LagErrors::best(const Fit& fit, long center) const {
     long bestLag = center;
     double bestValue = HUGE_VAL;
-    for (size_t i = 0; i < errors.size(); ++i) {
+    for (size_t i = 0; i < overlap.size(); ++i) {
         const long lag = firstLag + long(i);
-        // Differences at rounding level are ties.
-        const double margin = 1e-12 * top;
-        if (errors[i] < bestValue - margin ||
-            (errors[i] <= bestValue + margin && std::labs(lag - center) < std::labs(bestLag - center))) {
-            bestValue = std::min(bestValue, errors[i]);
+        const double value = relative(fit, lag);
+        const size_t b = size_t(bestLag - firstLag);
+        const bool tie = std::fabs(value - bestValue) <= 1e-9;
+        if ((!tie && value < bestValue) ||
+            (tie && (overlap[i] > overlap[b] ||
+                     (overlap[i] == overlap[b] && std::labs(lag - center) < std::labs(bestLag - center))))) {
+            bestValue = std::min(value, bestValue);
             bestLag = lag;
         }
     }
@@ -94,9 +117,10 @@ LagErrors lagErrors(const Signal& ref, const Signal& dec, size_t begin, size_t e
     const long lags = 2 * radius + 1, lo = center - radius;
     LagErrors out;
     out.firstLag = lo;
-    out.channel.assign(size_t(channels), std::vector<double>(size_t(lags), 0.0));
-    out.mix.assign(size_t(lags), 0.0);
-    out.refEnergy.assign(size_t(channels), 0.0);
+    const Fit zero{std::vector<double>(size_t(lags), 0.0), std::vector<double>(size_t(lags), 0.0)};
+    out.channel.assign(size_t(channels), zero);
+    out.mix = zero;
+    out.overlap.assign(size_t(lags), 0);
 
     const size_t range = end - begin;
     const int size = powerOfTwoAtLeast(std::min(range, size_t(std::max(2 * radius, 4096L))) + size_t(2 * radius));
@@ -119,7 +143,6 @@ LagErrors lagErrors(const Signal& ref, const Signal& dec, size_t begin, size_t e
                 const double r = j < n ? ref.at(a + j, c) * rl : 0.0;
                 const double y = j < n + size_t(2 * radius) && x >= 0 && x < decFrames ? dec.at(size_t(x), c) * dl : 0.0;
                 z[j] = {r, y};
-                out.refEnergy[size_t(c)] += r * r;
             }
             forward.run(z, spectrum);
             // Two real signals from one transform: R from the even part, Y from the odd part.
@@ -144,8 +167,8 @@ LagErrors lagErrors(const Signal& ref, const Signal& dec, size_t begin, size_t e
             for (size_t k = 0; k < size_t(size); ++k)
                 pair[k] = p1 ? Complex{p0[k].re - (*p1)[k].im, p0[k].im + (*p1)[k].re} : p0[k];
             inverse.run(pair, result);
-            std::vector<double>& first = c < channels ? out.channel[size_t(c)] : out.mix;
-            std::vector<double>* second = !p1 ? nullptr : c + 1 < channels ? &out.channel[size_t(c) + 1] : &out.mix;
+            std::vector<double>& first = c < channels ? out.channel[size_t(c)].error : out.mix.error;
+            std::vector<double>* second = !p1 ? nullptr : c + 1 < channels ? &out.channel[size_t(c) + 1].error : &out.mix.error;
             for (long k = 0; k < lags; ++k) {
                 first[size_t(k)] -= 2 * result[size_t(k)].re / size;
                 if (second) (*second)[size_t(k)] -= 2 * result[size_t(k)].im / size;
@@ -153,23 +176,24 @@ LagErrors lagErrors(const Signal& ref, const Signal& dec, size_t begin, size_t e
         }
     }
 
-    // Energies: the reference's, and the decoded output's under each lag.
+    // Energies of both sides over the frames they share at each lag: reference frames
+    // [max(begin, -lag), min(end, decoded frames - lag)).
+    const long decN = long(dec.frames()), hi = center + radius;
+    for (long k = 0; k < lags; ++k) {
+        const long lag = lo + k;
+        out.overlap[size_t(k)] = std::max(0L, std::min(long(end), decN - lag) - std::max(long(begin), -lag));
+    }
     for (int c = -1; c < channels; ++c) {
-        Windows w;
-        energyWindows(dec, c, long(begin) + lo, long(begin) + lo, long(end) + lo, lags, w);
-        std::vector<double>& e = c < 0 ? out.mix : out.channel[size_t(c)];
-        double refEnergy = 0;
-        if (c < 0) {
-            for (size_t i = begin; i < end; ++i) {
-                double v = 0;
-                for (int k = 0; k < channels; ++k) v += ref.at(i, k) * rl;
-                refEnergy += v * v;
-            }
-            out.mixEnergy = refEnergy;
-        } else {
-            refEnergy = out.refEnergy[size_t(c)];
+        const Prefix d(dec, c, long(begin) + lo, long(end) + hi, long(begin) + lo, long(end) + lo, lags);
+        const Prefix r(ref, c, long(begin), long(end), -hi, decN - hi, lags);
+        Fit& fit = c < 0 ? out.mix : out.channel[size_t(c)];
+        for (long k = 0; k < lags; ++k) {
+            const long lag = lo + k;
+            const double refPart = std::max(0.0, r.at(decN - lag) - r.at(-lag));
+            const double decPart = std::max(0.0, d.at(long(end) + lag) - d.at(long(begin) + lag));
+            fit.power[size_t(k)] = refPart + decPart;
+            fit.error[size_t(k)] = std::max(0.0, fit.error[size_t(k)] + refPart + decPart);
         }
-        for (long k = 0; k < lags; ++k) e[size_t(k)] = std::max(0.0, e[size_t(k)] + refEnergy + w.b[size_t(k)] - w.a[size_t(k)]);
     }
     return out;
 }

@@ -9,19 +9,25 @@
 namespace compare {
 
 // For the reference over [begin, end) against the decoded output shifted by each lag in
-// [center - radius, center + radius] (reference frame i against decoded frame i + lag, silence
-// outside the decoded file): the sum of squared differences in full-scale units, per channel and
-// for the sum of the channels (a permutation of channels leaves that one alone).
+// [center - radius, center + radius] (reference frame i against decoded frame i + lag): over the
+// frames both have, the sum of squared differences and the energy of both sides, in full-scale
+// units, per channel and for the sum of the channels (which a permutation of channels leaves alone).
+struct Fit {
+    std::vector<double> error, power;  // [lag - firstLag]
+};
+
 struct LagErrors {
     long firstLag = 0;
-    std::vector<std::vector<double>> channel;  // [channel][lag - firstLag]
-    std::vector<double> mix;
-    std::vector<double> refEnergy;  // per channel
-    double mixEnergy = 0;
+    std::vector<Fit> channel;
+    Fit mix;
+    std::vector<long> overlap;  // frames both have
 
-    std::vector<double> total() const;  // over the channels
-    // The lag of the smallest value; of equal ones, the nearest to `center`.
-    long best(const std::vector<double>& errors, long center) const;
+    Fit total() const;  // over the channels
+    // The error relative to the power at a lag: 0 for a perfect match, about 1 for none.
+    double relative(const Fit& fit, long lag) const;
+    // The lag of the smallest relative error; of equal ones the largest overlap, then the nearest
+    // to `center` (a periodic signal matches itself a period away).
+    long best(const Fit& fit, long center) const;
 };
 
 LagErrors lagErrors(const Signal& ref, const Signal& dec, size_t begin, size_t end, long center, long radius);
