@@ -134,12 +134,12 @@ bool decodeReference(const std::string& path, const RawInput* raw, int bits, Sig
     int rc = avformat_open_input(&opened, path.c_str(), format, &options);
     av_dict_free(&options);
     if (rc < 0) {
-        error = "cannot read " + path + ": " + averror(rc);
+        error = "cannot read " + path + " as audio: " + averror(rc);
         return false;
     }
     Owned<AVFormatContext> container(opened);
     if ((rc = avformat_find_stream_info(opened, nullptr)) < 0) {
-        error = "cannot read " + path + ": " + averror(rc);
+        error = "cannot read " + path + " as audio: " + averror(rc);
         return false;
     }
     const AVCodec* codec = nullptr;

@@ -24,14 +24,16 @@ long decodedFrame(const Alignment& a, size_t i) {
     return -1;
 }
 
-// Reference and decoded samples around the largest difference (or the loudest sample when
-// nothing differs), and the difference below them.
+// Reference and decoded samples around the largest difference (when nothing differs, the first
+// stretch missing or added, or else the loudest sample), and the difference below them.
 std::string overlay(const Result& r) {
     const Signal &ref = r.ref, &dec = r.dec;
     int channel = r.measures.worstChannel;
     size_t center = 0;
     if (!r.measures.worst.empty()) {
         center = r.measures.worst.front().at, channel = r.measures.worst.front().channel;
+    } else if (!r.alignment.shifts.empty()) {
+        center = r.alignment.shifts.front().at;
     } else {
         int32_t peak = -1;
         for (size_t i = 0; i < ref.frames(); ++i)
