@@ -65,7 +65,8 @@ bool parseWav(DecodedFile& f, std::string& error) {
             f.channels = int(le(b, body + 2, 2));
             f.rate = int(le(b, body + 4, 4));
             const uint32_t align = le(b, body + 12, 2), bits = le(b, body + 14, 2);
-            if (tag != 1 || !SampleCoding::fromCode(bits == 8 ? 8 : int(bits), f.coding) || f.coding.bigEndian) {
+            if (tag != 1 || (bits != 8 && bits != 16 && bits != 24 && bits != 32) ||
+                !SampleCoding::fromCode(int(bits), f.coding)) {
                 error = "its WAV header describes format " + std::to_string(tag) + " with " + std::to_string(bits) +
                         " bits, not integer PCM of 8, 16, 24 or 32 bits";
                 return false;

@@ -88,7 +88,7 @@ bool parseOptions(int argc, const char* const* argv, Options& o, std::string& er
         if (name == "--input") o.input = value, ok = ok && *value;
         else if (name == "--decoded") o.decoded = value, ok = ok && *value;
         else if (name == "--report") o.report = value, ok = ok && *value;
-        else if (name == "--require") ok = ok && requirement(value, o.require), o.requireGiven = true;
+        else if (name == "--require") ok = ok && (o.requireGiven = requirement(value, o.require));
         else if (name == "--rate") ok = ok && number(value, 1, 1000000, o.rate);
         else if (name == "--channels") ok = ok && number(value, 1, 64, o.channels);
         else if (name == "--bits") {
