@@ -12,8 +12,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const Signal reference = [] {
         Signal s;
         s.rate = 8000, s.channels = 2, s.bits = 16;
-        for (int i = 0; i < 2000; ++i)
-            for (int c = 0; c < 2; ++c) s.samples.push_back(int32_t(12000 * std::sin(0.0002 * (c + 1) * i * i)));
+        for (int i = 0; i < 1200; ++i)
+            for (int c = 0; c < 2; ++c) s.samples.push_back(int32_t(12000 * std::sin(0.0004 * (c + 1) * i * i)));
         return s;
     }();
     DecodedFile file;
