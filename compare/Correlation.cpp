@@ -210,10 +210,10 @@ double squaredError(const Signal& ref, int rc, const Signal& dec, int dc, size_t
     return sum;
 }
 
-std::vector<double> powerSpectrum(const std::vector<double>& x, int size) {
+std::vector<double> powerSpectrum(const std::function<double(size_t)>& x, size_t length, int size) {
     std::vector<double> power(size_t(size) / 2 + 1, 0.0);
     Fft fft(size, false);
-    if (!fft.ok() || x.size() < size_t(size)) return power;
+    if (!fft.ok() || length < size_t(size)) return power;
     const size_t points = size_t(size);
     std::vector<Complex> in(points), out(points);
     std::vector<double> window(points);
@@ -223,8 +223,8 @@ std::vector<double> powerSpectrum(const std::vector<double>& x, int size) {
         windowPower += window[size_t(i)] * window[size_t(i)];
     }
     size_t blocks = 0;
-    for (size_t at = 0; at + size_t(size) <= x.size(); at += size_t(size) / 2, ++blocks) {
-        for (size_t i = 0; i < size_t(size); ++i) in[i] = {x[at + i] * window[i], 0};
+    for (size_t at = 0; at + size_t(size) <= length; at += size_t(size) / 2, ++blocks) {
+        for (size_t i = 0; i < size_t(size); ++i) in[i] = {x(at + i) * window[i], 0};
         fft.run(in, out);
         for (size_t k = 0; k < power.size(); ++k) power[k] += (out[k].re * out[k].re + out[k].im * out[k].im);
     }

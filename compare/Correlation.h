@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <vector>
 
 #include "Signal.h"
@@ -38,6 +39,6 @@ double squaredError(const Signal& ref, int rc, const Signal& dec, int dc, size_t
 // Power spectrum of `x` (full-scale units) averaged over Hann-windowed blocks of `size` (a power of
 // two) overlapping by half: size / 2 + 1 bins of mean square, so that the bins add up to the
 // signal's mean square.
-std::vector<double> powerSpectrum(const std::vector<double>& x, int size);
+std::vector<double> powerSpectrum(const std::function<double(size_t)>& x, size_t length, int size);
 
 }  // namespace compare

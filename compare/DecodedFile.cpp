@@ -152,8 +152,9 @@ bool decodedSamples(DecodedFile& f, int rate, int channels, const SampleCoding& 
     const size_t frameBytes = size_t(channels) * size_t(coding.bytes());
     const size_t frames = f.dataBytes / frameBytes;
     if (f.dataBytes % frameBytes != 0)
-        f.findings.push_back(std::to_string(f.dataBytes % frameBytes) + (f.dataBytes % frameBytes == 1 ? " byte" : " bytes") +
-                             " at the end do not make a whole frame of " + std::to_string(frameBytes) + " bytes");
+        f.findings.push_back(std::to_string(f.dataBytes % frameBytes) +
+                             (f.dataBytes % frameBytes == 1 ? " byte at the end does not" : " bytes at the end do not") +
+                             " make a whole frame of " + std::to_string(frameBytes) + " bytes");
     if (frames == 0) {
         error = "the decoded file holds no whole sample frame";
         return false;

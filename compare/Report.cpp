@@ -19,9 +19,10 @@ double dB(double v) { return 20 * std::log10(v); }
 
 // Decoded frame compared with reference frame i, or -1 where none is.
 long decodedFrame(const Alignment& a, size_t i) {
-    for (const Segment& s : a.segments)
-        if (i >= s.begin && i < s.end) return long(i) + s.lag;
-    return -1;
+    auto s = std::upper_bound(a.segments.begin(), a.segments.end(), i,
+                              [](size_t frame, const Segment& seg) { return frame < seg.begin; });
+    if (s == a.segments.begin() || i >= (--s)->end) return -1;
+    return long(i) + s->lag;
 }
 
 // Reference and decoded samples around the largest difference (when nothing differs, the first
@@ -122,17 +123,18 @@ std::string spectrum(const Result& r) {
     const Signal &ref = r.ref, &dec = r.dec;
     const int channel = r.measures.worstChannel;
     const double lsb = ref.lsb();
-    std::vector<double> x(ref.frames()), e(ref.frames(), 0.0);
     bool any = false;
-    for (size_t i = 0; i < x.size(); ++i) x[i] = ref.at(i, channel) * lsb;
     for (const Segment& s : r.alignment.segments)
-        for (size_t i = s.begin; i < s.end; ++i) {
-            e[i] = (int64_t(dec.at(size_t(long(i) + s.lag), channel)) - ref.at(i, channel)) * lsb;
-            any = any || e[i] != 0;
-        }
+        for (size_t i = s.begin; i < s.end && !any; ++i) any = dec.at(size_t(long(i) + s.lag), channel) != ref.at(i, channel);
+    const auto reference = [&](size_t i) { return ref.at(i, channel) * lsb; };
+    const auto difference = [&](size_t i) {  // 0 where nothing is compared
+        const long x = decodedFrame(r.alignment, i);
+        return x < 0 ? 0.0 : (int64_t(dec.at(size_t(x), channel)) - ref.at(i, channel)) * lsb;
+    };
     int size = 4096;
-    while (size > 64 && size_t(size) > x.size()) size /= 2;
-    const std::vector<double> refPower = powerSpectrum(x, size), errPower = powerSpectrum(e, size);
+    while (size > 64 && size_t(size) > ref.frames()) size /= 2;
+    const std::vector<double> refPower = powerSpectrum(reference, ref.frames(), size),
+                              errPower = powerSpectrum(difference, ref.frames(), size);
     const double nyquist = ref.rate / 2000.0;
     double top = -400, bottom = 0;
     for (size_t k = 0; k < refPower.size(); ++k) {

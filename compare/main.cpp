@@ -72,6 +72,7 @@ int run(const Options& o) {
                     o.input + " decodes to " + std::to_string(r.ref.channels));
     if (!decodedSamples(file, rate, channels, coding, r.dec, error)) return fail(o.decoded + ": " + error);
     r.findings = file.findings;
+    std::vector<uint8_t>().swap(file.bytes);
 
     if (r.reference.failedPackets > 0)
         r.notes.push_back("FFmpeg could not decode " + std::to_string(r.reference.failedPackets) +
