@@ -7,7 +7,7 @@
 namespace compare {
 namespace {
 
-constexpr double kWidth = 960, kHeight = 300, kLeft = 70, kRight = 20, kTop = 30, kBottom = 45;
+constexpr double kWidth = 960, kHeight = 300, kLeft = 70, kRight = 150, kTop = 30, kBottom = 45;
 
 std::string num(double v) {
     char text[32];
@@ -84,8 +84,8 @@ void Chart::line(const Points& points, const std::string& color, const std::stri
 void Chart::level(double y, const std::string& color, const std::string& label) {
     if (y < y0_ || y > y1_) return;
     body_ += "<line x1=\"" + num(kLeft) + "\" y1=\"" + num(py(y)) + "\" x2=\"" + num(kWidth - kRight) + "\" y2=\"" +
-             num(py(y)) + "\" stroke=\"" + color + "\" stroke-dasharray=\"2 3\"/><text x=\"" + num(kWidth - kRight - 4) +
-             "\" y=\"" + num(py(y) - 4) + "\" text-anchor=\"end\" fill=\"" + color + "\">" + escapeHtml(label) + "</text>\n";
+             num(py(y)) + "\" stroke=\"" + color + "\" stroke-dasharray=\"2 3\"/><text x=\"" + num(kWidth - kRight + 6) +
+             "\" y=\"" + num(py(y) + 4) + "\" fill=\"" + color + "\">" + escapeHtml(label) + "</text>\n";
 }
 
 void Chart::span(double a, double b, const std::string& color, const std::string& label) {
