@@ -40,7 +40,7 @@ ToolResult runTool(const ToolRun& run) {
     std::istringstream emulator(OSTREL_EMULATOR);
     for (std::string word; std::getline(emulator, word, '|');)
         if (!word.empty()) words.push_back(word);
-    words.push_back(OSTREL_BINARY);
+    words.push_back(run.program.empty() ? OSTREL_BINARY : run.program);
     words.insert(words.end(), run.args.begin(), run.args.end());
     words[0] = resolve(words[0]);
 

@@ -23,6 +23,7 @@ struct ToolRun {
     std::vector<std::string> args;                            // without the program name
     std::vector<std::pair<std::string, std::string>> env;     // added to the environment
     std::vector<std::string> prefix;                          // a wrapper command, if any
+    std::string program;                                      // another program than ostrel
     int timeoutSeconds = 120;
     // > 0: the run may write files of at most this many bytes (RLIMIT_FSIZE, SIGXFSZ ignored,
     // so that a write past it fails with EFBIG).

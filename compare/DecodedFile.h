@@ -1,0 +1,30 @@
+// The decoder's output file: raw PCM or WAV. A WAV header that disagrees with the bytes behind it
+// is a finding about the output, not an input error.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "Signal.h"
+
+namespace compare {
+
+struct DecodedFile {
+    std::vector<uint8_t> bytes;  // the whole file
+    bool wav = false;
+    int rate = 0, channels = 0;  // from the WAV header; 0 for raw PCM
+    SampleCoding coding;         // from the WAV header; bits 0 for raw PCM
+    size_t dataOffset = 0, dataBytes = 0;
+    std::vector<std::string> findings;  // what is wrong with the file itself
+};
+
+// Reads the file and its WAV header if it has one. False with `error` when it cannot be read,
+// is empty, is not PCM, or is an encoded file.
+bool readDecodedFile(const std::string& path, DecodedFile& file, std::string& error);
+
+// The samples, in the given layout. A trailing partial frame becomes a finding.
+bool decodedSamples(DecodedFile& file, int rate, int channels, const SampleCoding& coding, Signal& out,
+                    std::string& error);
+
+}  // namespace compare

@@ -1,0 +1,111 @@
+#include <algorithm>
+#include <cinttypes>
+#include <cstdio>
+
+#include "Result.h"
+
+namespace compare {
+namespace {
+
+std::string format(const char* pattern, double value) {
+    char text[64];
+    snprintf(text, sizeof text, pattern, value);
+    return text;
+}
+
+std::string samples(long n) {
+    return std::to_string(n) + (n == 1 ? " sample" : " samples");
+}
+
+std::string layout(const Signal& s) {
+    return std::to_string(s.rate) + " Hz, " + std::to_string(s.channels) + (s.channels == 1 ? " channel, " : " channels, ") +
+           std::to_string(s.frames()) + " samples";
+}
+
+}  // namespace
+
+std::string secondsText(size_t frame, int rate, int decimals) {
+    char text[32];
+    snprintf(text, sizeof text, "%.*f", decimals, double(frame) / rate);
+    return text;
+}
+
+std::vector<std::pair<std::string, std::string>> summaryLines(const Result& r) {
+    const Alignment& a = r.alignment;
+    std::vector<std::pair<std::string, std::string>> lines;
+    lines.push_back({"input", r.inputPath + ": " + r.reference.codec + (r.reference.lossless ? " (lossless)" : "") +
+                                  ", " + layout(r.ref)});
+    lines.push_back({"decoded", r.decodedPath + ": " + (r.decodedWav ? "WAV" : "raw PCM") + ", " +
+                                    std::to_string(r.dec.bits) + "-bit, " + layout(r.dec)});
+    if (!a.segments.empty()) {
+        const long lag = a.segments.front().lag;
+        lines.push_back({"aligned", lag == 0 ? std::string("decoded output starts with the reference")
+                                             : "decoded output " + samples(std::labs(lag)) + " (" +
+                                                   format("%.3f ms", 1000.0 * std::labs(lag) / r.ref.rate) + ") " +
+                                                   (lag > 0 ? "late" : "early")});
+    }
+    lines.push_back({"ends", "samples at the start: " + std::to_string(a.extraStart) + " extra, " +
+                                 std::to_string(a.missingStart) + " missing; at the end: " + std::to_string(a.extraEnd) +
+                                 " extra, " + std::to_string(a.missingEnd) + " missing"});
+    std::string worst;
+    for (const Spot& s : r.measures.worst)
+        worst += (worst.empty() ? "" : ", ") + std::string("channel ") + std::to_string(s.channel + 1) + " at " +
+                 secondsText(s.at, r.ref.rate) + " s (" + std::to_string(s.lsb) + " LSB)";
+    if (!worst.empty()) lines.push_back({"largest", worst});
+    for (const std::string& n : r.notes) lines.push_back({"note", n});
+    return lines;
+}
+
+std::vector<std::vector<std::string>> channelTable(const Result& r) {
+    std::vector<std::vector<std::string>> rows = {
+        {"channel", "compared", "rms(FS)", "rms(LSB)", "max(FS)", "max(LSB)", "worst(s)", "K", "class"}};
+    for (size_t c = 0; c < r.measures.channels.size(); ++c) {
+        const ChannelResult& m = r.measures.channels[c];
+        rows.push_back({std::to_string(c + 1), std::to_string(m.compared), format("%.3e", m.rmsFs),
+                        format("%.3f", m.rmsLsb), format("%.3e", m.maxFs), std::to_string(m.maxLsb),
+                        m.maxLsb == 0 ? "-" : secondsText(m.worstAt, r.ref.rate),
+                        m.level.k == kAllBits ? "all" : std::to_string(m.level.k), nameOf(m.level)});
+    }
+    return rows;
+}
+
+std::string verdict(Result& r) {
+    const Alignment& a = r.alignment;
+    std::vector<std::string> problems;
+    if (a.segments.empty()) problems.push_back("no sample lines up with the reference");
+    if (a.missingStart > 0) problems.push_back(samples(a.missingStart) + " missing at the start");
+    for (const Shift& s : a.shifts)
+        problems.push_back(samples(std::labs(s.frames)) + (s.frames < 0 ? " missing" : " added") + " at " +
+                           secondsText(s.at, r.ref.rate, 3) + " s");
+    if (a.missingEnd > 0) problems.push_back(samples(a.missingEnd) + " missing at the end");
+    problems.insert(problems.end(), a.notes.begin(), a.notes.end());
+    problems.insert(problems.end(), r.findings.begin(), r.findings.end());
+    const Level& reached = r.measures.overall;
+    const bool classHolds = holds(r.required, reached);
+    r.pass = classHolds && problems.empty();
+    std::string text = std::string(r.pass ? "PASS" : "FAIL") + ": " + describe(r.required) + " required, " +
+                       nameOf(reached) + " reached";
+    if (!classHolds && r.measures.channels.size() > 1)
+        text += " (channel " + std::to_string(r.measures.worstChannel + 1) + ")";
+    for (const std::string& p : problems) text += "; " + p;
+    return text;
+}
+
+std::string textReport(Result& r) {
+    std::string out;
+    for (const auto& line : summaryLines(r)) out += line.first + std::string(10 - line.first.size(), ' ') + line.second + "\n";
+    const auto rows = channelTable(r);
+    std::vector<size_t> widths(rows[0].size(), 0);
+    for (const auto& row : rows)
+        for (size_t i = 0; i < row.size(); ++i) widths[i] = std::max(widths[i], row[i].size());
+    for (const auto& row : rows) {
+        std::string line;
+        for (size_t i = 0; i < row.size(); ++i)
+            line += row[i] + (i + 1 < row.size() ? std::string(widths[i] - row[i].size() + 2, ' ') : "");
+        out += line + "\n";
+    }
+    out += "verdict   " + verdict(r) + "\n";
+    return out;
+}
+
+}  // namespace compare
