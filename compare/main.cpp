@@ -6,6 +6,7 @@
 
 #include "DecodedFile.h"
 #include "DecoderArgs.h"
+#include "FormatTable.h"
 #include "Report.h"
 #include "Result.h"
 
