@@ -54,6 +54,14 @@ bool ASTThread::start() {
     pthread_attr_setschedparam(&attr, &param);
     int rc = pthread_create(&mThread, &attr, &ASTThread::entry, this);
     pthread_attr_destroy(&attr);
+    if (rc == EPERM && mNormalSchedulingAllowed) {
+        rc = pthread_create(&mThread, nullptr, &ASTThread::entry, this);
+        if (rc == 0) {
+            astLog("[AST][WRN]No permission for real-time priority, thread(%s) runs with normal scheduling; "
+                   "grant it with setcap cap_sys_nice+ep on the binary or an rtprio limit of %d or more.\n",
+                   mName, mPriority);
+        }
+    }
 
     if (rc != 0) {
         astLog("[AST][ERR]Failed to start thread(%s).\n", mName);

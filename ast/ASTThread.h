@@ -41,6 +41,9 @@ public:
     ASTThread& operator=(const ASTThread&) = delete;
 
     bool start();
+    // When set, a start refused real-time scheduling for lack of permission runs the thread
+    // with normal scheduling instead, after one warning.
+    void allowNormalScheduling(bool allowed) { mNormalSchedulingAllowed = allowed; }
     void stop();
     void join();
     void stopAndJoin();
@@ -60,5 +63,6 @@ private:
     int32_t mPriority;
     pthread_t mThread;
     bool mJoinable;
+    bool mNormalSchedulingAllowed = false;
     ASTMutex mMutex;
 };

@@ -17,8 +17,12 @@ public:
 
     void setDecoder(audio::KxAudioDecoder* decoder) { mDecoder = decoder; }
     void setIsWav(bool isWav) { mIsWav = isWav; }
-    // Null selects the track writer.
-    void setSavePath(const char* savePath) { mSavePath = savePath; }
+    // Null selects the track writer. A file gains nothing from real-time scheduling, so file
+    // output may run without it; the track keeps its priority or does not start.
+    void setSavePath(const char* savePath) {
+        mSavePath = savePath;
+        allowNormalScheduling(savePath != nullptr);
+    }
 
     int32_t createWriter();
 

@@ -64,6 +64,18 @@ TEST(Thread, StartRunsRealtimeAndStopJoinEnds) {
     EXPECT_EQ(std::string::npos, out.find("join:"));
 }
 
+// Normal scheduling stands in only for a refused priority; an invalid one still fails.
+TEST(Thread, AnInvalidPriorityFailsEvenWhereNormalSchedulingIsAllowed) {
+    std::string out = captureStdout([] {
+        CountingThread t("invalid", 0);
+        t.allowNormalScheduling(true);
+        EXPECT_FALSE(t.start());
+    });
+    EXPECT_EQ("[AST][INF]Create mutex(ASTMutex:invalid).\n[AST][INF]Create thread(ASTThread:invalid).\n"
+              "[AST][ERR]Failed to start thread(ASTThread:invalid).\n",
+              out);
+}
+
 TEST(Thread, JoinFromItsOwnThreadIsRefused) {
     std::string out = captureStdout([] {
         CountingThread t("self");
