@@ -21,6 +21,9 @@ public:
     void setSavePath(const char* savePath) { mSavePath = savePath; }
 
     int32_t createWriter();
+    // After the join: completes the output. False when any of it was lost: the writer could not
+    // be created, a block was not written whole, or the output could not be completed.
+    bool finishOutput();
 
 protected:
     void run() override;
@@ -30,5 +33,6 @@ private:
     bool mIsWav = false;
     const char* mSavePath = nullptr;
     AudioDataWriter* mWriter = nullptr;
+    bool mOutputLost = false;
     uint8_t mPcmBuffer[2048];
 };
