@@ -9,7 +9,8 @@
 namespace {
 
 std::atomic<int> guardedFd(-1);
-std::atomic<pid_t> writingThread(0);  // the thread inside a write, 0 when none
+std::atomic<pid_t> writerThread(0);  // the thread that writes the output
+std::atomic<bool> writing(false);
 std::atomic<bool> gateClosed(false);
 
 static_assert(std::atomic<int>::is_always_lock_free && std::atomic<pid_t>::is_always_lock_free &&
@@ -26,29 +27,28 @@ bool putLe32(int fd, uint32_t value, off_t at) {
 
 }  // namespace
 
-void guardWavOutput(int fd) { guardedFd.store(fd); }
+void guardWavOutput(int fd) {
+    writerThread.store(fd >= 0 ? gettid() : 0);
+    guardedFd.store(fd);
+}
 
 void enterOutputWrite() {
-    // Sequentially consistent on both sides: either the handler sees this thread writing and
+    // Sequentially consistent on both sides: either the handler sees the write in progress and
     // waits, or this thread sees the gate closed and writes nothing.
-    writingThread.store(gettid());
+    writing.store(true);
     if (!gateClosed.load()) return;
-    writingThread.store(0);
+    writing.store(false);
     for (;;) pause();
 }
 
-void leaveOutputWrite() { writingThread.store(0); }
+void leaveOutputWrite() { writing.store(false); }
 
 void completeGuardedWav() {
     gateClosed.store(true);
-    pid_t self = gettid();
-    const timespec pause = {0, 10 * 1000 * 1000};
-    for (int i = 0; i < 200; ++i) {
-        pid_t writer = writingThread.load();
-        // A write interrupted on this very thread has returned or not begun: nothing moves.
-        if (writer == 0 || writer == self) break;
-        nanosleep(&pause, nullptr);
-    }
+    // On the writing thread itself, an interrupted write has returned or not begun: nothing moves.
+    const timespec step = {0, 10 * 1000 * 1000};
+    if (writerThread.load() != gettid())
+        for (int i = 0; i < 200 && writing.load(); ++i) nanosleep(&step, nullptr);
     int fd = guardedFd.load();
     struct stat st;
     if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < kHeaderLength) return;

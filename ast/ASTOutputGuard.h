@@ -7,10 +7,11 @@
 // so the header never counts a block that is still arriving and no block lands after it.
 #pragma once
 
-// The descriptor of the output, once its 44-byte header is in place; -1 takes it back.
+// The descriptor of the output, once its 44-byte header is in place; -1 takes it back. Called on
+// the thread that writes the output.
 void guardWavOutput(int fd);
 
-// Around every write of the output. Once a fatal signal is completing the header,
+// Around every write of the output, on that thread. Once a fatal signal is completing the header,
 // enterOutputWrite never returns: the process is ending, and no block may land after the header.
 void enterOutputWrite();
 void leaveOutputWrite();

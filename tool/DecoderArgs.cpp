@@ -5,7 +5,7 @@
 #include <strings.h>
 
 #include "ASTLog.h"
-#include "CodecParameter.h"
+#include "AudioInfo.h"
 
 const DecoderArgs kDefaultDecoderArgs = {"example0", "decoder0", "", "", 48000, 2, 16};
 
@@ -175,7 +175,7 @@ bool parseDecoderArgs(int argc, const char* const* argv, DecoderArgs* args) {
         astLog("[AST][ERR]Invalid channel, please input 1 or 2.\n");
         ok = false;
     }
-    if (pcmFormatOf(static_cast<uint32_t>(args->bitDepth)) < 0) {
+    if (pcmBytesPerSample(static_cast<uint32_t>(args->bitDepth)) == 0) {
         astLog("[AST][ERR]Invalid bit depth, please input 8, 9, 16, 17, 32 or 33.\n");
         ok = false;
     }

@@ -304,6 +304,7 @@ TEST(CommandLine, NothingIsLostInSilence) {
         SCOPED_TRACE(testing::PrintToString(row.args));
         EXPECT_EQ(row.status, results[i].exitCode);
         EXPECT_EQ(row.lines, foldStack(mainThreadLines(results[i].out)));
+        EXPECT_FALSE(std::regex_search(results[i].err, std::regex("Sanitizer|runtime error:"))) << results[i].err;
         std::vector<uint8_t> written = readFile(row.output);
         if (row.holds == Holds::Nothing) {
             EXPECT_NE(0, access(row.output.c_str(), F_OK));
