@@ -16,6 +16,8 @@ public:
     virtual int32_t write(const uint8_t* buffer, int32_t length) = 0;
     virtual bool isEof() = 0;
     virtual bool isOpen() = 0;
+    // The open file's descriptor, for what must reach the file from a signal handler; -1 if none.
+    virtual int descriptor() { return -1; }
 };
 
 // Debug aid: the bytes as hex (or as text), 16 a line.

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <sys/stat.h>
 
 #include "ASTLog.h"
 
@@ -15,6 +16,13 @@ bool ASTFileAccess::open(const char* path, uint16_t modeFlags) {
     if (mStream != nullptr) close();  // no caller reopens; never leak a stream if one does
     const char* mode = (modeFlags & MODE_READ) ? "rb" : (modeFlags & MODE_WRITE) ? "wb" : "rb+";
     mStream = fopen64(path, mode);
+    // A directory opens for reading but holds no data: refused like any file that cannot be
+    // opened, rather than read as an empty stream.
+    struct stat st;
+    if (mStream != nullptr && fstat(fileno(mStream), &st) == 0 && S_ISDIR(st.st_mode)) {
+        fclose(mStream);
+        mStream = nullptr;
+    }
     if (mStream == nullptr) {
         astLog("[AST][ERR]Failed to open file '%s'.\n", path);
         return false;

@@ -26,6 +26,7 @@ public:
     int32_t write(const uint8_t* buffer, int32_t length) override;
     bool isEof() override;
     bool isOpen() override { return mStream != nullptr; }
+    int descriptor() override { return mStream != nullptr ? fileno(mStream) : -1; }
 
 private:
     static const int32_t kBufferSize = 256 * 1024;

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
+#include <fcntl.h>
 #include <unistd.h>
 
 void astWrite(const char* data, size_t length) {
@@ -28,4 +29,13 @@ void astLog(const char* format, ...) {
     if (n < 0) return;
     size_t length = static_cast<size_t>(n) < sizeof(line) ? static_cast<size_t>(n) : sizeof(line) - 1;
     astWrite(line, length);
+}
+
+void ensureStandardDescriptors() {
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+        // The lowest free descriptor is this one, as every lower one is open by now.
+        int opened = open("/dev/null", O_RDWR);
+        if (opened >= 0 && opened != fd) close(opened);
+    }
 }

@@ -11,3 +11,7 @@
 void astLog(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // Writes bytes as they are to standard output (no formatting, any length).
 void astWrite(const char* data, size_t length);
+
+// Opens /dev/null on whichever of descriptors 0, 1 and 2 is closed, so that no file opened later
+// takes one of them and receives the log lines. Called first thing.
+void ensureStandardDescriptors();

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include "ASTLog.h"
+#include "ASTOutputGuard.h"
 
 // The C library's assertion failure, declared here because release builds (NDEBUG) hide it
 // while this check must stay on in every build.
@@ -23,8 +24,12 @@ struct InstalledSignal {
 
 const InstalledSignal kInstalledSignals[] = {
     {SIGUSR1, "SIGUSR1"}, {SIGSEGV, "SIGSEGV"}, {SIGTERM, "SIGTERM"}, {SIGINT, "SIGINT"},
-    {SIGQUIT, "SIGQUIT"}, {SIGABRT, "SIGABRT"}, {SIGBUS, "SIGBUS"},
+    {SIGQUIT, "SIGQUIT"}, {SIGABRT, "SIGABRT"}, {SIGBUS, "SIGBUS"},   {SIGHUP, "SIGHUP"},
 };
+
+// A file size limit must fail the write, not end the process, and a reader gone from standard
+// output must not end the decode.
+const InstalledSignal kIgnoredSignals[] = {{SIGXFSZ, "SIGXFSZ"}, {SIGPIPE, "SIGPIPE"}};
 
 const char* const kSegvCodeNames[] = {"", "SEGV_MAPERR", "SEGV_ACCERR"};
 
@@ -38,6 +43,16 @@ std::atomic<pid_t> reporter(0);
 [[noreturn]] void endProcess() {
     syscall(SYS_exit_group, 255);
     _exit(255);
+}
+
+// Lets one thread end the process; any other waits for it, and a second fatal signal on the
+// same thread ends it at once.
+void claimTheEnd() {
+    pid_t self = gettid();
+    pid_t expected = 0;
+    if (reporter.compare_exchange_strong(expected, self)) return;
+    if (expected == self) endProcess();
+    for (;;) pause();
 }
 
 }  // namespace
@@ -57,6 +72,14 @@ int32_t installSignalHandlers(ASTSignalHandler handler) {
             return -1;
         }
     }
+    action.sa_handler = SIG_IGN;
+    action.sa_flags = 0;
+    for (const InstalledSignal& s : kIgnoredSignals) {
+        if (sigaction(s.signum, &action, nullptr) != 0) {
+            perror(s.name);
+            return -1;
+        }
+    }
     return 0;
 }
 
@@ -67,16 +90,16 @@ void onSignal(int signum, siginfo_t* info, void* context) {
         return;
     }
     astLog("[AST][WRN]Signal %d received.\n", signum);
-    crashReport(signum, info, context);
+    // Whatever ends the run, the PCM already written stays a valid WAV.
+    completeGuardedWav();
+    if (signum != SIGHUP) crashReport(signum, info, context);
+    // A hang-up is no crash: the line above is all it prints.
+    claimTheEnd();
+    endProcess();
 }
 
 void crashReport(int signum, siginfo_t* info, void* /*context*/) {
-    pid_t self = gettid();
-    pid_t expected = 0;
-    if (!reporter.compare_exchange_strong(expected, self)) {
-        if (expected == self) endProcess();
-        for (;;) pause();
-    }
+    claimTheEnd();
     astLog("signum = %d\n", signum);
     int code = info != nullptr ? info->si_code : 0;
     if (signum == SIGSEGV) {

@@ -1,10 +1,10 @@
 #include "DecoderArgs.h"
 
 #include <cstddef>
-#include <cstdlib>
 #include <cstring>
 
 #include "ASTLog.h"
+#include "AudioInfo.h"
 
 const DecoderArgs kDefaultDecoderArgs = {"example0", "decoder0", "", "", 48000, 2, 16};
 
@@ -19,6 +19,9 @@ struct Option {
     size_t offset;  // of the field inside DecoderArgs
     size_t size;    // of a text field
 };
+
+// Indexes into kOptions of the two paths, which are refused rather than cut.
+enum { kFileOption = 2, kSaveOption = 3 };
 
 const Option kOptions[] = {
     {"-g=", "--progress=", Target::Text, offsetof(DecoderArgs, progressName), sizeof(DecoderArgs::progressName)},
@@ -85,8 +88,22 @@ const char* valueAfter(const char* word, const char* prefix) {
     return strncmp(word, prefix, n) == 0 ? word + n : nullptr;
 }
 
-void applyOption(const char* word, DecoderArgs* args) {
-    for (const Option& option : kOptions) {
+// The whole text as a decimal number; -1, outside every accepted range, when it is not one.
+int32_t decimalValue(const char* text) {
+    if (*text == '\0') return -1;
+    int64_t value = 0;
+    for (const char* p = text; *p != '\0'; ++p) {
+        if (*p < '0' || *p > '9') return -1;
+        value = value * 10 + (*p - '0');
+        if (value > INT32_MAX) return -1;
+    }
+    return static_cast<int32_t>(value);
+}
+
+// cut[i] tells whether the last value of option i was longer than its field.
+void applyOption(const char* word, DecoderArgs* args, bool* cut) {
+    for (size_t i = 0; i < sizeof(kOptions) / sizeof(kOptions[0]); ++i) {
+        const Option& option = kOptions[i];
         const char* value = valueAfter(word, option.shortPrefix);
         if (value == nullptr) value = valueAfter(word, option.longPrefix);
         if (value == nullptr) continue;
@@ -94,8 +111,9 @@ void applyOption(const char* word, DecoderArgs* args) {
         if (option.target == Target::Text) {
             strncpy(field, value, option.size - 1);
             field[option.size - 1] = '\0';
+            cut[i] = strlen(value) > option.size - 1;
         } else {
-            int32_t number = atoi(value);
+            int32_t number = decimalValue(value);
             memcpy(field, &number, sizeof(number));
         }
         return;
@@ -111,12 +129,13 @@ void printHelp() {
 bool parseDecoderArgs(int argc, const char* const* argv, DecoderArgs* args) {
     *args = kDefaultDecoderArgs;
     bool ok = true;
+    bool cut[sizeof(kOptions) / sizeof(kOptions[0])] = {};
     for (int i = 1; i < argc; ++i) {
         if (strcmp(argv[i], "-h") == 0 || strcmp(argv[i], "--help") == 0) {
             ok = false;
             break;
         }
-        applyOption(argv[i], args);
+        applyOption(argv[i], args, cut);
     }
     if (args->progressName[0] == '\0') {
         astLog("[AST][ERR]Invalid progress name, please input a valid value.\n");
@@ -126,12 +145,29 @@ bool parseDecoderArgs(int argc, const char* const* argv, DecoderArgs* args) {
         astLog("[AST][ERR]Invalid track name, please input a valid value.\n");
         ok = false;
     }
-    if (args->decodeFile[0] == '\0') {
+    // A cut path would name another file.
+    if (args->decodeFile[0] == '\0' || cut[kFileOption]) {
         astLog("[AST][ERR]Invalid file name, please input a valid value.\n");
         ok = false;
     }
-    if (args->saveFile[0] == '\0')
+    if (cut[kSaveOption]) {
+        astLog("[AST][ERR]Invalid save file name, please input a valid value.\n");
+        ok = false;
+    } else if (args->saveFile[0] == '\0') {
         astLog("[AST][ERR]Inexistent save file name, decode to track will be activated.\n");
+    }
+    if (args->sampleFrequency < 4000 || args->sampleFrequency > 192000) {
+        astLog("[AST][ERR]Invalid sample frequency, please input 4000 to 192000.\n");
+        ok = false;
+    }
+    if (args->channel != 1 && args->channel != 2) {
+        astLog("[AST][ERR]Invalid channel, please input 1 or 2.\n");
+        ok = false;
+    }
+    if (pcmBytesPerSample(static_cast<uint32_t>(args->bitDepth)) == 0) {
+        astLog("[AST][ERR]Invalid bit depth, please input 8, 9, 16, 17, 32 or 33.\n");
+        ok = false;
+    }
     if (!ok) {
         printHelp();
         astLog("[AST][ERR]Failed to parse arg.\n");

@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <sys/prctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "ASTLog.h"
@@ -24,15 +25,29 @@ struct Run {
     ReaderThread* thread = nullptr;
     audio::KxAudioDecoder* decoder = nullptr;
 
-    ~Run() {
+    // False when the output lost any bytes.
+    bool tearDown() {
+        bool outputComplete = true;
         if (thread != nullptr) {
             thread->stopAndJoin();
+            outputComplete = thread->finishOutput();
             delete thread;
+            thread = nullptr;
         }
         delete reader;
+        reader = nullptr;
         if (decoder != nullptr) audio::KxAudioDecoder::destroy(decoder);
+        decoder = nullptr;
+        return outputComplete;
     }
+    ~Run() { tearDown(); }
 };
+
+// Both paths name one existing file, through any link.
+bool sameFile(const char* a, const char* b) {
+    struct stat sa, sb;
+    return stat(a, &sa) == 0 && stat(b, &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
 
 // Feeds every frame to the decoder; false when the decoder took less than offered.
 bool feed(AudioDataReader* reader, audio::KxAudioDecoder* decoder) {
@@ -49,6 +64,7 @@ bool feed(AudioDataReader* reader, audio::KxAudioDecoder* decoder) {
 }  // namespace
 
 int runDecoder(int argc, const char* const* argv) {
+    ensureStandardDescriptors();
     if (installSignalHandlers(onSignal) < 0) {
         astLog("[AST][ERR]Failed to init signal.\n");
         return -1;
@@ -60,6 +76,10 @@ int runDecoder(int argc, const char* const* argv) {
     astLog("[AST][INF]Args:\nprogressName:%s\nname=%s\ndecodeFile=%s\nsaveFile=%s\n", args.progressName,
            args.name, args.decodeFile, args.saveFile);
     prctl(PR_SET_NAME, args.progressName, 0, 0, 0);
+    if (args.saveFile[0] != '\0' && sameFile(args.decodeFile, args.saveFile)) {
+        astLog("[AST][ERR]Save file is the file to decode, please input another one.\n");
+        return -1;
+    }
 
     const char* suffix = fileSuffix(args.decodeFile);
     if (suffix == nullptr) {
@@ -112,5 +132,5 @@ int runDecoder(int argc, const char* const* argv) {
         astLog("[AST][INF]Decoder(%s) is working still, waiting...\n", args.name);
         sleep(1);
     } while (run.decoder->isFinished() == 0);
-    return 0;
+    return run.tearDown() ? 0 : -1;
 }

@@ -42,14 +42,23 @@ void ReaderThread::run() {
             continue;
         }
         if (n > static_cast<int32_t>(sizeof(mPcmBuffer))) n = sizeof(mPcmBuffer);
-        if (mWriter == nullptr && createWriter() != 0) break;
+        if (mWriter == nullptr && createWriter() != 0) {
+            mOutputLost = true;
+            break;
+        }
         frame.data = mPcmBuffer;
         frame.length = n;
         if (mWriter->write(&frame) != n) {
             astLog("[AST][WRN]Failed to write PCM data.\n");
+            mOutputLost = true;
             break;
         }
     }
+}
+
+bool ReaderThread::finishOutput() {
+    bool complete = mWriter == nullptr || mWriter->finish();
+    return complete && !mOutputLost;
 }
 
 int32_t ReaderThread::createWriter() {

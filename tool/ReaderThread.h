@@ -25,6 +25,9 @@ public:
     }
 
     int32_t createWriter();
+    // After the join: completes the output. False when any of it was lost: the writer could not
+    // be created, a block was not written whole, or the output could not be completed.
+    bool finishOutput();
 
 protected:
     void run() override;
@@ -34,5 +37,6 @@ private:
     bool mIsWav = false;
     const char* mSavePath = nullptr;
     AudioDataWriter* mWriter = nullptr;
+    bool mOutputLost = false;
     uint8_t mPcmBuffer[2048];
 };

@@ -17,6 +17,9 @@ public:
     virtual uint32_t getChannels();
     // Writes data and length of the frame; any result other than the length is a failure.
     virtual int32_t write(const FrameBuffer* frame) = 0;
+    // Completes the output once all PCM is written; false when that failed. The destructor
+    // completes it otherwise.
+    virtual bool finish() { return true; }
 
     bool isInvalid() const { return mInvalid; }
 

@@ -2,6 +2,7 @@
 
 #include "ASTDataAccess.h"
 #include "ASTLog.h"
+#include "ASTOutputGuard.h"
 #include "FieldCodec.h"
 
 namespace {
@@ -39,23 +40,35 @@ WavAudioDataWriter::WavAudioDataWriter(const char* path, const AudioInfo* info, 
             astLog("[AST][ERR]Failed to write:%d.\n", n);
             return;
         }
+        guardWavOutput(mAccess->descriptor());
+        mGuarded = true;
     }
     mInvalid = false;
 }
 
-WavAudioDataWriter::~WavAudioDataWriter() {
-    if (!mIsWav) return;
+WavAudioDataWriter::~WavAudioDataWriter() { finish(); }
+
+bool WavAudioDataWriter::finish() {
+    if (mFinished) return mCompleted;
+    mFinished = true;
+    mCompleted = !mIsWav || completeHeader();
+    // No more writes come, and the descriptor closes after this.
+    if (mGuarded) guardWavOutput(-1);
+    return mCompleted;
+}
+
+bool WavAudioDataWriter::completeHeader() {
     if (!mAccess->seek(0, 2)) {
         astLog("[AST][ERR]Failed to seek to %d from %d, ret=%d.\n", 0, 2, 0);
-        return;
+        return false;
     }
     int32_t length = mAccess->tell();
     if (length < 0) {
         astLog("[AST][ERR]Failed to tell, ret=%d.\n", length);
-        return;
+        return false;
     }
-    if (!completeHeaderField(40, static_cast<uint32_t>(length - kHeaderLength))) return;
-    completeHeaderField(4, static_cast<uint32_t>(length - 8));
+    return completeHeaderField(40, static_cast<uint32_t>(length - kHeaderLength)) &&
+           completeHeaderField(4, static_cast<uint32_t>(length - 8));
 }
 
 bool WavAudioDataWriter::completeHeaderField(int32_t offset, uint32_t value) {
@@ -75,7 +88,9 @@ bool WavAudioDataWriter::completeHeaderField(int32_t offset, uint32_t value) {
 }
 
 int32_t WavAudioDataWriter::write(const FrameBuffer* frame) {
+    if (mGuarded) enterOutputWrite();
     int32_t n = mAccess->write(frame->data, frame->length);
+    if (mGuarded) leaveOutputWrite();
     if (n == frame->length) return n;
     astLog("[AST][ERR]Failed to write:%d.\n", n);
     return 0;

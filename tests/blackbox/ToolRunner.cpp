@@ -60,26 +60,33 @@ ToolResult runTool(const ToolRun& run) {
     for (std::string& e : env) envp.push_back(&e[0]);
     envp.push_back(nullptr);
 
+    int pipeEnds[2] = {-1, -1};
+    if (run.stdoutTo == ToolRun::Stdout::BrokenPipe && pipe2(pipeEnds, O_CLOEXEC) == 0) close(pipeEnds[0]);
     auto started = std::chrono::steady_clock::now();
     pid_t pid = fork();
     if (pid == 0) {
-        int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        int in = open("/dev/null", O_RDONLY);
-        dup2(out, STDOUT_FILENO);
+        int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        int in = open("/dev/null", O_RDONLY | O_CLOEXEC);
+        dup2(run.stdoutTo == ToolRun::Stdout::BrokenPipe ? pipeEnds[1] : out, STDOUT_FILENO);
         dup2(err, STDERR_FILENO);
         dup2(in, STDIN_FILENO);
+        if (run.stdoutTo == ToolRun::Stdout::Closed) {
+            close(STDIN_FILENO);
+            close(STDOUT_FILENO);
+        }
         if (run.fileSizeLimit > 0) {
             const rlimit limit{rlim_t(run.fileSizeLimit), rlim_t(run.fileSizeLimit)};
-            signal(SIGXFSZ, SIG_IGN);
             setrlimit(RLIMIT_FSIZE, &limit);
         }
         execve(argv[0], argv.data(), envp.data());
         _exit(127);
     }
+    if (pipeEnds[1] >= 0) close(pipeEnds[1]);
 
     ToolResult result;
     int status = 0;
+    double triggeredAt = -1;
     for (;;) {
         pid_t done = waitpid(pid, &status, WNOHANG);
         if (done == pid) break;
@@ -90,11 +97,12 @@ ToolResult runTool(const ToolRun& run) {
             result.timedOut = true;
             break;
         }
-        if (run.signal != 0 && !result.signalSent) {
+        if (run.signal != 0 && triggeredAt < 0) {
             std::vector<uint8_t> sofar = testsupport::readFile(outPath);
-            if (std::string(sofar.begin(), sofar.end()).find(run.trigger) != std::string::npos)
-                result.signalSent = kill(pid, run.signal) == 0;
+            if (std::string(sofar.begin(), sofar.end()).find(run.trigger) != std::string::npos) triggeredAt = elapsed;
         }
+        if (triggeredAt >= 0 && !result.signalSent && elapsed >= triggeredAt + run.signalDelayMs / 1000.0)
+            result.signalSent = kill(pid, run.signal) == 0;
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
@@ -118,6 +126,14 @@ std::string mainThreadLines(const std::string& out) {
         previous = line;
     }
     return result;
+}
+
+std::string wavReaderLines(const char* title, uint32_t rate, uint32_t channelMap, uint32_t bitDepth,
+                           int headerLength) {
+    return std::string("[AST][INF]") + title + ":\n[AST][INF]sampleFrequency=" + std::to_string(rate) +
+           "\n[AST][INF]channelMap=" + std::to_string(channelMap) + "(1-Mono/2-Stereo)\n[AST][INF]pcm.bitDepth=" +
+           std::to_string(bitDepth) + "(8-U8/9-S8/16-S16LE/17-S16BE/32-S32LE/33-S32BE)\n" +
+           "[AST][INF]WAV header length:" + std::to_string(headerLength) + "\n";
 }
 
 std::string argsLines(const std::string& decodeFile, const std::string& saveFile, const std::string& progressName,

@@ -25,12 +25,15 @@ struct ToolRun {
     std::vector<std::string> prefix;                          // a wrapper command, if any
     std::string program;                                      // another program than ostrel
     int timeoutSeconds = 120;
-    // > 0: the run may write files of at most this many bytes (RLIMIT_FSIZE, SIGXFSZ ignored,
-    // so that a write past it fails with EFBIG).
+    // > 0: the run may write files of at most this many bytes (RLIMIT_FSIZE).
     long fileSizeLimit = 0;
-    // When set, `signal` is sent once standard output contains `trigger`.
+    // When set, `signal` is sent once standard output contains `trigger`, and signalDelayMs later.
     std::string trigger;
     int signal = 0;
+    int signalDelayMs = 0;
+    // Standard output goes to a file that is collected, or is closed (standard input too), or is
+    // a pipe that nobody reads.
+    enum class Stdout { Collected, Closed, BrokenPipe } stdoutTo = Stdout::Collected;
 };
 
 struct ToolResult {
@@ -55,6 +58,9 @@ std::string argsLines(const std::string& decodeFile, const std::string& saveFile
                       const std::string& progressName = "example0", const std::string& name = "decoder0");
 
 extern const char kThreadLines[];  // the reader thread's mutex and thread creation
+// The WAV reader's summary: its title ("parseWavHeader" or "PCM format") and fields.
+std::string wavReaderLines(const char* title, uint32_t rate, uint32_t channelMap, uint32_t bitDepth,
+                           int headerLength);
 std::string helpText();  // the help, as the tool prints it
 
 }  // namespace blackbox

@@ -1,21 +1,14 @@
 // WAV and raw PCM decodes end to end: messages, output files, units and track bytes.
 #include <gtest/gtest.h>
 
-#include "ParallelRuns.h"
 #include "TestSupport.h"
+#include "ToolRunner.h"
 
 using namespace blackbox;
 using testsupport::TempDir;
 using testsupport::WavLayout;
 
 namespace {
-
-std::string readerLines(const char* title, uint32_t rate, uint32_t channelMap, uint32_t bitDepth, int headerLength) {
-    return std::string("[AST][INF]") + title + ":\n[AST][INF]sampleFrequency=" + std::to_string(rate) +
-           "\n[AST][INF]channelMap=" + std::to_string(channelMap) + "(1-Mono/2-Stereo)\n[AST][INF]pcm.bitDepth=" +
-           std::to_string(bitDepth) + "(8-U8/9-S8/16-S16LE/17-S16BE/32-S32LE/33-S32BE)\n" +
-           "[AST][INF]WAV header length:" + std::to_string(headerLength) + "\n";
-}
 
 const char kEnd[] = "[AST][WRN]Read audio data stopped.\n[AST][INF]Decoder(decoder0) is working still, waiting...\n";
 
@@ -64,7 +57,7 @@ TEST(WavDecode, OutputIsCanonicalHeaderPlusTheData) {
         EXPECT_EQ(0, r.exitCode);
         size_t frameLength = l.rate * l.channels * l.bitsPerSample / 8 / 50;
         EXPECT_EQ(argsLines(in, out) + "[AST][INF]File suffix=wav, codec=0.\n" +
-                      readerLines("parseWavHeader", l.rate, l.channels, l.bitsPerSample,
+                      wavReaderLines("parseWavHeader", l.rate, l.channels, l.bitsPerSample,
                                   44 + static_cast<int>(l.extraFormatBytes)) +
                       kThreadLines + endOfData(pcm.size(), frameLength) + kEnd,
                   mainThreadLines(r.out));
@@ -90,7 +83,7 @@ TEST(WavDecode, RawPcmFollowsTheCommandLine) {
     EXPECT_EQ(argsLines(in, out) + "[AST][INF]File suffix=pcm, codec=0.\n" +
                   "[AST][ERR]WAV file magic(RIFF) error(magic=72617721).\n"
                   "[AST][WRN]Treat as PCM raw data because failed to parse WAVE header.\n" +
-                  readerLines("PCM format", 8000, 1, 8, 0) + kThreadLines + endOfData(pcm.size(), 160) + kEnd,
+                  wavReaderLines("PCM format", 8000, 1, 8, 0) + kThreadLines + endOfData(pcm.size(), 160) + kEnd,
               mainThreadLines(r.out));
     EXPECT_EQ(1u, count(r.out, encodeLine(8000, 1, 1)));
     EXPECT_TRUE(pcm == testsupport::readFile(out));
@@ -126,7 +119,7 @@ TEST(WavDecode, UnparsableHeadersFallBackToRawPcm) {
         EXPECT_EQ(0, r.exitCode);
         EXPECT_EQ(argsLines(in, out) + "[AST][INF]File suffix=wav, codec=0.\n" + c.messages +
                       "[AST][WRN]Treat as PCM raw data because failed to parse WAVE header.\n" +
-                      readerLines("PCM format", 48000, 2, 16, 0) + kThreadLines +
+                      wavReaderLines("PCM format", 48000, 2, 16, 0) + kThreadLines +
                       endOfData(c.file.size(), 3840) + kEnd,
                   mainThreadLines(r.out));
         if (c.file.empty()) {
@@ -150,7 +143,7 @@ TEST(WavDecode, FormatsAFrameCannotExpressDecodeNothing) {
         uint32_t map = l.channels <= 2 ? l.channels : 0;
         uint32_t depth = l.bitsPerSample == 24 ? 0 : l.bitsPerSample;
         EXPECT_EQ(argsLines(in, out) + "[AST][INF]File suffix=wav, codec=0.\n" +
-                      readerLines("parseWavHeader", 44100, map, depth, 44) + kThreadLines +
+                      wavReaderLines("parseWavHeader", 44100, map, depth, 44) + kThreadLines +
                       "[AST][ERR]Invalid frame length(0).\n" + kEnd,
                   mainThreadLines(r.out));
         EXPECT_EQ(std::string::npos, r.out.find("Encode params"));
@@ -181,7 +174,7 @@ TEST(WavDecode, TrackPlaysEveryByteAndUnitsAre20Milliseconds) {
                              {"HOSTAUDIO_TRACK_REALTIME", "0"}}});
     EXPECT_EQ(0, r.exitCode);
     EXPECT_EQ("[AST][ERR]Inexistent save file name, decode to track will be activated.\n" + argsLines(in, "") +
-                  "[AST][INF]File suffix=wav, codec=0.\n" + readerLines("parseWavHeader", 44100, 2, 16, 44) +
+                  "[AST][INF]File suffix=wav, codec=0.\n" + wavReaderLines("parseWavHeader", 44100, 2, 16, 44) +
                   kThreadLines + endOfData(pcm.size(), 3528) + kEnd,
               mainThreadLines(r.out));
     EXPECT_TRUE(pcm == testsupport::readFile(played));
@@ -193,87 +186,6 @@ TEST(WavDecode, TrackPlaysEveryByteAndUnitsAre20Milliseconds) {
         expected.insert(expected.end(), pcm.begin() + static_cast<long>(at), pcm.begin() + static_cast<long>(at + n));
     }
     EXPECT_TRUE(expected == recorded);
-}
-
-TEST(WavDecode, UnwritableSavePathEndsCleanly) {
-    TempDir dir;
-    std::string in = dir.path("in.wav"), out = dir.path("missing/out.wav");
-    testsupport::writeFile(in, testsupport::wavFile(WavLayout(), testsupport::sinePcm(44100, 2, 16, 44100)));
-    ToolResult r = runTool({{"-f=" + in, "-v=" + out}});
-    EXPECT_EQ(0, r.exitCode);
-    EXPECT_FALSE(r.timedOut);
-    // The reader thread gives up at its first block; the header completion reports the closed file.
-    // The main thread's waiting lines may come between the reader thread's, so only their order counts.
-    const std::string expectedThread[] = {"[AST][ERR]Failed to open file '" + out + "'.\n",
-                                          "[AST][ERR]File is NOT open.\n", "[AST][ERR]Failed to write:-1.\n",
-                                          "[AST][WRN]Failed to write PCM data.\n"};
-    size_t at = 0;
-    for (const std::string& line : expectedThread) {
-        at = r.out.find(line, at);
-        ASSERT_NE(std::string::npos, at) << line << r.out;
-        at += line.size();
-    }
-    const std::string last = "[AST][ERR]File is NOT open.\n[AST][ERR]Failed to seek to 0 from 2, ret=0.\n";
-    ASSERT_GE(r.out.size(), last.size());
-    EXPECT_EQ(last, r.out.substr(r.out.size() - last.size()));
-}
-
-// A save path that stops taking data: every failed write reports the bytes that reached the file,
-// at once, and the reader thread gives up at it; the decode still ends normally. The host
-// decoder fills up in one second of the 3 s input and drops what nobody reads for two, so the
-// failure comes long before the end of the input.
-TEST(WavDecode, FullDeviceAndFileSizeLimitEndTheOutputCleanly) {
-    TempDir dir;
-    const std::vector<uint8_t> pcm = testsupport::sinePcm(48000, 2, 16, 48000 * 3);
-    const std::string wav = dir.path("in.wav"), upper = dir.path("in.WAV");
-    testsupport::writeFile(wav, testsupport::wavFile({48000, 2, 16, 0, false}, pcm));
-    testsupport::writeFile(upper, testsupport::readFile(wav));
-    const std::string failed = "[AST][ERR]Failed to write:";
-    const std::string stopped = "[AST][WRN]Failed to write PCM data.\n";
-    // The first block is 2048 bytes (each 20 ms unit is 3840), the second at least 1000.
-    const long limit = 2048 + 1000;
-    const struct {
-        const char* label;
-        std::string in, out;
-        long fileSizeLimit;
-        std::string threadLines;  // from the writer, up to the reader thread's end
-        std::string lastLines;    // from the file's completion at the end
-        size_t written;           // the output file's PCM bytes
-    } cases[] = {
-        // The header cannot be written: the writer stays invalid, and its first write fails too.
-        {"wav header on a full device", wav, "/dev/full", 0, failed + "0.\n" + failed + "0.\n" + stopped,
-         failed + "0.\n", 0},
-        {"raw pcm on a full device", upper, "/dev/full", 0, failed + "0.\n" + stopped, "", 0},
-        {"wav past the file size limit", wav, dir.path("limited.wav"), 44 + limit, failed + "1000.\n" + stopped, "",
-         size_t(limit)},
-        {"raw pcm past the file size limit", upper, dir.path("limited.pcm"), limit, failed + "1000.\n" + stopped, "",
-         size_t(limit)},
-    };
-    std::vector<ToolRun> runs;
-    for (const auto& c : cases) {
-        runs.push_back(ToolRun({"-f=" + c.in, "-v=" + c.out}));
-        runs.back().fileSizeLimit = c.fileSizeLimit;
-        runs.back().timeoutSeconds = 30;
-    }
-    const std::vector<ToolResult> results = runTools(runs);
-    for (size_t i = 0; i < runs.size(); ++i) {
-        const auto& c = cases[i];
-        const ToolResult& r = results[i];
-        SCOPED_TRACE(c.label);
-        EXPECT_EQ(0, r.exitCode);
-        const std::string suffix = c.in == wav ? "wav" : "WAV";
-        EXPECT_EQ(argsLines(c.in, c.out) + "[AST][INF]File suffix=" + suffix + ", codec=0.\n" +
-                      readerLines("parseWavHeader", 48000, 2, 16, 44) + kThreadLines + c.threadLines +
-                      endOfData(pcm.size(), 3840) + kEnd + c.lastLines,
-                  mainThreadLines(r.out));
-        if (c.out == "/dev/full") continue;
-        const std::vector<uint8_t> written = testsupport::readFile(c.out);
-        std::vector<uint8_t> expected(pcm.begin(), pcm.begin() + long(c.written));
-        if (suffix == "wav") {
-            expected = testsupport::wavFile({48000, 2, 16, 0, false}, expected);
-        }
-        EXPECT_TRUE(expected == written) << written.size() << " bytes written";
-    }
 }
 
 }  // namespace

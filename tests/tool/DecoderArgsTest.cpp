@@ -22,10 +22,10 @@ TEST(DecoderArgs, DefaultsAndNumbers) {
     EXPECT_EQ(48000, a.sampleFrequency);
     EXPECT_EQ(2, a.channel);
     EXPECT_EQ(16, a.bitDepth);
-    ASSERT_TRUE(parse({"-f=x", "-s=8000abc", "--channel=x", "--bit=-8", "-s"}, &a));
-    EXPECT_EQ(8000, a.sampleFrequency);  // as atoi reads it
-    EXPECT_EQ(0, a.channel);
-    EXPECT_EQ(-8, a.bitDepth);
+    ASSERT_TRUE(parse({"-f=x", "-s=08000", "--channel=1", "--bit=33", "-s"}, &a));
+    EXPECT_EQ(8000, a.sampleFrequency);
+    EXPECT_EQ(1, a.channel);
+    EXPECT_EQ(33, a.bitDepth);
 }
 
 TEST(DecoderArgs, SuffixAndCodec) {

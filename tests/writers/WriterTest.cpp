@@ -81,21 +81,14 @@ TEST(WavWriter, RawOutputAndFailedWrites) {
     EXPECT_EQ(10u, testsupport::readFile(path).size());
 
     // Even a small write fails at once, with nothing written: no buffer hides it until a flush.
+    // The header that could not be completed fails the finish.
     std::string out = captureStdout([&] {
-        WavAudioDataWriter w("/dev/full", &info, false);
+        WavAudioDataWriter w("/dev/full", &info, true);
         EXPECT_EQ(0, w.write(&f));
+        EXPECT_FALSE(w.finish());
+        EXPECT_FALSE(w.finish());
     });
-    EXPECT_EQ("[AST][ERR]Failed to write:0.\n", out);
-
-    out = captureStdout([&] {
-        WavAudioDataWriter w(dir.path("no/such.wav").c_str(), &info, true);
-        EXPECT_TRUE(w.isInvalid());
-        EXPECT_EQ(0, w.write(&f));
-    });
-    EXPECT_EQ("[AST][ERR]Failed to open file '" + dir.path("no/such.wav") +
-                  "'.\n[AST][ERR]File is NOT open.\n[AST][ERR]Failed to write:-1.\n"
-                  "[AST][ERR]File is NOT open.\n[AST][ERR]Failed to seek to 0 from 2, ret=0.\n",
-              out);
+    EXPECT_EQ("[AST][ERR]Failed to write:0.\n[AST][ERR]Failed to write:0.\n[AST][ERR]Failed to write:0.\n", out);
 }
 
 TEST(TrackWriter, PlaysEveryByteOnTheHostTrack) {
