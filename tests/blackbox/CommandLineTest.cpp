@@ -239,10 +239,7 @@ TEST(CommandLine, NothingIsLostInSilence) {
          Holds::Nothing},
         {{"-f=" + fault, "-v=" + outDir}, 255, cannotOpen(outDir)},
         {{"-f=" + fault, "-v=" + readOnly}, 255, cannotOpen(readOnly), readOnly, Holds::Exactly, {'k', 'e', 'e', 'p'},
-         [](ToolRun& r) {
-             r.prefix = {"setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", "--inh-caps=+sys_nice",
-                         "--ambient-caps=+sys_nice", "--"};
-         }},
+         [](ToolRun& r) { r.prefix = asNobody("+sys_nice"); }},
         // 4096 bytes hold the header, one block and 2004 bytes of the next.
         {{"-f=" + fault, "-v=" + full}, 255,
          decoding(fault, full, faultLayout) +

@@ -32,6 +32,14 @@ std::string resolve(const std::string& program) {
 
 }  // namespace
 
+std::vector<std::string> asNobody(const std::string& caps) {
+    static const bool reachable =
+        shell("setpriv --reuid=nobody --regid=nogroup --clear-groups --inh-caps=-all test -x " OSTREL_BINARY);
+    const std::string all = reachable ? caps : caps + ",+dac_read_search";
+    return {"setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", "--inh-caps=" + all,
+            "--ambient-caps=" + all, "--"};
+}
+
 ToolResult runTool(const ToolRun& run) {
     testsupport::TempDir dir;
     std::string outPath = dir.path("stdout"), errPath = dir.path("stderr");

@@ -48,6 +48,11 @@ struct ToolResult {
 
 ToolResult runTool(const ToolRun& run);
 
+// The prefix that runs the tool as nobody, with `caps` (setpriv's form: "-all", "+sys_nice") as
+// its inheritable and ambient capabilities. Where nobody cannot reach the build (a clone in root's
+// home), CAP_DAC_READ_SEARCH is added: it lets the loader through, and refuses no write less.
+std::vector<std::string> asNobody(const std::string& caps);
+
 // The main thread's lines: the reader thread's own lines (empty-read warnings and the
 // output description) are dropped and repeated waiting lines counted once, so that the
 // rest can be compared exactly whatever the timing.
