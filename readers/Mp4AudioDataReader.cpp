@@ -115,7 +115,8 @@ int32_t Mp4AudioDataReader::walkTopLevel() {
 }
 
 int32_t Mp4AudioDataReader::walkChildren(uint32_t parent, uint64_t position, uint64_t end) {
-    while (position < end) {
+    // Fewer bytes than a header at the end of a container are padding.
+    while (position + 8 <= end) {
         Atom atom;
         int32_t done = readAtom(position, atom);
         if (done > 0 && atom.toEnd) {

@@ -34,6 +34,16 @@ ByteCursor child(ByteCursor& children, uint32_t type) {
     return none;
 }
 
+// The configuration atom of `type` among the entry's children, or, as QuickTime files have
+// it, inside their 'wave' atom.
+ByteCursor configuration(ByteCursor& children, uint32_t type) {
+    ByteCursor rest(children.here(), children.remaining());
+    ByteCursor found = child(children, type);
+    if (found.ok()) return found;
+    ByteCursor wave = child(rest, fourCc("wave"));
+    return child(wave, type);
+}
+
 // An MPEG-4 descriptor: its tag (0 when none is left) and a cursor over its body.
 ByteCursor descriptor(ByteCursor& c, uint32_t& tag) {
     tag = c.be(1);
@@ -103,7 +113,7 @@ bool Mp4SampleEntry::parse(ByteCursor& stsd) {
 }
 
 bool Mp4SampleEntry::parseAlac(ByteCursor& children) {
-    ByteCursor cookie = child(children, fourCc("alac"));
+    ByteCursor cookie = configuration(children, fourCc("alac"));
     cookie.skip(4);  // version and flags
     mMaxSamplePerFrame = cookie.be(4);
     cookie.skip(1);
@@ -121,7 +131,7 @@ bool Mp4SampleEntry::parseAlac(ByteCursor& children) {
 }
 
 bool Mp4SampleEntry::parseEsds(ByteCursor& children) {
-    ByteCursor esds = child(children, fourCc("esds"));
+    ByteCursor esds = configuration(children, fourCc("esds"));
     esds.skip(4);  // version and flags
     ByteCursor es = descriptorOf(esds, 3);
     es.skip(2);  // ES_ID
