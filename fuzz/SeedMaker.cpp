@@ -8,6 +8,7 @@
 
 #include "AudioDataReader.h"
 #include "CodecParameter.h"
+#include "Codecs.h"
 #include "DecoderArgs.h"
 #include "FormatTable.h"
 
@@ -18,11 +19,12 @@ int main(int argc, char** argv) {
     }
     const size_t limit = argc > 3 ? strtoul(argv[3], nullptr, 10) : 16000;
     const char* suffix = fileSuffix(argv[1]);
-    const int32_t codec = suffix ? codecOfSuffix(suffix) : -1;
+    int32_t codec = suffix ? codecOfSuffix(suffix) : -1;
     AudioInfo raw{};
     std::unique_ptr<AudioDataReader> reader(createAudioDataReader(codec, argv[1], &raw));
     if (!reader || reader->isInvalid()) return 1;
 
+    if (reader->getFoundCodec() != CODEC_NONE) codec = reader->getFoundCodec();
     audio::audio_codec_parameter_t record{};
     toCodecParameter(&record, codec, reader->getAudioInfo());
     std::vector<uint8_t> seed(1, 0);

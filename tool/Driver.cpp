@@ -9,6 +9,7 @@
 #include "ASTSignal.h"
 #include "AudioDataReader.h"
 #include "CodecParameter.h"
+#include "Codecs.h"
 #include "DecoderArgs.h"
 #include "FormatTable.h"
 #include "KxAudioDecoder.h"
@@ -106,6 +107,9 @@ int runDecoder(int argc, const char* const* argv) {
         return -1;
     }
 
+    // The decoder takes what the file holds, which a container's reader may find to differ from
+    // what its suffix chose.
+    if (run.reader->getFoundCodec() != CODEC_NONE) codec = run.reader->getFoundCodec();
     audio::audio_codec_parameter_t param{};
     toCodecParameter(&param, codec, run.reader->getAudioInfo());
     run.decoder = audio::KxAudioDecoder::create(&param);

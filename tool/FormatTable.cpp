@@ -3,13 +3,13 @@
 #include <strings.h>
 
 #include "AacAudioDataReader.h"
-#include "AlacAudioDataReader.h"
 #include "ApeAudioDataReader.h"
 #include "AudioCodecParameter.h"
 #include "Codecs.h"
 #include "EacAudioDataReader.h"
 #include "FlacAudioDataReader.h"
 #include "Mp3AudioDataReader.h"
+#include "Mp4AudioDataReader.h"
 #include "OggAudioDataReader.h"
 #include "RaAudioDataReader.h"
 #include "WavAudioDataReader.h"
@@ -53,7 +53,7 @@ const Format kFormats[] = {
     {CODEC_OGG, CODEC_OGG, AUDIO_CODEC_OGG, {"ogg"}, make<OggAudioDataReader>},
     {CODEC_APE, CODEC_APE, AUDIO_CODEC_APE, {"ape"}, make<ApeAudioDataReader>},
     {CODEC_WMA, CODEC_WMA, AUDIO_CODEC_WMA, {"wma"}, make<WmaAudioDataReader>},
-    {CODEC_ALAC, CODEC_ALAC, AUDIO_CODEC_ALAC, {"alac", "m4a"}, make<AlacAudioDataReader>},
+    {CODEC_ALAC, CODEC_ALAC, AUDIO_CODEC_ALAC, {"alac", "m4a"}, make<Mp4AudioDataReader>},
     {CODEC_RA, CODEC_RA, AUDIO_CODEC_RA, {"ra"}, make<RaAudioDataReader>},
 };
 

@@ -59,6 +59,7 @@ inline std::vector<Fixture> fixtures() {
          }},
         {"alac 16 stereo, moov last", "m4a", enc(2, 44100, "-c:a alac -sample_fmt s16p")},
         {"alac 24 mono, moov first", "m4a", enc(1, 48000, "-c:a alac -sample_fmt s32p -movflags +faststart")},
+        {"aac in mp4, moov first", "m4a", enc(2, 44100, "-c:a aac -b:a 96k -movflags +faststart")},
         {"wma v2 stereo", "wma", enc(2, 44100, "-c:a wmav2 -b:a 128k -f asf")},
         {"realmedia, chunk count corrected", "ra",
          [](const std::string& p) {

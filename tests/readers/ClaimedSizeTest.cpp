@@ -9,11 +9,11 @@
 #include <cstdio>
 #include <fstream>
 
-#include "AlacAudioDataReader.h"
 #include "ApeAudioDataReader.h"
 #include "ApeFile.h"
 #include "FlacAudioDataReader.h"
 #include "Mp3AudioDataReader.h"
+#include "Mp4AudioDataReader.h"
 #include "OggAudioDataReader.h"
 #include "RaAudioDataReader.h"
 #include "ReadAll.h"
@@ -141,7 +141,7 @@ TEST(ClaimedSize, HugeClaimsReadWhatIsThereWithinBoundedMemory) {
              inf("Skip fill bytes to find first data frame.") + endOfData(0)},
         {"APE seek table", with<ApeAudioDataReader>(), ape(),
          endOfData(4092) + err("Parse header fail, length3980=-1.")},
-        {"ALAC 'stsz' size and count", with<AlacAudioDataReader>(), alac(), atoms + endOfData(52)},
+        {"MP4 'stsz' size and count", with<Mp4AudioDataReader>(), alac(), atoms + endOfData(52)},
         {"ASF header object size", with<WmaAudioDataReader>(), asf(), endOfData(200)},
         {"RealMedia chunk size", with<RaAudioDataReader>(), rm(), endOfData(68)},
         {"Ogg lacing", with<OggAudioDataReader>(), ogg(), endOfData(100)},

@@ -1,7 +1,0 @@
-// AlacAudioDataReader over the input as a whole file.
-#include "AlacAudioDataReader.h"
-#include "FuzzSupport.h"
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    return fuzzsupport::readAll<AlacAudioDataReader>(data, size);
-}
