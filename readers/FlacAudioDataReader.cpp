@@ -60,8 +60,7 @@ void FlacAudioDataReader::mapSampleRate(uint32_t value) {
 bool FlacAudioDataReader::parseMagicHeader() {
     uint8_t raw[4];
     if (readFully(raw, 4) != 4) return false;
-    const uint8_t* p = raw;
-    uint32_t magic = readByteField(p, 4, AST_BIG_ENDIAN);
+    const uint32_t magic = ByteCursor(raw, 4).be(4);
     if (magic != kMagic) {
         astLog("[AST][ERR]FLAC file magic (fLaC) error(magic=%08X).\n", magic);
         return false;
@@ -74,11 +73,10 @@ int32_t FlacAudioDataReader::parseMetaData() {
     for (;;) {
         uint8_t raw[4];
         if (readFully(raw, 4) != 4) return consumed;
-        const uint8_t* p = raw;
-        uint8_t bitsLeft = 8;
-        mMetaHeader.isLastMeta = readBitField(p, 1, bitsLeft) != 0;
-        mMetaHeader.type = readBitField(p, 7, bitsLeft);
-        mMetaHeader.length = readBitField(p, 24, bitsLeft);
+        ByteCursor c(raw, 4);
+        mMetaHeader.isLastMeta = c.bits(1) != 0;
+        mMetaHeader.type = c.bits(7);
+        mMetaHeader.length = c.bits(24);
         const int32_t length = static_cast<int32_t>(mMetaHeader.length);
 
         if (mMetaHeader.type == kInvalidMetaType) {
@@ -90,10 +88,7 @@ int32_t FlacAudioDataReader::parseMetaData() {
             astLog("[AST][WRN]FLAC file metadata type is reserved(type=%d).\n", mMetaHeader.type);
 
         if (mMetaHeader.type != kStreamInfoType) {
-            if (!mAccess->seek(length, 1)) {
-                astLog("[AST][ERR]Failed to seek to %d from %d, ret=%d.\n", length, 1, 0);
-                return consumed;
-            }
+            if (!skip(length)) return consumed;
         } else if (!parseStreamInfo(mMetaHeader.length)) {
             return consumed;
         }
@@ -136,48 +131,41 @@ bool FlacAudioDataReader::parseStreamInfo(uint32_t length) {
 }
 
 bool FlacAudioDataReader::parseFlacFrameHeader(const uint8_t* data) {
-    const uint8_t* p = data;
-    uint8_t bitsLeft = 8;
+    ByteCursor c(data, kMaxHeaderLength);
     FrameHeader& h = mFrameHeader;
-    h.syncWord = static_cast<uint16_t>(readBitField(p, 14, bitsLeft));
+    h.syncWord = static_cast<uint16_t>(c.bits(14));
     if (h.syncWord != kFrameSync) {
         astLog("[AST][ERR]FLAC file sync word error(syncWord=%03X).\n", h.syncWord);
         return false;
     }
-    h.reserved1 = static_cast<uint8_t>(readBitField(p, 1, bitsLeft));
-    h.variableBlockSize = static_cast<uint8_t>(readBitField(p, 1, bitsLeft));
-    h.blockSizeInSampleIndex = static_cast<uint8_t>(readBitField(p, 4, bitsLeft));
-    h.samplingFrequencyIndex = static_cast<uint8_t>(readBitField(p, 4, bitsLeft));
-    h.channelAssignmentIndex = static_cast<uint8_t>(readBitField(p, 4, bitsLeft));
-    h.sampleSizeIndex = static_cast<uint8_t>(readBitField(p, 3, bitsLeft));
-    h.reserved2 = static_cast<uint8_t>(readBitField(p, 1, bitsLeft));
-    h.utf8Str[0] = static_cast<uint8_t>(readBitField(p, 8, bitsLeft));
+    h.reserved1 = static_cast<uint8_t>(c.bits(1));
+    h.variableBlockSize = static_cast<uint8_t>(c.bits(1));
+    h.blockSizeInSampleIndex = static_cast<uint8_t>(c.bits(4));
+    h.samplingFrequencyIndex = static_cast<uint8_t>(c.bits(4));
+    h.channelAssignmentIndex = static_cast<uint8_t>(c.bits(4));
+    h.sampleSizeIndex = static_cast<uint8_t>(c.bits(3));
+    h.reserved2 = static_cast<uint8_t>(c.bits(1));
+    h.utf8Str[0] = static_cast<uint8_t>(c.bits(8));
 
     const uint8_t n = codedNumberLength(h.utf8Str[0]);
     if (n > (h.variableBlockSize ? 7 : 6)) {
         astLog("[AST][ERR]FLAC file UTF-8 string error(mFrameHeader.utf8Str[0]=0x%02X).\n", h.utf8Str[0]);
         return false;
     }
-    for (uint8_t i = 1; i < n; ++i) h.utf8Str[i] = static_cast<uint8_t>(readBitField(p, 8, bitsLeft));
+    for (uint8_t i = 1; i < n; ++i) h.utf8Str[i] = static_cast<uint8_t>(c.bits(8));
 
-    int32_t length = n + 4;
-    if (h.blockSizeInSampleIndex == 6) {
-        h.blockSizeInSample = static_cast<uint16_t>(readBitField(p, 8, bitsLeft));
-        length = n + 5;
-    } else if (h.blockSizeInSampleIndex == 7) {
-        h.blockSizeInSample = static_cast<uint16_t>(readBitField(p, 16, bitsLeft));
-        length = n + 6;
-    }
-    if (h.samplingFrequencyIndex == 12) {
-        h.samplingFrequency = static_cast<uint16_t>(readBitField(p, 8, bitsLeft));
-        length += 1;
-    } else if (h.samplingFrequencyIndex == 13 || h.samplingFrequencyIndex == 14) {
-        h.samplingFrequency = static_cast<uint16_t>(readBitField(p, 16, bitsLeft));
-        length += 2;
-    }
+    if (h.blockSizeInSampleIndex == 6)
+        h.blockSizeInSample = static_cast<uint16_t>(c.bits(8));
+    else if (h.blockSizeInSampleIndex == 7)
+        h.blockSizeInSample = static_cast<uint16_t>(c.bits(16));
+    if (h.samplingFrequencyIndex == 12)
+        h.samplingFrequency = static_cast<uint16_t>(c.bits(8));
+    else if (h.samplingFrequencyIndex == 13 || h.samplingFrequencyIndex == 14)
+        h.samplingFrequency = static_cast<uint16_t>(c.bits(16));
 
+    const int32_t length = static_cast<int32_t>(c.position());
     const uint8_t computed = crc8(data, static_cast<uint32_t>(length));
-    h.crc8 = static_cast<uint8_t>(readBitField(p, 8, bitsLeft));
+    h.crc8 = static_cast<uint8_t>(c.bits(8));
     if (computed != h.crc8) {
         astLog("[AST][ERR]FLAC file CRC-8 check error(0x%02X != 0x%02X).\n", computed, h.crc8);
         return false;
