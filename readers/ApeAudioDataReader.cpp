@@ -22,6 +22,7 @@ const uint16_t kFlagSeekElements = 0x10;
 const uint16_t kFlagNoWavHeader = 0x20;
 
 const uint32_t kLastFrameBit = 0x80000000u;
+const uint32_t kId3FooterFlag = 0x10;
 
 // A table that big would overflow its 32-bit byte length.
 const uint32_t kMaxSeekEntries = INT32_MAX / 4;
@@ -50,13 +51,31 @@ int32_t ApeAudioDataReader::parseApeHeader() {
     fillFrameHeader();
     mapSampleRate(mSampleRate);
     mapChannel(static_cast<uint8_t>(mChannelNum & 0xFF));
-    return headerBytes + 6;
+    return headerBytes + 6 + mTagLength;
 }
 
 bool ApeAudioDataReader::parseMagic() {
-    uint8_t head[6];
-    if (readFully(head, sizeof(head)) != static_cast<int32_t>(sizeof(head))) return false;
-    ByteCursor c(head, sizeof(head));
+    uint8_t head[10];
+    if (readFully(head, 6) != 6) return false;
+    if (memcmp(head, "ID3", 3) == 0) {
+        if (readFully(head + 6, 4) != 4) return false;
+        ByteCursor tag(head + 5, 5);
+        const uint32_t flags = tag.be(1);
+        // Seven bits a byte; a byte with its top bit set is no tag size.
+        uint32_t size = 0;
+        bool syncSafe = true;
+        for (int i = 0; i < 4; ++i) {
+            const uint32_t b = tag.be(1);
+            syncSafe = syncSafe && b < 0x80;
+            size = size << 7 | (b & 0x7F);
+        }
+        if (syncSafe) {
+            mTagLength = static_cast<int32_t>(10 + size + ((flags & kId3FooterFlag) ? 10 : 0));
+            astLog("[AST][WRN]ID3v2 tag of %d bytes skipped before the APE header.\n", mTagLength);
+            if (!seekTo(mTagLength) || readFully(head, 6) != 6) return false;
+        }
+    }
+    ByteCursor c(head, 6);
     const uint32_t magic = c.be(4);
     if (magic != kMagicMac) {
         astLog("[AST][ERR]APE file magic (MAC ) error(magic=%08X).\n", magic);
@@ -128,7 +147,7 @@ int32_t ApeAudioDataReader::parseHeader3980() {
         return -1;
     }
     // Unsigned, so that frame lengths taken from it stay right past 2 GiB.
-    mAudioEnd = static_cast<int32_t>(static_cast<uint32_t>(position) + mAudioDataLength);
+    mAudioEnd = static_cast<int32_t>(static_cast<uint32_t>(position - mTagLength) + mAudioDataLength);
     return static_cast<int32_t>(headerBytes);
 }
 
@@ -195,7 +214,7 @@ int32_t ApeAudioDataReader::parseOldHeader() {
         astLog("[AST][ERR]Failed to tell, ret=%d.\n", end);
         return -1;
     }
-    mAudioEnd = end;
+    mAudioEnd = end - mTagLength;
     return static_cast<int32_t>(headerBytes);
 }
 
@@ -218,9 +237,9 @@ bool ApeAudioDataReader::readSeekTable(int32_t count) {
 }
 
 bool ApeAudioDataReader::fitsPositions(int64_t headerBytes) {
-    if (headerBytes + 6 <= INT32_MAX) return true;
+    if (headerBytes + 6 + mTagLength <= INT32_MAX) return true;
     astLog("[AST][ERR]APE headers end beyond 32-bit file positions(%lld bytes).\n",
-           static_cast<long long>(headerBytes + 6));
+           static_cast<long long>(headerBytes + 6 + mTagLength));
     return false;
 }
 

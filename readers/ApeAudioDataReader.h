@@ -32,6 +32,8 @@ private:
     void printSeekTable();
     void fillFrameHeader();
 
+    // An ID3v2 tag before the APE header: the seek table and the audio end count from behind it.
+    int32_t mTagLength = 0;
     uint32_t mDescriptorLength = 0;
     uint32_t mHeaderLength = 0;
     uint32_t mSeekTableLength = 0;
