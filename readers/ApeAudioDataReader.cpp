@@ -22,6 +22,7 @@ const uint16_t kFlagSeekElements = 0x10;
 const uint16_t kFlagNoWavHeader = 0x20;
 
 const uint32_t kLastFrameBit = 0x80000000u;
+const uint32_t kId3FooterFlag = 0x10;
 
 // A table that big would overflow its 32-bit byte length.
 const uint32_t kMaxSeekEntries = INT32_MAX / 4;
@@ -50,57 +51,75 @@ int32_t ApeAudioDataReader::parseApeHeader() {
     fillFrameHeader();
     mapSampleRate(mSampleRate);
     mapChannel(static_cast<uint8_t>(mChannelNum & 0xFF));
-    return headerBytes + 6;
+    return headerBytes + 6 + mTagLength;
 }
 
 bool ApeAudioDataReader::parseMagic() {
-    uint8_t head[6];
-    if (readFully(head, sizeof(head)) != static_cast<int32_t>(sizeof(head))) return false;
-    const uint8_t* p = head;
-    uint32_t magic = readByteField(p, 4, AST_BIG_ENDIAN);
+    uint8_t head[10];
+    if (readFully(head, 6) != 6) return false;
+    if (memcmp(head, "ID3", 3) == 0) {
+        if (readFully(head + 6, 4) != 4) return false;
+        ByteCursor tag(head + 5, 5);
+        const uint32_t flags = tag.be(1);
+        // Seven bits a byte; a byte with its top bit set is no tag size.
+        uint32_t size = 0;
+        bool syncSafe = true;
+        for (int i = 0; i < 4; ++i) {
+            const uint32_t b = tag.be(1);
+            syncSafe = syncSafe && b < 0x80;
+            size = size << 7 | (b & 0x7F);
+        }
+        if (syncSafe) {
+            mTagLength = static_cast<int32_t>(10 + size + ((flags & kId3FooterFlag) ? 10 : 0));
+            astLog("[AST][WRN]ID3v2 tag of %d bytes skipped before the APE header.\n", mTagLength);
+            if (!seekTo(mTagLength) || readFully(head, 6) != 6) return false;
+        }
+    }
+    ByteCursor c(head, 6);
+    const uint32_t magic = c.be(4);
     if (magic != kMagicMac) {
         astLog("[AST][ERR]APE file magic (MAC ) error(magic=%08X).\n", magic);
         return false;
     }
-    mVersion = static_cast<uint16_t>(readByteField(p, 2, AST_LITTLE_ENDIAN));
+    mVersion = static_cast<uint16_t>(c.le(2));
     return true;
 }
 
 int32_t ApeAudioDataReader::parseHeader3980() {
     uint8_t descriptor[46];
     if (readFully(descriptor, sizeof(descriptor)) != static_cast<int32_t>(sizeof(descriptor))) return -1;
-    const uint8_t* p = descriptor;
-    mPadding = static_cast<uint16_t>(readByteField(p, 2, AST_LITTLE_ENDIAN));
-    mDescriptorLength = readByteField(p, 4, AST_LITTLE_ENDIAN);
-    mHeaderLength = readByteField(p, 4, AST_LITTLE_ENDIAN);
-    mSeekTableLength = readByteField(p, 4, AST_LITTLE_ENDIAN);
-    mWavHeaderLength = readByteField(p, 4, AST_LITTLE_ENDIAN);
-    mAudioDataLength = readByteField(p, 4, AST_LITTLE_ENDIAN);
-    mAudioDataLengthHigh = readByteField(p, 4, AST_LITTLE_ENDIAN);
-    mWavTailLength = readByteField(p, 4, AST_LITTLE_ENDIAN);
-    memcpy(mMd5, p, sizeof(mMd5));
+    ByteCursor d(descriptor, sizeof(descriptor));
+    mPadding = static_cast<uint16_t>(d.le(2));
+    mDescriptorLength = d.le(4);
+    mHeaderLength = d.le(4);
+    mSeekTableLength = d.le(4);
+    mWavHeaderLength = d.le(4);
+    mAudioDataLength = d.le(4);
+    mAudioDataLengthHigh = d.le(4);
+    mWavTailLength = d.le(4);
+    d.copy(mMd5, sizeof(mMd5));
     int64_t headerBytes = 46;
 
     int32_t extraDescriptor = static_cast<int32_t>(mDescriptorLength - 52);
     if (extraDescriptor > 0) {
-        if (!skip(static_cast<uint32_t>(extraDescriptor))) return -1;
+        if (!skip(extraDescriptor)) return -1;
         headerBytes = mDescriptorLength - 6;
     }
 
     uint8_t header[24];
     if (readFully(header, sizeof(header)) != static_cast<int32_t>(sizeof(header))) return -1;
-    p = header;
-    mCompressionLevel = readByteField(p, 2, AST_LITTLE_ENDIAN);
-    mFormatFlags = static_cast<uint16_t>(readByteField(p, 2, AST_LITTLE_ENDIAN));
-    mBlocksPerFrame = readByteField(p, 4, AST_LITTLE_ENDIAN);
-    mFinalFrameBlocks = readByteField(p, 4, AST_LITTLE_ENDIAN);
-    mTotalFrames = readByteField(p, 4, AST_LITTLE_ENDIAN);
-    mBitsPerSample = static_cast<uint16_t>(readByteField(p, 2, AST_LITTLE_ENDIAN));
-    mChannelNum = static_cast<uint16_t>(readByteField(p, 2, AST_LITTLE_ENDIAN));
-    mSampleRate = readByteField(p, 4, AST_LITTLE_ENDIAN);
+    ByteCursor h(header, sizeof(header));
+    mCompressionLevel = h.le(2);
+    mFormatFlags = static_cast<uint16_t>(h.le(2));
+    mBlocksPerFrame = h.le(4);
+    mFinalFrameBlocks = h.le(4);
+    mTotalFrames = h.le(4);
+    mBitsPerSample = static_cast<uint16_t>(h.le(2));
+    mChannelNum = static_cast<uint16_t>(h.le(2));
+    mSampleRate = h.le(4);
     headerBytes += 24;
     if (mHeaderLength > 24) {
-        if (!skip(mHeaderLength - 24)) return -1;
+        if (!skip(static_cast<int32_t>(mHeaderLength - 24))) return -1;
         headerBytes += mHeaderLength - 24;
     }
 
@@ -113,11 +132,11 @@ int32_t ApeAudioDataReader::parseHeader3980() {
         return -1;
     }
     if (!readSeekTable(mSeekNumber)) return -1;
-    if (!skip(mSeekTableLength - tableBytes)) return -1;
+    if (!skip(static_cast<int32_t>(mSeekTableLength - tableBytes))) return -1;
     headerBytes += mSeekTableLength;
 
     if (!(mFormatFlags & kFlagNoWavHeader)) {
-        if (!skip(mWavHeaderLength)) return -1;
+        if (!skip(static_cast<int32_t>(mWavHeaderLength))) return -1;
         headerBytes += mWavHeaderLength;
     }
     if (!fitsPositions(headerBytes)) return -1;
@@ -128,7 +147,7 @@ int32_t ApeAudioDataReader::parseHeader3980() {
         return -1;
     }
     // Unsigned, so that frame lengths taken from it stay right past 2 GiB.
-    mAudioEnd = static_cast<int32_t>(static_cast<uint32_t>(position) + mAudioDataLength);
+    mAudioEnd = static_cast<int32_t>(static_cast<uint32_t>(position - mTagLength) + mAudioDataLength);
     return static_cast<int32_t>(headerBytes);
 }
 
@@ -137,15 +156,15 @@ int32_t ApeAudioDataReader::parseOldHeader() {
     if (readFully(header, sizeof(header)) != static_cast<int32_t>(sizeof(header))) return -1;
     mDescriptorLength = 0;
     mHeaderLength = 32;
-    const uint8_t* p = header;
-    mCompressionLevel = readByteField(p, 2, AST_LITTLE_ENDIAN);
-    mFormatFlags = static_cast<uint16_t>(readByteField(p, 2, AST_LITTLE_ENDIAN));
-    mChannelNum = static_cast<uint16_t>(readByteField(p, 2, AST_LITTLE_ENDIAN));
-    mSampleRate = readByteField(p, 4, AST_LITTLE_ENDIAN);
-    mWavHeaderLength = readByteField(p, 4, AST_LITTLE_ENDIAN);
-    mWavTailLength = readByteField(p, 4, AST_LITTLE_ENDIAN);
-    mTotalFrames = readByteField(p, 4, AST_LITTLE_ENDIAN);
-    mFinalFrameBlocks = readByteField(p, 4, AST_LITTLE_ENDIAN);
+    ByteCursor h(header, sizeof(header));
+    mCompressionLevel = h.le(2);
+    mFormatFlags = static_cast<uint16_t>(h.le(2));
+    mChannelNum = static_cast<uint16_t>(h.le(2));
+    mSampleRate = h.le(4);
+    mWavHeaderLength = h.le(4);
+    mWavTailLength = h.le(4);
+    mTotalFrames = h.le(4);
+    mFinalFrameBlocks = h.le(4);
     int64_t headerBytes = 26;
 
     if (mFormatFlags & kFlagPeakLevel) {
@@ -156,8 +175,7 @@ int32_t ApeAudioDataReader::parseOldHeader() {
     if (mFormatFlags & kFlagSeekElements) {
         uint8_t count[4];
         if (readFully(count, sizeof(count)) != static_cast<int32_t>(sizeof(count))) return -1;
-        p = count;
-        mSeekNumber = static_cast<int32_t>(readByteField(p, 4, AST_LITTLE_ENDIAN));
+        mSeekNumber = static_cast<int32_t>(ByteCursor(count, sizeof(count)).le(4));
         headerBytes += 4;
         mHeaderLength += 4;
     } else {
@@ -183,23 +201,20 @@ int32_t ApeAudioDataReader::parseOldHeader() {
         mBlocksPerFrame = 9216;
 
     if (!(mFormatFlags & kFlagNoWavHeader)) {
-        if (!skip(mWavHeaderLength)) return -1;
+        if (!skip(static_cast<int32_t>(mWavHeaderLength))) return -1;
         headerBytes += mWavHeaderLength;
     }
     if (!readSeekTable(mSeekNumber)) return -1;
     headerBytes += mSeekTableLength;
     if (!fitsPositions(headerBytes)) return -1;
 
-    if (!mAccess->seek(0, 2)) {
-        astLog("[AST][ERR]Failed to seek to %d from %d, ret=%d.\n", 0, 2, 0);
-        return -1;
-    }
+    if (!seekTo(0, 2)) return -1;
     int32_t end = mAccess->tell();
     if (end < 0) {
         astLog("[AST][ERR]Failed to tell, ret=%d.\n", end);
         return -1;
     }
-    mAudioEnd = end;
+    mAudioEnd = end - mTagLength;
     return static_cast<int32_t>(headerBytes);
 }
 
@@ -222,20 +237,10 @@ bool ApeAudioDataReader::readSeekTable(int32_t count) {
 }
 
 bool ApeAudioDataReader::fitsPositions(int64_t headerBytes) {
-    if (headerBytes + 6 <= INT32_MAX) return true;
+    if (headerBytes + 6 + mTagLength <= INT32_MAX) return true;
     astLog("[AST][ERR]APE headers end beyond 32-bit file positions(%lld bytes).\n",
-           static_cast<long long>(headerBytes + 6));
+           static_cast<long long>(headerBytes + 6 + mTagLength));
     return false;
-}
-
-bool ApeAudioDataReader::skip(uint32_t distance) {
-    if (distance == 0) return true;
-    // A negative 32-bit distance would move backwards.
-    if (distance > static_cast<uint32_t>(INT32_MAX) || !mAccess->seek(static_cast<int32_t>(distance), 1)) {
-        astLog("[AST][ERR]Failed to seek to %d from %d, ret=%d.\n", static_cast<int32_t>(distance), 1, 0);
-        return false;
-    }
-    return true;
 }
 
 void ApeAudioDataReader::printSeekTable() {

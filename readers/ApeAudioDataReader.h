@@ -26,14 +26,14 @@ private:
     int32_t parseOldHeader();
     // Reads `count` little-endian entries; the claim is bounded by what the file still holds.
     bool readSeekTable(int32_t count);
-    // Seeks forward from the current position; distances beyond 32-bit positions are refused.
-    bool skip(uint32_t distance);
     // The audio data must start at a 32-bit file position.
     bool fitsPositions(int64_t headerBytes);
     void reverseEndian(int32_t offset, int32_t length);
     void printSeekTable();
     void fillFrameHeader();
 
+    // An ID3v2 tag before the APE header: the seek table and the audio end count from behind it.
+    int32_t mTagLength = 0;
     uint32_t mDescriptorLength = 0;
     uint32_t mHeaderLength = 0;
     uint32_t mSeekTableLength = 0;

@@ -10,8 +10,9 @@ public:
 
     FrameBuffer* readFrame() override;
 
-    // Decodes the frame header at data (at most 16 bytes are looked at).
-    bool parseFlacFrameHeader(const uint8_t* data);
+    // Decodes the frame header at data (at most 16 bytes are looked at); a header longer than
+    // `available` bytes is none.
+    bool parseFlacFrameHeader(const uint8_t* data, int32_t available);
 
     int32_t windowSize() const { return mWindowSize; }
 
@@ -55,6 +56,11 @@ private:
     // Bytes of metadata consumed, blocks headers included.
     int32_t parseMetaData();
     bool parseStreamInfo(uint32_t length);
+    // The offset of the first frame header from `from` to before `to` in the window, or -1.
+    int32_t findHeader(int32_t from, int32_t to);
+    // Reads the window from `from` to its end; at the end of the file the window shrinks to what
+    // was there and atEnd is set. False on a read failure.
+    bool fill(int32_t from, bool& atEnd);
 
     MetaHeader mMetaHeader = {};
     StreamInfo mStreamInfo = {};

@@ -82,6 +82,24 @@ TEST(ApeDecode, JmacFilesAndACutOne) {
             .pcm(in, 22050, 1));
     rows.back().filter = sameLengths;
     rows.back().problems = {"the last APE frame has "};
+
+    // ffmpeg's ID3v2 tag before the header: skipped, and the file decodes as without it.
+    const std::string mp3 = dir.path("tag.mp3"), tagged = dir.path("tagged.ape");
+    ASSERT_TRUE(shell("ffmpeg -nostdin -y -f lavfi -i anullsrc -t 0.05 -metadata title=Tagged '" + mp3 + "'"));
+    Bytes tag = readFile(mp3);
+    tag.resize(10 + size_t(tag[6] << 21 | tag[7] << 14 | tag[8] << 7 | tag[9]));
+    const Bytes plain = readFile(rows[0].in);
+    const testsupport::ApeStream s0 = streamOf(plain);
+    writeFile(tagged, testsupport::cat({tag, plain}));
+    rows.push_back(Decode("ID3v2 tag before the header", tagged,
+                          decodedLines("[AST][INF]File suffix=ape, codec=128.\n[AST][WRN]ID3v2 tag of " +
+                                           std::to_string(tag.size()) + " bytes skipped before the APE header.\n" +
+                                           testsupport::apeOpenLines(s0.seekTable, s0.rate, s0.channels),
+                                       "[AST][INF]File reached the last audio frame.\n"),
+                          [plain, s0](const std::vector<Bytes>& units) {
+                              return testsupport::apeUnitsMismatch(units, plain, s0);
+                          })
+                       .pcm(tagged, 44100, 2));
     checkDecodes(rows);
 }
 

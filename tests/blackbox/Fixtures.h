@@ -26,7 +26,7 @@ inline std::vector<Fixture> fixtures() {
     const std::string lame = "-c:a libmp3lame ";
     return {
         {"wav 44.1k stereo", "wav", wav({44100, 2, 16, 0, false})},
-        {"wav 8k mono 8-bit, extra format bytes", "wav", wav({8000, 1, 8, 2, false})},
+        {"wav 8k mono 8-bit, extra format bytes, LIST chunk", "wav", wav({8000, 1, 8, 2, true})},
         {"mp3 cbr, ID3v2.3 and ID3v1", "mp3",
          enc(2, 44100, lame + "-b:a 128k -id3v2_version 3 -metadata title=Sine -write_id3v1 1")},
         {"mp3 mpeg2 vbr mono", "mp3", enc(1, 22050, lame + "-q:a 5")},

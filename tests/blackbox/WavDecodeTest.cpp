@@ -1,6 +1,8 @@
 // WAV and raw PCM decodes end to end: messages, output files, units and track bytes.
 #include <gtest/gtest.h>
 
+#include "DecodeCheck.h"
+#include "ReaderBytes.h"
 #include "TestSupport.h"
 #include "ToolRunner.h"
 
@@ -35,14 +37,25 @@ struct WavCase {
     WavLayout layout;
     uint32_t channelMask;
     int pcmFormat;
+    std::string warning;
 };
+
+// 24-bit samples as the decoder gets them: signed 32-bit, the low byte zero.
+std::vector<uint8_t> widened(const std::vector<uint8_t>& pcm) {
+    std::vector<uint8_t> out;
+    for (size_t at = 0; at + 3 <= pcm.size(); at += 3) out.insert(out.end(), {0, pcm[at], pcm[at + 1], pcm[at + 2]});
+    return out;
+}
 
 TEST(WavDecode, OutputIsCanonicalHeaderPlusTheData) {
     const WavCase cases[] = {
-        {"stereo16", {44100, 2, 16, 0, false}, 3, 2},
-        {"mono8", {8000, 1, 8, 0, false}, 1, 1},
-        {"stereo32", {48000, 2, 32, 0, false}, 3, 14},
-        {"extraFormatBytes", {22050, 1, 16, 2, false}, 1, 2},
+        {"stereo16", {44100, 2, 16, 0, false}, 3, 2, ""},
+        {"mono8", {8000, 1, 8, 0, false}, 1, 1, ""},
+        {"stereo32", {48000, 2, 32, 0, false}, 3, 14, ""},
+        {"extraFormatBytes", {22050, 1, 16, 2, false}, 1, 2, ""},
+        {"list", {22050, 2, 16, 0, true}, 3, 2, "[AST][WRN]Skip WAV chunk(LIST) of 12 bytes.\n"},
+        {"stereo24", {48000, 2, 24, 0, false}, 3, 14,
+         "[AST][WRN]24-bit PCM is widened to signed 32-bit for the decoder.\n"},
     };
     for (const WavCase& c : cases) {
         SCOPED_TRACE(c.label);
@@ -56,15 +69,15 @@ TEST(WavDecode, OutputIsCanonicalHeaderPlusTheData) {
         ToolResult r = runTool({{"-f=" + in, "-v=" + out}});
         EXPECT_EQ(0, r.exitCode);
         size_t frameLength = l.rate * l.channels * l.bitsPerSample / 8 / 50;
-        EXPECT_EQ(argsLines(in, out) + "[AST][INF]File suffix=wav, codec=0.\n" +
-                      wavReaderLines("parseWavHeader", l.rate, l.channels, l.bitsPerSample,
-                                  44 + static_cast<int>(l.extraFormatBytes)) +
+        const bool wide = l.bitsPerSample == 24;
+        EXPECT_EQ(argsLines(in, out) + "[AST][INF]File suffix=wav, codec=0.\n" + c.warning +
+                      wavReaderLines("parseWavHeader", l.rate, l.channels, wide ? 32 : l.bitsPerSample,
+                                  44 + static_cast<int>(l.extraFormatBytes) + (l.listChunk ? 20 : 0)) +
                       kThreadLines + endOfData(pcm.size(), frameLength) + kEnd,
                   mainThreadLines(r.out));
         EXPECT_EQ(1u, count(r.out, encodeLine(l.rate, c.channelMask, c.pcmFormat)));
-        WavLayout canonical = l;
-        canonical.extraFormatBytes = 0;
-        EXPECT_TRUE(testsupport::wavFile(canonical, pcm) == testsupport::readFile(out));
+        const WavLayout canonical{l.rate, l.channels, wide ? 32 : l.bitsPerSample, 0, false};
+        EXPECT_TRUE(testsupport::wavFile(canonical, wide ? widened(pcm) : pcm) == testsupport::readFile(out));
     }
 }
 
@@ -97,14 +110,14 @@ TEST(WavDecode, UnparsableHeadersFallBackToRawPcm) {
         std::string messages;
     };
     std::vector<uint8_t> pcm = testsupport::sinePcm(48000, 2, 16, 4800);
-    WavLayout list;
-    list.listChunk = true;
+    std::vector<uint8_t> dataFirst = testsupport::wavFile(WavLayout(), pcm);
+    std::copy_n("data", 4, dataFirst.begin() + 12);
     std::vector<uint8_t> shortFormat = testsupport::wavFile(WavLayout(), pcm);
     shortFormat[16] = 14;
     std::vector<uint8_t> lowerRiff = testsupport::wavFile(WavLayout(), pcm);
     lowerRiff[0] = 'r';
     const Case cases[] = {
-        {"list", testsupport::wavFile(list, pcm), "[AST][ERR]WAV file magic(data) error(magic=4C495354).\n"},
+        {"data before fmt", dataFirst, "[AST][ERR]WAV file magic(fmt ) error(magic=64617461).\n"},
         {"formatSize14", shortFormat, "[AST][ERR]Extra format data length is negative:-2\n"},
         {"lowerCaseRiff", lowerRiff, "[AST][ERR]WAV file magic(RIFF) error(magic=72494646).\n"},
         {"tiny", {'R', 'I', 'F', 'F', 1, 2, 3, 4, 5, 6}, "[AST][INF]Reached end of data:10.\n"},
@@ -133,7 +146,7 @@ TEST(WavDecode, UnparsableHeadersFallBackToRawPcm) {
 }
 
 TEST(WavDecode, FormatsAFrameCannotExpressDecodeNothing) {
-    const WavLayout layouts[] = {{44100, 2, 24, 0, false}, {44100, 3, 16, 0, false}};
+    const WavLayout layouts[] = {{44100, 2, 20, 0, false}, {44100, 9, 16, 0, false}};
     for (const WavLayout& l : layouts) {
         TempDir dir;
         std::string in = dir.path("in.wav"), out = dir.path("out.wav");
@@ -141,7 +154,7 @@ TEST(WavDecode, FormatsAFrameCannotExpressDecodeNothing) {
         ToolResult r = runTool({{"-f=" + in, "-v=" + out}});
         EXPECT_EQ(0, r.exitCode);
         uint32_t map = l.channels <= 2 ? l.channels : 0;
-        uint32_t depth = l.bitsPerSample == 24 ? 0 : l.bitsPerSample;
+        uint32_t depth = l.bitsPerSample == 20 ? 0 : l.bitsPerSample;
         EXPECT_EQ(argsLines(in, out) + "[AST][INF]File suffix=wav, codec=0.\n" +
                       wavReaderLines("parseWavHeader", 44100, map, depth, 44) + kThreadLines +
                       "[AST][ERR]Invalid frame length(0).\n" + kEnd,
@@ -149,19 +162,6 @@ TEST(WavDecode, FormatsAFrameCannotExpressDecodeNothing) {
         EXPECT_EQ(std::string::npos, r.out.find("Encode params"));
         EXPECT_EQ(-1, access(out.c_str(), F_OK));
     }
-}
-
-TEST(WavDecode, UpperCaseSuffixWritesNoHeaderAndLyingSizesAreIgnored) {
-    TempDir dir;
-    std::vector<uint8_t> pcm = testsupport::sinePcm(16000, 2, 16, 16000);
-    std::vector<uint8_t> file = testsupport::wavFile(WavLayout{16000, 2, 16, 0, false}, pcm);
-    for (int i : {4, 5, 6, 7, 40, 41, 42, 43}) file[i] = 0xFF;  // riffSize and dataSize
-    std::string in = dir.path("IN.WAV"), out = dir.path("out.wav");
-    testsupport::writeFile(in, file);
-    ToolResult r = runTool({{"-f=" + in, "-v=" + out}});
-    EXPECT_EQ(0, r.exitCode);
-    EXPECT_NE(std::string::npos, r.out.find("[AST][INF]File suffix=WAV, codec=0.\n"));
-    EXPECT_TRUE(pcm == testsupport::readFile(out));
 }
 
 TEST(WavDecode, TrackPlaysEveryByteAndUnitsAre20Milliseconds) {
@@ -186,6 +186,114 @@ TEST(WavDecode, TrackPlaysEveryByteAndUnitsAre20Milliseconds) {
         expected.insert(expected.end(), pcm.begin() + static_cast<long>(at), pcm.begin() + static_cast<long>(at + n));
     }
     EXPECT_TRUE(expected == recorded);
+}
+
+// The size field of the first chunk `id` in a RIFF file, and where that chunk's data begin.
+uint32_t chunkSize(const Bytes& file, const char* id, size_t* data = nullptr) {
+    const size_t at = size_t(std::search(file.begin() + 12, file.end(), id, id + 4) - file.begin());
+    if (data) *data = at + 8;
+    return at + 8 <= file.size() ? le(file, at + 4) : 0;
+}
+
+struct ToolFile {
+    const char* label;
+    std::string make;  // ffmpeg's options and output for a 1.03 s sine; $O the file
+    uint32_t rate;
+    int channels, bits;
+    std::vector<const char*> skipped;  // chunk ids before the data
+    std::string warning;               // behind the skip lines
+    std::string refusal;               // the format line of a refused file
+};
+
+// Files as tools write them: each decodes completely, skipping the chunks it names and never
+// decoding past the data; other formats than integer PCM are refused.
+TEST(WavDecode, RealToolsFilesDecodeCompletely) {
+    const std::string widening = "[AST][WRN]24-bit PCM is widened to signed 32-bit for the decoder.\n";
+    std::vector<ToolFile> fixtures = {
+        {"ffmpeg defaults", "-ac 2 $O", 44100, 2, 16, {"LIST"}, "", ""},
+        {"ffmpeg to a pipe, sizes all ones", "-ac 2 -f wav - > $O", 44100, 2, 16, {"LIST"}, "", ""},
+        {"RF64", "-ar 48000 -rf64 always $O", 48000, 1, 16, {"LIST"}, "", ""},
+        {"JUNK and bext before the data, levl behind it", "-ar 32000 -rf64 auto -write_bext 1 -write_peak on $O",
+         32000, 1, 16, {"JUNK", "bext", "LIST"}, "", ""},
+        {"extensible 24-bit", "-ac 2 -ar 48000 -c:a pcm_s24le $O", 48000, 2, 24, {"LIST"}, widening, ""},
+        {"extensible 5.1", "-ac 6 -ar 48000 $O", 48000, 6, 16, {"LIST"},
+         "[AST][WRN]WAV file has 6 channels: channelMap is their count, and frames hold them all.\n", ""},
+        {"24-bit, odd length", "-c:a pcm_s24le -af aresample=8000,atrim=end_sample=8001 $O", 8000, 1, 24, {"LIST"},
+         widening, ""},
+        {"float", "-c:a pcm_f32le $O", 0, 1, 0, {"fact", "LIST"}, "",
+         "WAV format 0xFFFE, sub-format 0x0003, is not integer PCM"},
+        {"A-law", "-ar 8000 -c:a pcm_alaw $O", 0, 1, 0, {"fact", "LIST"}, "", "WAV format 0x0006 is not integer PCM"},
+        {"mu-law", "-ar 8000 -c:a pcm_mulaw $O", 0, 1, 0, {"fact", "LIST"}, "", "WAV format 0x0007 is not integer PCM"},
+        {"ADPCM", "-c:a adpcm_ms $O", 0, 1, 0, {"fact", "LIST"}, "", "WAV format 0x0002 is not integer PCM"},
+    };
+    TempDir dir;
+    std::vector<Bytes> files;
+    for (ToolFile& f : fixtures) {
+        f.make.replace(f.make.find("$O"), 2, "'" + dir.path(std::to_string(files.size()) + ".WAV") + "'");
+        ASSERT_TRUE(shell("ffmpeg -nostdin -y -f lavfi -i sine=frequency=440:duration=1.03 " + f.make)) << f.label;
+        files.push_back(readFile(dir.path(std::to_string(files.size()) + ".WAV")));
+    }
+    // Tags behind the data and its pad byte.
+    Bytes tagged = files[6];
+    using testsupport::str;
+    tagged = testsupport::cat({tagged, str("LIST"), {12, 0, 0, 0}, str("INFOICMT"), {0, 0, 0, 0}, str("id3 "),
+                               {10, 0, 0, 0}, str("ID3"), {4, 0, 0, 0, 0, 0, 0}});
+    std::copy_n(testsupport::le(tagged.size() - 8, 4).begin(), 4, tagged.begin() + 4);
+    fixtures.push_back(fixtures[6]);
+    fixtures.back().label = "LIST and id3 behind the data";
+    files.push_back(tagged);
+    // A data size of 0, as streaming writers leave it: the data run to the end.
+    size_t dataAt = 0;
+    chunkSize(files[0], "data", &dataAt);
+    files.push_back(files[0]);
+    std::fill_n(files.back().begin() + long(dataAt) - 4, 4, 0);
+    fixtures.push_back(fixtures[0]);
+    fixtures.back().label = "data size 0";
+    // A sub-format of its own.
+    files.push_back(files[4]);
+    files.back()[59] = 0x72;
+    fixtures.push_back({"unknown sub-format", "", 0, 2, 0, {"LIST"}, "",
+                        "WAV format 0xFFFE, sub-format 00000001-0000-0010-8000-00AA00389B72, is not integer PCM"});
+
+    std::vector<Decode> rows;
+    for (size_t i = 0; i < fixtures.size(); ++i) {
+        const ToolFile& f = fixtures[i];
+        const Bytes& file = files[i];
+        const std::string in = dir.path(std::to_string(i) + ".WAV");
+        writeFile(in, file);
+        std::string opening = "[AST][INF]File suffix=WAV, codec=0.\n";
+        if (file[1] == 'F') opening += "[AST][WRN]WAV file magic is RF64, sizes read from its ds64 chunk.\n";
+        for (const char* id : f.skipped)
+            opening += "[AST][WRN]Skip WAV chunk(" + std::string(id) + ") of " + std::to_string(chunkSize(file, id)) +
+                       " bytes.\n";
+        if (!f.refusal.empty()) {
+            rows.emplace_back(f.label, in,
+                              opening + "[AST][ERR]" + f.refusal + ", not decoded.\n[AST][ERR]Invalid audio data reader.\n",
+                              nullptr, 255);
+            continue;
+        }
+        size_t start = 0;
+        const uint32_t size = chunkSize(file, "data", &start);
+        const size_t data = size == 0xFFFFFFFF || size == 0 ? file.size() - start : size;
+        std::string warning = f.warning;
+        if (start + data + data % 2 < file.size())
+            warning += "[AST][WRN]WAV data chunk ends at " + std::to_string(start + data) + ", the " +
+                       std::to_string(file.size() - start - data) + " bytes behind it are not decoded.\n";
+        const size_t frame = f.rate * size_t(f.channels) * size_t(f.bits / 8) / 50;
+        const bool wide = f.bits == 24;
+        // The PCM passes through, so the units' bytes are checked with it.
+        UnitsCheck units = [unit = wide ? frame / 3 * 4 : frame](const std::vector<Bytes>& got) {
+            return std::string(!got.empty() && got[0].size() == unit ? "" : "the first unit is not 20 ms");
+        };
+        rows.emplace_back(f.label, in,
+                          decodedLines(opening + warning +
+                                           wavReaderLines("parseWavHeader", f.rate, uint32_t(f.channels),
+                                                       wide ? 32 : uint32_t(f.bits), int(start)),
+                                       endOfData(data, frame)),
+                          units);
+        rows.back().pcm(in, f.rate, f.channels, wide ? 4 : 2);
+    }
+    checkDecodes(rows);
 }
 
 }  // namespace

@@ -81,6 +81,9 @@ TEST(ApeReader, RefusedHeaders) {
         {"magic", {'M', 'A', 'C', '!', 0x96, 0x0F}, err("APE file magic (MAC ) error(magic=4D414321).") +
                                                         err("Parse magic header fail.")},
         {"three bytes", {'M', 'A', 'C'}, endOfData(3) + err("Parse magic header fail.")},
+        {"ID3v2 tag beyond the file", cat({str("ID3"), {4, 0, 0x10, 0, 0, 1, 0}}),
+         "[AST][WRN]ID3v2 tag of 148 bytes skipped before the APE header.\n" + endOfData(0) +
+             err("Parse magic header fail.")},
         {"short descriptor", Bytes(p.begin(), p.begin() + 30), endOfData(24) + fail},
         {"no frames", patched(p, 64, 0),
          err("APE seek info error, seekNumber=0, seekTableBytes=0, seekTableLength=16, totalFrames=0.") + fail},

@@ -1,6 +1,6 @@
 // FLAC reader on hand-made files: frame header fields, refused files and the read window. Real
 // encoders' files (rates in kHz and Hz, 16-bit block sizes, long streams, the window raised by
-// STREAMINFO, a metadata block of type 127) are covered end to end.
+// STREAMINFO or grown without it, a metadata block of type 127) are covered end to end.
 #include <gtest/gtest.h>
 
 #include "FieldCodec.h"
@@ -28,7 +28,8 @@ Bytes flacHead(uint32_t rate, uint32_t maxFrameSize = 0) {
     return f;
 }
 
-// The header twice behind the metadata: the second copy must end the first frame.
+// The header twice behind the metadata: the second copy must end the first frame, and the
+// second frame runs to the end of the file.
 Bytes twice(const Bytes& header) {
     Bytes f = cat({flacHead(22222), header, header});
     f.resize(f.size() + 40, 0);
@@ -85,28 +86,31 @@ TEST(FlacReader, HeadersAndMetadata) {
         EXPECT_EQ(c.rate, r.info.sampleFrequency);
         EXPECT_EQ(2u, r.info.channelMap);
         const size_t header = (c.file.size() - 82) / 2;
-        EXPECT_EQ(endOfData(c.file.size() - 42) + endOfData(0) + kNoHeader, r.out());
-        EXPECT_EQ(std::vector<size_t>{header}, r.lengths());
+        EXPECT_EQ(endOfData(c.file.size() - 42) + endOfData(0) + endOfData(0), r.out());
+        EXPECT_EQ((std::vector<size_t>{header, header + 40}), r.lengths());
     }
 }
 
-// Frames of 20006, 106 and 106 bytes behind a STREAMINFO that gives the maximum frame size.
-TEST(FlacReader, WindowIsRaisedByStreamInfoOnlyAsFarAsTheFile) {
+// Frames of 20006, 106 and 10 bytes (the last header within the file's last 16 bytes) behind a
+// STREAMINFO that gives the maximum frame size, or none, or one too small.
+TEST(FlacReader, WindowHoldsTheLargestFrameOrGrows) {
+    const std::string grown = "[AST][WRN]FLAC frame header not found in 16384 bytes, window grown to 20123 bytes.\n";
     const struct {
         uint32_t maxFrameSize;
         int32_t window;
         std::vector<size_t> lengths;
         std::string out;
     } cases[] = {
-        {0, 16384, {}, kNoHeader},
-        {0xFFFFFF, 20219, {20006, 106}, endOfData(20218) + endOfData(0) + endOfData(0) + kNoHeader},
+        {0, 16384, {20006, 106, 10}, grown + endOfData(3738) + endOfData(0) + endOfData(0) + endOfData(0)},
+        {0xFFFFFF, 20123, {20006, 106, 10}, endOfData(20122) + endOfData(0) + endOfData(0) + endOfData(0)},
+        {16000, 16384, {}, kNoHeader},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.maxFrameSize);
         Bytes file = flacHead(44100, c.maxFrameSize);
         for (uint8_t k : {0, 1, 2}) {
             file = cat({file, frameHeader(12, 9, {k})});
-            file.resize(file.size() + (k == 0 ? 20000 : 100), 0);
+            file.resize(file.size() + (k == 0 ? 20000 : k == 1 ? 100 : 4), 0);
         }
         ReadAll r = readAll<FlacAudioDataReader>(
             file, [&](FlacAudioDataReader& reader) { EXPECT_EQ(c.window, reader.windowSize()); });
