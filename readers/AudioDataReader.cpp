@@ -62,6 +62,14 @@ int32_t AudioDataReader::remainingLength() {
     return end - here;
 }
 
+int64_t AudioDataReader::fileLength() {
+    int32_t here = mAccess->tell();
+    if (here < 0 || !mAccess->seek(0, 2)) return -1;
+    int32_t end = mAccess->tell();
+    if (!mAccess->seek(here, 0) || end < 0) return -1;
+    return end;
+}
+
 ByteCursor AudioDataReader::readClaimed(int32_t claimed, int32_t spare) {
     return readClaimedBlock(*mAccess, claimed, remainingLength(), spare);
 }

@@ -61,6 +61,8 @@ protected:
     // Bytes from the current position to the end of the file (0 when unknown). Sizes read
     // from a header are bounded by it before anything is allocated for them.
     int32_t remainingLength();
+    // The file's length, or -1 when the input cannot tell (a pipe, a device).
+    int64_t fileLength();
     // A block whose size a header claims, read at the current position (see readClaimedBlock);
     // failed unless all of it was there.
     ByteCursor readClaimed(int32_t claimed, int32_t spare = 0);

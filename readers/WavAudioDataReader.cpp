@@ -6,6 +6,7 @@
 #include "ASTDataAccess.h"
 #include "ASTLog.h"
 #include "ASTSignal.h"
+#include "ClaimedBlock.h"
 
 namespace {
 
@@ -26,6 +27,8 @@ const int32_t kRefused = -2;
 const uint32_t kSizeToTheEnd = 0xFFFFFFFF;
 // Frames up to this size are read without asking how much of the file is left.
 const int32_t kUnboundedFrameBytes = 1 << 18;
+// From a stream of unknown length, the format and ds64 chunks are read up to this size.
+const int32_t kStreamChunkBytes = 1 << 16;
 
 // The chunk id as text for a log line; bytes that are not printable become '?'.
 void idText(uint32_t id, char text[5]) {
@@ -83,7 +86,7 @@ int32_t WavAudioDataReader::parseWavHeader() {
     // The RIFF header and the head of the first chunk.
     uint8_t raw[20];
     if (readFully(raw, sizeof(raw)) != static_cast<int32_t>(sizeof(raw))) return -1;
-    mFileSize = static_cast<int64_t>(sizeof(raw)) + remainingLength();
+    mFileSize = fileLength();
 
     ByteCursor head(raw, sizeof(raw));
     uint32_t magic = head.be(4);
@@ -108,11 +111,12 @@ int32_t WavAudioDataReader::parseWavHeader() {
     uint64_t dataSize = format.dataSize;
     if (format.hasDs64 && dataSize == kSizeToTheEnd) dataSize = format.ds64DataSize;
     // Streaming writers leave the size 0 or all ones; a size past the end is a cut file.
-    const bool toTheEnd = dataSize == 0 || dataSize == kSizeToTheEnd || mFileSize <= dataStart ||
-                          dataSize > static_cast<uint64_t>(mFileSize - dataStart);
+    const bool toTheEnd = dataSize == 0 || dataSize == kSizeToTheEnd ||
+                          (mFileSize >= 0 && (mFileSize <= dataStart ||
+                                              dataSize > static_cast<uint64_t>(mFileSize - dataStart)));
     mDataEnd = toTheEnd ? -1 : dataStart + static_cast<int64_t>(dataSize);
     // The pad byte behind an odd size is no loss.
-    if (mDataEnd >= 0 && mDataEnd + static_cast<int64_t>(dataSize & 1) < mFileSize) {
+    if (mDataEnd >= 0 && mFileSize >= 0 && mDataEnd + static_cast<int64_t>(dataSize & 1) < mFileSize) {
         astLog("[AST][WRN]WAV data chunk ends at %d, the %d bytes behind it are not decoded.\n",
                static_cast<int32_t>(mDataEnd), static_cast<int32_t>(mFileSize - mDataEnd));
     }
@@ -146,7 +150,8 @@ bool WavAudioDataReader::walkChunks(ByteCursor& head, bool rf64, Format& format)
             }
             // The chunk, its pad byte and the head of the chunk behind it, in one read.
             const int64_t claim = size + pad + 8;
-            ByteCursor c = readClaimed(claim > INT32_MAX ? INT32_MAX : static_cast<int32_t>(claim));
+            ByteCursor c = readClaimedBlock(*mAccess, claim > INT32_MAX ? INT32_MAX : static_cast<int32_t>(claim),
+                                            mFileSize >= 0 ? remainingLength() : kStreamChunkBytes, 0);
             AST_ASSERT(c.holds(), "parseWavHeader", 163, "WavAudioDataReader",
                        "int32_t WavAudioDataReader::parseWavHeader()");
             if (!c.ok()) return false;
@@ -168,7 +173,7 @@ bool WavAudioDataReader::walkChunks(ByteCursor& head, bool rf64, Format& format)
         idText(id, text);
         astLog("[AST][WRN]Skip WAV chunk(%s) of %u bytes.\n", text, size);
         // A chunk that runs past the end leaves the next head unreadable, which ends the walk.
-        const int64_t target = next < mFileSize ? next : mFileSize;
+        const int64_t target = mFileSize < 0 || next < mFileSize ? next : mFileSize;
         if (!seekTo(static_cast<int32_t>(target))) return false;
         if (!readChunkHead(id, size)) return false;
         position = target + 8;
