@@ -7,7 +7,6 @@
 #include "ASTLog.h"
 #include "ASTSignal.h"
 #include "ClaimedBlock.h"
-#include "FieldCodec.h"
 
 namespace {
 
@@ -16,8 +15,6 @@ const uint32_t kLoasSyncWord = 0x2B7;
 const int32_t kAdtsHeaderLength = 7;
 const int32_t kLoasHeaderLength = 3;
 const int32_t kLongestFrame = 8191 + kLoasHeaderLength;
-// The most a StreamMuxConfig up to the channel configuration can take (128 bits).
-const int32_t kMuxConfigMaxBytes = 16;
 
 // Indexed by samplingFrequencyIndex; 15 is the escape to an explicit frequency.
 const uint32_t kSampleRates[15] = {96000, 88200, 64000, 48000, 44100, 32000, 24000, 22050,
@@ -37,10 +34,10 @@ int32_t AacAudioDataReader::parseHeaders() {
     if (!parseLoasHeader()) return -1;
     mVariant = VARIANT_LOAS;
     if (!seekTo(kLoasHeaderLength)) return -1;
-    ByteCursor payload = readClaimed(mAudioMuxLength, kMuxConfigMaxBytes);
+    ByteCursor payload = readClaimed(mAudioMuxLength);
     AST_ASSERT(payload.holds(), "AacAudioDataReader", __LINE__, "AacAudioDataReader",
                "AacAudioDataReader::AacAudioDataReader(const char*)");
-    if (!payload.ok() || !parseStreamMuxConfig(payload.data(), mAudioMuxLength)) return -1;
+    if (!payload.ok() || !parseStreamMuxConfig(payload)) return -1;
     return 0;
 }
 
@@ -61,7 +58,7 @@ FrameBuffer* AacAudioDataReader::readFrame() {
             astLog("[AST][ERR]Failed to parse ADTS header.\n");
             return &mFrame;
         }
-        length = mAdts.frameLength;
+        length = mFrameLength;
         if (length <= 6) {
             astLog("[AST][ERR]Invalid frame length(%d).\n", length);
             return &mFrame;
@@ -91,92 +88,69 @@ FrameBuffer* AacAudioDataReader::readFrame() {
 }
 
 bool AacAudioDataReader::parseAdtsHeader() {
-    const uint8_t* p = mHeader;
-    uint8_t bits = 8;
-    mAdts.syncWord = static_cast<uint16_t>(readBitField(p, 12, bits));
-    mAdts.id = readBitField(p, 1, bits) != 0;
-    mAdts.layer = static_cast<uint8_t>(readBitField(p, 2, bits));
-    mAdts.protectionAbsent = readBitField(p, 1, bits) != 0;
-    mAdts.profile = static_cast<uint8_t>(readBitField(p, 2, bits));
-    mAdts.samplingFrequencyIndex = static_cast<uint8_t>(readBitField(p, 4, bits));
-    mAdts.reserved = readBitField(p, 1, bits) != 0;
-    mAdts.channelConfiguration = static_cast<uint8_t>(readBitField(p, 3, bits));
-    mAdts.originalCopy = readBitField(p, 1, bits) != 0;
-    mAdts.home = readBitField(p, 1, bits) != 0;
-    mAdts.copyrightIdentificationBit = readBitField(p, 1, bits) != 0;
-    mAdts.copyrightIdentificationStart = readBitField(p, 1, bits) != 0;
-    mAdts.frameLength = static_cast<uint16_t>(readBitField(p, 13, bits));
-    mAdts.adtsBufferFullness = static_cast<uint16_t>(readBitField(p, 11, bits));
-    mAdts.numberOfRawDataBlocksInFrame = static_cast<uint8_t>(readBitField(p, 2, bits));
+    ByteCursor c(mHeader, kAdtsHeaderLength);
+    const uint32_t syncWord = c.bits(12);
+    c.bits(6);  // id, layer, protectionAbsent, profile
+    const uint32_t samplingFrequencyIndex = c.bits(4);
+    c.bits(1);  // the private bit
+    const uint32_t channelConfiguration = c.bits(3);
+    c.bits(4);  // originalCopy, home, copyright identification
+    mFrameLength = static_cast<uint16_t>(c.bits(13));
 
-    if (mAdts.syncWord != kAdtsSyncWord) {
-        astLog("[AST][ERR]AAC file ADTS sync word error(syncWord=%03X).\n", mAdts.syncWord);
+    if (syncWord != kAdtsSyncWord) {
+        astLog("[AST][ERR]AAC file ADTS sync word error(syncWord=%03X).\n", syncWord);
         return false;
     }
-    mapSampleRate(mAdts.samplingFrequencyIndex);
-    mapChannel(mAdts.channelConfiguration);
+    mapSampleRate(samplingFrequencyIndex);
+    mapChannel(static_cast<uint8_t>(channelConfiguration));
     if (static_cast<int32_t>(mInfo.sampleFrequency) >= 0) return true;
     astLog("[AST][ERR]Failed to map sample rate.\n");
     return false;
 }
 
 bool AacAudioDataReader::parseLoasHeader() {
-    const uint8_t* p = mHeader;
-    uint8_t bits = 8;
-    mLoasSyncWord = static_cast<uint16_t>(readBitField(p, 11, bits));
-    if (mLoasSyncWord != kLoasSyncWord) {
-        astLog("[AST][ERR]AAC file LOAS sync word error(syncWord=%03X).\n", mLoasSyncWord);
+    ByteCursor c(mHeader, kLoasHeaderLength);
+    const uint32_t syncWord = c.bits(11);
+    if (syncWord != kLoasSyncWord) {
+        astLog("[AST][ERR]AAC file LOAS sync word error(syncWord=%03X).\n", syncWord);
         return false;
     }
-    mAudioMuxLength = static_cast<uint16_t>(readBitField(p, 13, bits));
+    mAudioMuxLength = static_cast<uint16_t>(c.bits(13));
     return true;
 }
 
-// `data` holds `length` bytes followed by kMuxConfigMaxBytes zero bytes, so the fields can be
-// read first and their extent checked against the payload afterwards.
-bool AacAudioDataReader::parseStreamMuxConfig(const uint8_t* data, int32_t length) {
-    const uint8_t* p = data;
-    uint8_t bits = 8;
-    mMuxConfig.useSameStreamMux = static_cast<uint8_t>(readBitField(p, 1, bits));
-    if (mMuxConfig.useSameStreamMux != 0) {
-        astLog("[AST][ERR]Failed to parse LOAS frame, useSameStreamMux=%d.\n", mMuxConfig.useSameStreamMux);
+// Only the first program's first layer is read. A payload too short for the fields reads them
+// as zeros, which fail none of the checks on the way; the cursor tells at the end.
+bool AacAudioDataReader::parseStreamMuxConfig(ByteCursor& c) {
+    const uint32_t useSameStreamMux = c.bits(1);
+    if (useSameStreamMux != 0) {
+        astLog("[AST][ERR]Failed to parse LOAS frame, useSameStreamMux=%d.\n", useSameStreamMux);
         return false;
     }
-    mMuxConfig.audioMuxVersion = static_cast<uint8_t>(readBitField(p, 1, bits));
-    mMuxConfig.audioMuxVersionA = 0;
-    if (mMuxConfig.audioMuxVersion == 1) {
-        mMuxConfig.audioMuxVersionA = static_cast<uint8_t>(readBitField(p, 1, bits));
-        if (mMuxConfig.audioMuxVersionA != 0) {
-            astLog("[AST][ERR]Failed to parse LOAS frame, audioMuxVersionA=%d.\n", mMuxConfig.audioMuxVersionA);
+    const uint32_t audioMuxVersion = c.bits(1);
+    if (audioMuxVersion == 1) {
+        const uint32_t audioMuxVersionA = c.bits(1);
+        if (audioMuxVersionA != 0) {
+            astLog("[AST][ERR]Failed to parse LOAS frame, audioMuxVersionA=%d.\n", audioMuxVersionA);
             return false;
         }
-        mMuxConfig.taraBytesForValue = static_cast<uint8_t>(readBitField(p, 2, bits));
-        for (int i = 0; i <= mMuxConfig.taraBytesForValue; ++i)
-            mMuxConfig.taraBytes[i] = static_cast<uint8_t>(readBitField(p, 8, bits));
+        c.bits(8 * (c.bits(2) + 1));  // taraBufferFullness
     }
-    mMuxConfig.allStreamsSameTimeFraming = static_cast<uint8_t>(readBitField(p, 1, bits));
-    mMuxConfig.numSubFrames = static_cast<uint8_t>(readBitField(p, 6, bits));
-    mMuxConfig.numProgram = static_cast<uint8_t>(readBitField(p, 4, bits));
-    mMuxConfig.numberLayer = static_cast<uint8_t>(readBitField(p, 3, bits));
-    if (mMuxConfig.audioMuxVersion == 1) {
-        mMuxConfig.ascLenBytesForValue = static_cast<uint8_t>(readBitField(p, 2, bits));
-        for (int i = 0; i <= mMuxConfig.ascLenBytesForValue; ++i)
-            mMuxConfig.ascLenBytes[i] = static_cast<uint8_t>(readBitField(p, 8, bits));
-    }
+    c.bits(14);  // allStreamsSameTimeFraming, numSubFrames, numProgram, numberLayer
+    if (audioMuxVersion == 1) c.bits(8 * (c.bits(2) + 1));  // ascLen
 
-    mAudioObjectType = readBitField(p, 5, bits);
-    if (mAudioObjectType == 31) mAudioObjectType = 32 + readBitField(p, 6, bits);
-    mSamplingFrequencyIndex = readBitField(p, 4, bits);
-    if (mSamplingFrequencyIndex == 15) mSamplingFrequency = readBitField(p, 24, bits);
-    mChannelConfiguration = readBitField(p, 4, bits);
+    // AudioSpecificConfig
+    if (c.bits(5) == 31) c.bits(6);  // audioObjectType, escaped
+    const uint32_t samplingFrequencyIndex = c.bits(4);
+    if (samplingFrequencyIndex == 15) mSamplingFrequency = c.bits(24);
+    const uint32_t channelConfiguration = c.bits(4);
 
-    const int64_t usedBits = static_cast<int64_t>(p - data) * 8 + (8 - bits);
-    if (usedBits > static_cast<int64_t>(length) * 8) {
-        astLog("[AST][ERR]LOAS frame too short for its StreamMuxConfig(audioMuxLength=%d).\n", length);
+    if (!c.ok()) {
+        astLog("[AST][ERR]LOAS frame too short for its StreamMuxConfig(audioMuxLength=%d).\n", mAudioMuxLength);
         return false;
     }
-    mapSampleRate(mSamplingFrequencyIndex);
-    mapChannel(static_cast<uint8_t>(mChannelConfiguration));
+    mapSampleRate(samplingFrequencyIndex);
+    mapChannel(static_cast<uint8_t>(channelConfiguration));
     if (static_cast<int32_t>(mInfo.sampleFrequency) >= 0) return true;
     astLog("[AST][ERR]Failed to map sample rate.\n");
     return false;

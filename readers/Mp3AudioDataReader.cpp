@@ -7,7 +7,6 @@
 #include "ASTLog.h"
 #include "ASTSignal.h"
 #include "ClaimedBlock.h"
-#include "FieldCodec.h"
 
 namespace {
 
@@ -158,28 +157,23 @@ FrameBuffer* Mp3AudioDataReader::readFrame() {
 bool Mp3AudioDataReader::parseMp3DataFrameHeader() {
     if (readFully(mFrameHeader, sizeof(mFrameHeader)) != static_cast<int32_t>(sizeof(mFrameHeader))) return false;
 
-    const uint8_t* p = mFrameHeader;
-    uint8_t bits = 8;
-    mSyncWord = static_cast<uint16_t>(readBitField(p, 11, bits));
-    mVersion = readBitField(p, 2, bits);
-    mLayer = readBitField(p, 2, bits);
-    mErrorProtection = readBitField(p, 1, bits) != 0;
-    mBitRateIndex = static_cast<uint8_t>(readBitField(p, 4, bits));
-    mSamplingFrequencyIndex = static_cast<uint8_t>(readBitField(p, 2, bits));
-    mPadding = static_cast<uint8_t>(readBitField(p, 1, bits));
-    mReserved = static_cast<uint8_t>(readBitField(p, 1, bits));
-    mMode = readBitField(p, 2, bits);
-    mModeExtension = static_cast<uint8_t>(readBitField(p, 2, bits));
-    mCopyRight = readBitField(p, 1, bits) != 0;
-    mOriginal = readBitField(p, 1, bits) != 0;
-    mEmphasis = readBitField(p, 2, bits);
+    ByteCursor c(mFrameHeader, sizeof(mFrameHeader));
+    const uint32_t syncWord = c.bits(11);
+    mVersion = c.bits(2);
+    mLayer = c.bits(2);
+    c.bits(1);  // errorProtection
+    mBitRateIndex = static_cast<uint8_t>(c.bits(4));
+    const uint32_t samplingFrequencyIndex = c.bits(2);
+    mPadding = static_cast<uint8_t>(c.bits(1));
+    c.bits(1);  // the private bit
+    const uint32_t mode = c.bits(2);
 
-    if (mSyncWord != kSyncWord) {
-        astLog("[AST][INF]MP3 file sync word mismatch(%03X != %03X).\n", mSyncWord, kSyncWord);
+    if (syncWord != kSyncWord) {
+        astLog("[AST][INF]MP3 file sync word mismatch(%03X != %03X).\n", syncWord, kSyncWord);
         return false;
     }
-    mapSampleRate(mSamplingFrequencyIndex);
-    mapChannel(static_cast<uint8_t>(mMode));
+    mapSampleRate(samplingFrequencyIndex);
+    mapChannel(static_cast<uint8_t>(mode));
     mInfo.mpeg.layer = mLayer == 2 ? 1 : (mLayer == 3 ? 0 : 2);
     if (mInfo.channelMap != 0 && static_cast<int32_t>(mInfo.sampleFrequency) >= 0) return true;
     astLog("[AST][ERR]Failed to map channel and sample rate.\n");
@@ -190,19 +184,18 @@ bool Mp3AudioDataReader::parseId3v2Header() {
     uint8_t header[10];
     if (readFully(header, sizeof(header)) != static_cast<int32_t>(sizeof(header))) return false;
 
-    memcpy(mId3v2.magic, header, sizeof(mId3v2.magic));
-    const uint8_t* p = header;
-    const uint32_t magic = readByteField(p, 3, AST_BIG_ENDIAN);
+    ByteCursor c(header, sizeof(header));
+    const uint32_t magic = c.be(3);
     if (magic != kMagicId3) {
         astLog("[AST][INF]MP3 file magic(ID3) mismatch(%08X != %08X).\n", magic, kMagicId3);
         return false;
     }
-    mId3v2.majorVersion = header[3];
-    mId3v2.revision = header[4];
-    mId3v2.flags = header[5];
+    mId3v2.majorVersion = static_cast<uint8_t>(c.be(1));
+    mId3v2.revision = static_cast<uint8_t>(c.be(1));
+    c.skip(1);  // flags
     // Synchsafe: seven bits a byte.
-    mId3v2.headerSize = static_cast<uint32_t>(header[6] & 0x7F) << 21 | static_cast<uint32_t>(header[7] & 0x7F) << 14 |
-                        static_cast<uint32_t>(header[8] & 0x7F) << 7 | static_cast<uint32_t>(header[9] & 0x7F);
+    mId3v2.headerSize = 0;
+    for (int i = 0; i < 4; ++i) mId3v2.headerSize = mId3v2.headerSize << 7 | (c.be(1) & 0x7F);
     astLog("[AST][INF]Version: ID3V2.%d.%d headerSize=%d\n", mId3v2.majorVersion, mId3v2.revision,
            static_cast<int32_t>(mId3v2.headerSize));
     return true;
@@ -216,19 +209,12 @@ int32_t Mp3AudioDataReader::walkId3v2Frames() {
         uint8_t header[10];
         if (readFully(header, headerLength) != headerLength) break;
 
-        memcpy(mId3v2Frame.id, header, sizeof(mId3v2Frame.id));
-        const uint8_t* p = header;
-        const uint32_t tagId = readByteField(p, 4, AST_BIG_ENDIAN);
-        if (v22) {
-            // The id word holds the first of the three size bytes, so only sizes below 64 KiB match.
-            mId3v2Frame.size = readByteField(p, 2, AST_BIG_ENDIAN);
-        } else {
-            mId3v2Frame.size = readByteField(p, 4, AST_BIG_ENDIAN);
-            mId3v2Frame.flag = static_cast<uint16_t>(readByteField(p, 2, AST_BIG_ENDIAN));
-        }
+        ByteCursor c(header, static_cast<size_t>(headerLength));
+        const uint32_t tagId = c.be(4);
+        // The id word holds the first of the three size bytes, so only sizes below 64 KiB match.
+        const int32_t size = static_cast<int32_t>(v22 ? c.be(2) : c.be(4));
         // An unknown id is how the padding behind the last frame ends the walk.
         if (!isKnownFrameId(tagId, v22)) break;
-        const int32_t size = static_cast<int32_t>(mId3v2Frame.size);
         if (size < 1) break;
 
         ByteCursor text = readClaimed(size);
@@ -236,7 +222,7 @@ int32_t Mp3AudioDataReader::walkId3v2Frames() {
                    "int32_t Mp3AudioDataReader::walkId3v2Frames()");
         if (!text.ok()) break;
         char title[5] = {};
-        memcpy(title, mId3v2Frame.id, v22 ? 3 : 4);
+        memcpy(title, header, v22 ? 3 : 4);
         printText(title, text.data(), static_cast<uint32_t>(size));
         consumed += static_cast<uint32_t>(headerLength + size);
     }

@@ -27,31 +27,14 @@ private:
     uint8_t mId3v1[128] = {};
 
     struct {
-        uint8_t magic[3];
         uint8_t majorVersion;
         uint8_t revision;
-        uint8_t flags;
         uint32_t headerSize;
     } mId3v2 = {};
 
-    struct {
-        uint8_t id[4];
-        uint32_t size;
-        uint16_t flag;
-    } mId3v2Frame = {};
-
     uint8_t mFrameHeader[4] = {};
-    uint16_t mSyncWord = 0;
     uint32_t mVersion = 0;  // 0 MPEG 2.5, 1 reserved, 2 MPEG-2, 3 MPEG-1
     uint32_t mLayer = 0;    // 0 reserved, 1 Layer III, 2 Layer II, 3 Layer I
-    bool mErrorProtection = false;
     uint8_t mBitRateIndex = 0;
-    uint8_t mSamplingFrequencyIndex = 0;
     uint8_t mPadding = 0;
-    uint8_t mReserved = 0;
-    uint32_t mMode = 0;
-    uint8_t mModeExtension = 0;
-    bool mCopyRight = false;
-    bool mOriginal = false;
-    uint32_t mEmphasis = 0;
 };

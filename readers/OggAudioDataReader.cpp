@@ -31,21 +31,15 @@ bool OggAudioDataReader::parseOggPageHeader() {
     uint8_t head[kPageHeaderLength];
     if (readFully(head, kPageHeaderLength) != kPageHeaderLength) return false;
 
-    const uint8_t* p = head;
-    mMagicOggS = readByteField(p, 4, AST_BIG_ENDIAN);
-    if (mMagicOggS != kMagicOggS) {
-        astLog("[AST][ERR]OGG file magic (OggS) error(magic=%08X).\n", mMagicOggS);
+    ByteCursor c(head, kPageHeaderLength);
+    const uint32_t magic = c.be(4);
+    if (magic != kMagicOggS) {
+        astLog("[AST][ERR]OGG file magic (OggS) error(magic=%08X).\n", magic);
         return false;
     }
-    mRevision = static_cast<uint8_t>(readByteField(p, 1, AST_LITTLE_ENDIAN));
-    mPageTypeFlag = static_cast<uint8_t>(readByteField(p, 1, AST_LITTLE_ENDIAN));
-    uint32_t granuleLow = readByteField(p, 4, AST_LITTLE_ENDIAN);
-    uint32_t granuleHigh = readByteField(p, 4, AST_LITTLE_ENDIAN);
-    mGranulePosition = static_cast<uint64_t>(granuleHigh) << 32 | granuleLow;
-    mStreamSerialNumber = readByteField(p, 4, AST_LITTLE_ENDIAN);
-    mPageSequenceNumber = readByteField(p, 4, AST_LITTLE_ENDIAN);
-    mCrc32 = readByteField(p, 4, AST_LITTLE_ENDIAN);
-    mSegmentNumber = static_cast<uint8_t>(readByteField(p, 1, AST_LITTLE_ENDIAN));
+    // revision, flags, granule position, serial and sequence numbers, CRC
+    c.skip(22);
+    mSegmentNumber = static_cast<uint8_t>(c.le(1));
     if (mSegmentNumber == 0) {
         astLog("[AST][ERR]OGG file segment number error:%d\n", mSegmentNumber);
         return false;

@@ -24,13 +24,6 @@ private:
     // Appends the next page's packet data to the queue; the complete count, or -1.
     int32_t readPage();
 
-    uint32_t mMagicOggS = 0;
-    uint8_t mRevision = 0;
-    uint8_t mPageTypeFlag = 0;
-    uint64_t mGranulePosition = 0;
-    uint32_t mStreamSerialNumber = 0;
-    uint32_t mPageSequenceNumber = 0;
-    uint32_t mCrc32 = 0;
     uint8_t mSegmentNumber = 0;
 
     // Packet bytes in file order: the complete packets not yet handed out, then the one still
