@@ -29,37 +29,22 @@ const int16_t kSamplesPerFrame[16] = {
     -1, 1152, 1152, 384,
 };
 
-// kbit/s for bitRateIndex 1 to 14. The MPEG 2.5 columns are the platform decoder's own table,
-// which differs from the MPEG-2 one for Layers I and III.
-enum { V25_L1, V25_L2, V25_L3, V2_L1, V2_L23, V1_L1, V1_L2, V1_L3 };
-const int16_t kBitRates[14][8] = {
-    {32, 32, 8, 32, 8, 32, 32, 32},
-    {64, 48, 16, 48, 16, 64, 48, 40},
-    {96, 56, 24, 56, 24, 96, 56, 48},
-    {128, 64, 32, 64, 32, 128, 64, 56},
-    {160, 80, 64, 80, 40, 160, 80, 64},
-    {192, 96, 80, 96, 48, 192, 96, 80},
-    {224, 112, 56, 112, 56, 224, 112, 96},
-    {256, 128, 64, 128, 64, 256, 128, 112},
-    {288, 160, 128, 144, 80, 288, 160, 128},
-    {320, 192, 160, 160, 96, 320, 192, 160},
-    {352, 224, 112, 176, 112, 352, 224, 192},
-    {384, 256, 128, 192, 128, 384, 256, 224},
-    {416, 320, 256, 224, 144, 416, 320, 256},
-    {448, 384, 320, 256, 160, 448, 384, 320},
+// kbit/s for bitRateIndex 1 to 14: MPEG-1 by layer, then the low-sampling-frequency rates of
+// MPEG-2, which MPEG 2.5 shares (Layers II and III in one column).
+enum { V1_L1, V1_L2, V1_L3, LSF_L1, LSF_L23 };
+const int16_t kBitRates[14][5] = {
+    {32, 32, 32, 32, 8},       {64, 48, 40, 48, 16},      {96, 56, 48, 56, 24},      {128, 64, 56, 64, 32},
+    {160, 80, 64, 80, 40},     {192, 96, 80, 96, 48},     {224, 112, 96, 112, 56},   {256, 128, 112, 128, 64},
+    {288, 160, 128, 144, 80},  {320, 192, 160, 160, 96},  {352, 224, 192, 176, 112}, {384, 256, 224, 192, 128},
+    {416, 320, 256, 224, 144}, {448, 384, 320, 256, 160},
 };
 
 // 0 for free format, -1 for index 15, a reserved version or a reserved layer.
 int32_t bitRate(uint32_t index, uint32_t version, uint32_t layer) {
     if (index == 0) return 0;
     if (index > 14 || version == 1 || version > 3 || layer == 0 || layer > 3) return -1;
-    static const int8_t kColumn[4][4] = {
-        {-1, V25_L3, V25_L2, V25_L1},
-        {-1, -1, -1, -1},
-        {-1, V2_L23, V2_L23, V2_L1},
-        {-1, V1_L3, V1_L2, V1_L1},
-    };
-    return kBitRates[index - 1][kColumn[version][layer]];
+    if (version == 3) return kBitRates[index - 1][layer == 3 ? V1_L1 : layer == 2 ? V1_L2 : V1_L3];
+    return kBitRates[index - 1][layer == 3 ? LSF_L1 : LSF_L23];
 }
 
 // Frame ids whose text is shown, three characters each for ID3v2.2, four for later versions.

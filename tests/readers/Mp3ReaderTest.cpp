@@ -45,9 +45,9 @@ TEST(Mp3Reader, FrameLengthsFollowTheHeader) {
         uint32_t rate, channels, layer;
     } cases[] = {
         {{3, 3, 12, 1, 0, 3}, 384, 48000, 1, 0},  {{2, 3, 8, 1, 1, 0}, 260, 24000, 2, 0},
-        // MPEG 2.5 indices where its bit rates differ from MPEG-2's, in each layer.
-        {{0, 1, 5, 2, 0, 3}, 576, 8000, 1, 2},    {{0, 2, 2, 0, 0, 0}, 626, 11025, 2, 1},
-        {{0, 3, 2, 1, 0, 0}, 256, 12000, 2, 0},
+        // MPEG 2.5 takes MPEG-2's low-sampling-frequency rates, in each layer.
+        {{0, 1, 5, 2, 0, 3}, 360, 8000, 1, 2},    {{0, 2, 2, 0, 0, 0}, 208, 11025, 2, 1},
+        {{0, 3, 2, 1, 0, 0}, 192, 12000, 2, 0},   {{0, 1, 14, 2, 1, 0}, 1441, 8000, 2, 2},
         // Free format, index 15 and the reserved layer give no usable length.
         {{3, 1, 0, 0, 0, 0}, 0, 44100, 2, 2},     {{3, 1, 15, 0, 0, 0}, -3, 44100, 2, 2},
         {{3, 0, 9, 0, 1, 0}, 1, 44100, 2, 2},
