@@ -20,6 +20,40 @@ const int32_t kLongestFrame = 8191 + kLoasHeaderLength;
 const uint32_t kSampleRates[15] = {96000, 88200, 64000, 48000, 44100, 32000, 24000, 22050,
                                    16000, 12000, 11025, 8000,  7350,  0,     0};
 
+// For the search: a header of layer 0 and a tabled rate whose length holds the header and its
+// CRC, keyed by profile and rate.
+int32_t probeAdts(const uint8_t* p, size_t, uint32_t* key) {
+    if (p[0] != 0xFF || (p[1] & 0xF6) != 0xF0) return 0;
+    ByteCursor c(p, kAdtsHeaderLength);
+    c.bits(15);  // syncWord, id, layer
+    const uint32_t protectionAbsent = c.bits(1);
+    const uint32_t profile = c.bits(2);
+    const uint32_t rateIndex = c.bits(4);
+    c.bits(8);  // the private bit, channelConfiguration, originalCopy, home, copyright identification
+    const int32_t length = static_cast<int32_t>(c.bits(13));
+    if (rateIndex > 12 || length < kAdtsHeaderLength + (protectionAbsent ? 0 : 2)) return 0;
+    *key = profile << 4 | rateIndex;
+    return length;
+}
+
+// For the search: a sync layer with a payload. It carries nothing else to compare.
+int32_t probeLoas(const uint8_t* p, size_t, uint32_t* key) {
+    if (p[0] != 0x56 || (p[1] & 0xE0) != 0xE0) return 0;
+    const int32_t muxLength = (p[1] & 0x1F) << 8 | p[2];
+    *key = 0x100;
+    return muxLength > 0 ? muxLength + kLoasHeaderLength : 0;
+}
+
+// Before the framing is known: either, each confirmed by its own kind.
+int32_t probeEither(const uint8_t* p, size_t n, uint32_t* key) {
+    const int32_t length = probeAdts(p, n, key);
+    return length > 0 ? length : probeLoas(p, n, key);
+}
+
+const FrameSync kAdtsSync = {"AAC", kAdtsHeaderLength, probeAdts};
+const FrameSync kLoasSync = {"AAC", kLoasHeaderLength, probeLoas};
+const FrameSync kEitherSync = {"AAC", kAdtsHeaderLength, probeEither};
+
 }  // namespace
 
 AacAudioDataReader::AacAudioDataReader(const char* path) : AudioDataReader(path) { openStream(); }
@@ -27,18 +61,26 @@ AacAudioDataReader::AacAudioDataReader(const char* path) : AudioDataReader(path)
 int32_t AacAudioDataReader::parseHeaders() {
     if (readFully(mHeader, kAdtsHeaderLength) != kAdtsHeaderLength) return -1;
 
-    if (parseAdtsHeader()) {
-        mVariant = VARIANT_ADTS;
-        return 0;
+    int32_t first = 0;
+    bool adts = parseAdtsHeader();
+    if (!adts && !parseLoasHeader()) {
+        // Junk where the stream should start: the first confirmed frame of either framing.
+        first = mSearch.resynchronise(*mAccess, 0, kEitherSync);
+        if (first < 0 || readFully(mHeader, kAdtsHeaderLength) != kAdtsHeaderLength) return -1;
+        adts = mHeader[0] == 0xFF;
+        if (!(adts ? parseAdtsHeader() : parseLoasHeader())) return -1;
     }
-    if (!parseLoasHeader()) return -1;
+    if (adts) {
+        mVariant = VARIANT_ADTS;
+        return first;
+    }
     mVariant = VARIANT_LOAS;
-    if (!seekTo(kLoasHeaderLength)) return -1;
+    if (!seekTo(first + kLoasHeaderLength)) return -1;
     ByteCursor payload = readClaimed(mAudioMuxLength);
     AST_ASSERT(payload.holds(), "AacAudioDataReader", __LINE__, "AacAudioDataReader",
                "AacAudioDataReader::AacAudioDataReader(const char*)");
     if (!payload.ok() || !parseStreamMuxConfig(payload)) return -1;
-    return 0;
+    return first;
 }
 
 void AacAudioDataReader::describe() { printSummary("parseAacHeader"); }
@@ -49,31 +91,9 @@ void AacAudioDataReader::mapSampleRate(uint32_t index) {
 
 FrameBuffer* AacAudioDataReader::readFrame() {
     mFrame.length = 0;
-    int32_t length = 0;
-    int32_t headerLength = 0;
-    if (mVariant == VARIANT_ADTS) {
-        if (readFully(mHeader, kAdtsHeaderLength) != kAdtsHeaderLength) return &mFrame;
-        mInvalid = !parseAdtsHeader();
-        if (mInvalid) {
-            astLog("[AST][ERR]Failed to parse ADTS header.\n");
-            return &mFrame;
-        }
-        length = mFrameLength;
-        if (length <= 6) {
-            astLog("[AST][ERR]Invalid frame length(%d).\n", length);
-            return &mFrame;
-        }
-        headerLength = kAdtsHeaderLength;
-    } else {
-        if (readFully(mHeader, kLoasHeaderLength) != kLoasHeaderLength) return &mFrame;
-        mInvalid = !parseLoasHeader();
-        if (mInvalid) {
-            astLog("[AST][ERR]Failed to parse LOAS header.\n");
-            return &mFrame;
-        }
-        length = mAudioMuxLength + kLoasHeaderLength;
-        headerLength = kLoasHeaderLength;
-    }
+    const int32_t headerLength = mVariant == VARIANT_ADTS ? kAdtsHeaderLength : kLoasHeaderLength;
+    const int32_t length = nextFrameLength();
+    if (length <= 0) return &mFrame;
 
     // Sized once for the longest frame either syntax can describe (13-bit lengths).
     if (!mFrame.reserve(kLongestFrame) || mFrame.capacity < length) return &mFrame;
@@ -85,6 +105,25 @@ FrameBuffer* AacAudioDataReader::readFrame() {
     else if (got >= 0 && mAccess->isEof())
         mFrame.length = headerLength + got;  // the truncated last frame still goes out
     return &mFrame;
+}
+
+int32_t AacAudioDataReader::nextFrameLength() {
+    const bool adts = mVariant == VARIANT_ADTS;
+    const int32_t headerLength = adts ? kAdtsHeaderLength : kLoasHeaderLength;
+    if (readFully(mHeader, headerLength) != headerLength) return 0;
+    bool parsed = adts ? parseAdtsHeader() : parseLoasHeader();
+    // Only an ADTS length can be shorter than its header.
+    int32_t length = adts ? mFrameLength : mAudioMuxLength + kLoasHeaderLength;
+    if (parsed && length < headerLength) astLog("[AST][ERR]Invalid frame length(%d).\n", length);
+    if ((!parsed || length < headerLength) &&
+        mSearch.resynchronise(*mAccess, mAccess->tell() - headerLength, adts ? kAdtsSync : kLoasSync) >= 0 &&
+        readFully(mHeader, headerLength) == headerLength) {
+        parsed = adts ? parseAdtsHeader() : parseLoasHeader();
+        length = adts ? mFrameLength : mAudioMuxLength + kLoasHeaderLength;
+    }
+    mInvalid = !parsed;
+    if (!parsed) astLog(adts ? "[AST][ERR]Failed to parse ADTS header.\n" : "[AST][ERR]Failed to parse LOAS header.\n");
+    return parsed && length >= headerLength ? length : 0;
 }
 
 bool AacAudioDataReader::parseAdtsHeader() {

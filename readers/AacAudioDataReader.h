@@ -3,6 +3,7 @@
 #pragma once
 
 #include "AudioDataReader.h"
+#include "FrameSearch.h"
 
 class AacAudioDataReader : public AudioDataReader {
 public:
@@ -18,6 +19,9 @@ protected:
 private:
     enum : uint32_t { VARIANT_ADTS = 1, VARIANT_LOAS = 2 };
 
+    // The length of the frame whose header is at the current position or, when that one does
+    // not parse or gives no usable length, of the next confirmed one behind it; 0 at the end.
+    int32_t nextFrameLength();
     bool parseAdtsHeader();
     bool parseLoasHeader();
     bool parseStreamMuxConfig(ByteCursor& c);
@@ -27,4 +31,5 @@ private:
     uint16_t mAudioMuxLength = 0;
     uint32_t mSamplingFrequency = 0;  // explicit, for samplingFrequencyIndex 15
     uint32_t mVariant = VARIANT_ADTS;
+    FrameSearch mSearch;
 };

@@ -47,6 +47,36 @@ int32_t bitRate(uint32_t index, uint32_t version, uint32_t layer) {
     return kBitRates[index - 1][layer == 3 ? LSF_L1 : LSF_L23];
 }
 
+// The frame's length in bytes; 3 or less when the header gives none.
+int32_t frameLength(uint32_t version, uint32_t layer, uint32_t bitRateIndex, int32_t frequency, uint32_t padding) {
+    const int32_t rate = bitRate(bitRateIndex, version, layer);
+    const int32_t samples = kSamplesPerFrame[(version & 3) * 4 + (layer & 3)];
+    const int32_t p = static_cast<int32_t>(padding);
+    if (frequency <= 0) return -1;
+    if (layer == 3) return 4 * ((12 * rate * 1000) / frequency + p);  // counted in 4-byte slots
+    return ((rate * samples * 1000) >> 3) / frequency + p;
+}
+
+// For the search: a header of a known version, layer, rate and bit rate (no free format), keyed
+// by the version, layer and rate, which every frame of a stream repeats.
+int32_t probeFrame(const uint8_t* p, size_t, uint32_t* key) {
+    if (p[0] != 0xFF || (p[1] & 0xE0) != 0xE0) return 0;
+    ByteCursor c(p, 4);
+    c.bits(11);  // syncWord
+    const uint32_t version = c.bits(2);
+    const uint32_t layer = c.bits(2);
+    c.bits(1);  // errorProtection
+    const uint32_t bitRateIndex = c.bits(4);
+    const uint32_t rateIndex = c.bits(2);
+    const uint32_t padding = c.bits(1);
+    if (bitRateIndex == 0) return 0;
+    const int32_t length = frameLength(version, layer, bitRateIndex, kSampleRates[version * 4 + rateIndex], padding);
+    *key = version << 4 | layer << 2 | rateIndex;
+    return length > 3 ? length : 0;
+}
+
+const FrameSync kMp3Sync = {"MP3", 4, probeFrame};
+
 // Frame ids whose text is shown, three characters each for ID3v2.2, four for later versions.
 const char kFrameIdsV22[] =
     "BUFCNTCOMCRACRMETCEQUGEOIPLLNKMCIMLLPICPOPREVRVASLTSTCTALTBPTCMTCOTCRTDATDYTENTFTTIMTKETLATLETMT"
@@ -77,19 +107,26 @@ Mp3AudioDataReader::Mp3AudioDataReader(const char* path) : AudioDataReader(path)
 
 int32_t Mp3AudioDataReader::parseHeaders() {
     int32_t position = 0;
+    bool found;
     if (!parseId3v2Header()) {
         astLog("[AST][INF]Found no ID3V2 header, treat as raw data frame.\n");
-        if (!seekAndParse(position)) return -1;
+        found = seekAndParse(position);
     } else {
         int32_t walked = walkId3v2Frames();
         if (walked < 0) return -1;
         position = walked + 10;
-        if (!seekAndParse(position)) {
+        found = seekAndParse(position);
+        if (!found) {
             // Padding behind the last frame: the audio starts where the tag says it ends.
             astLog("[AST][INF]Skip fill bytes to find first data frame.\n");
             position = static_cast<int32_t>(mId3v2.headerSize + 10);
-            if (!seekAndParse(position)) return -1;
+            found = seekAndParse(position);
         }
+    }
+    if (!found) {
+        // Junk where the audio should start.
+        position = mSearch.resynchronise(*mAccess, position, kMp3Sync);
+        if (position < 0 || !parseMp3DataFrameHeader()) return -1;
     }
     printSummary("parseMp3DataFrameHeader");
 
@@ -108,26 +145,13 @@ void Mp3AudioDataReader::mapChannel(uint8_t mode) {
 }
 
 int32_t Mp3AudioDataReader::getFrameLength() {
-    const int32_t rate = bitRate(mBitRateIndex, mVersion, mLayer);
-    const int32_t samples = kSamplesPerFrame[mVersion * 4 + mLayer];
-    const int32_t frequency = static_cast<int32_t>(mInfo.sampleFrequency);
-    if (frequency <= 0) return -1;
-    if (mLayer == 3) return 4 * ((12 * rate * 1000) / frequency + mPadding);  // counted in 4-byte slots
-    return ((rate * samples * 1000) >> 3) / frequency + mPadding;
+    return frameLength(mVersion, mLayer, mBitRateIndex, static_cast<int32_t>(mInfo.sampleFrequency), mPadding);
 }
 
 FrameBuffer* Mp3AudioDataReader::readFrame() {
     mFrame.length = 0;
-    mInvalid = !parseMp3DataFrameHeader();
-    if (mInvalid) {
-        astLog("[AST][ERR]Failed to parse MP3 data frame header.\n");
-        return &mFrame;
-    }
-    const int32_t length = getFrameLength();
-    if (length <= 3) {
-        astLog("[AST][ERR]Invalid frame length(%d).\n", length);
-        return &mFrame;
-    }
+    const int32_t length = nextFrameLength();
+    if (length <= 3) return &mFrame;
     if (!mFrame.reserve(length) || mFrame.capacity < length) return &mFrame;
     memcpy(mFrame.data, mFrameHeader, sizeof(mFrameHeader));
     const int32_t body = length - 4;
@@ -137,6 +161,20 @@ FrameBuffer* Mp3AudioDataReader::readFrame() {
     else if (got >= 0 && mAccess->isEof())
         mFrame.length = got + 4;  // the truncated last frame still goes out
     return &mFrame;
+}
+
+int32_t Mp3AudioDataReader::nextFrameLength() {
+    const int32_t at = mAccess->tell();
+    bool parsed = parseMp3DataFrameHeader();
+    int32_t length = parsed ? getFrameLength() : 0;
+    if (parsed && length <= 3) astLog("[AST][ERR]Invalid frame length(%d).\n", length);
+    if ((!parsed || length <= 3) && at >= 0 && mSearch.resynchronise(*mAccess, at, kMp3Sync) >= 0) {
+        parsed = parseMp3DataFrameHeader();
+        length = parsed ? getFrameLength() : 0;
+    }
+    mInvalid = !parsed;
+    if (!parsed) astLog("[AST][ERR]Failed to parse MP3 data frame header.\n");
+    return parsed ? length : 0;
 }
 
 bool Mp3AudioDataReader::parseMp3DataFrameHeader() {

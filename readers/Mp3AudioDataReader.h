@@ -3,6 +3,7 @@
 #pragma once
 
 #include "AudioDataReader.h"
+#include "FrameSearch.h"
 
 class Mp3AudioDataReader : public AudioDataReader {
 public:
@@ -17,6 +18,9 @@ protected:
     int32_t getFrameLength() override;
 
 private:
+    // The length of the frame whose header is at the current position or, when that one does
+    // not parse or gives no usable length, of the next confirmed one behind it; 0 at the end.
+    int32_t nextFrameLength();
     // Reads and decodes the 4-byte frame header at the current position.
     bool parseMp3DataFrameHeader();
     bool parseId3v2Header();
@@ -37,4 +41,5 @@ private:
     uint32_t mLayer = 0;    // 0 reserved, 1 Layer III, 2 Layer II, 3 Layer I
     uint8_t mBitRateIndex = 0;
     uint8_t mPadding = 0;
+    FrameSearch mSearch;
 };
