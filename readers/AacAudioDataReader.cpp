@@ -1,5 +1,6 @@
 #include "AacAudioDataReader.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -19,6 +20,38 @@ const int32_t kLongestFrame = 8191 + kLoasHeaderLength;
 // Indexed by samplingFrequencyIndex; 15 is the escape to an explicit frequency.
 const uint32_t kSampleRates[15] = {96000, 88200, 64000, 48000, 44100, 32000, 24000, 22050,
                                    16000, 12000, 11025, 8000,  7350,  0,     0};
+
+// The StreamMuxConfig fields the reader uses; only the first program's first layer is read. A
+// payload too short for them reads zeros, which end nothing early; `complete` tells.
+struct MuxConfig {
+    uint32_t useSameStreamMux = 0, audioMuxVersionA = 0, numProgram = 0, numberLayer = 0;
+    uint32_t samplingFrequencyIndex = 0, samplingFrequency = 0, channelConfiguration = 0;
+    bool complete = false;
+};
+
+MuxConfig decodeMuxConfig(ByteCursor& c) {
+    MuxConfig m;
+    m.useSameStreamMux = c.bits(1);
+    if (m.useSameStreamMux != 0) return m;
+    const uint32_t audioMuxVersion = c.bits(1);
+    if (audioMuxVersion == 1) {
+        m.audioMuxVersionA = c.bits(1);
+        if (m.audioMuxVersionA != 0) return m;
+        c.bits(8 * (c.bits(2) + 1));  // taraBufferFullness
+    }
+    c.bits(7);  // allStreamsSameTimeFraming, numSubFrames
+    m.numProgram = c.bits(4);
+    m.numberLayer = c.bits(3);
+    if (audioMuxVersion == 1) c.bits(8 * (c.bits(2) + 1));  // ascLen
+
+    // AudioSpecificConfig
+    if (c.bits(5) == 31) c.bits(6);  // audioObjectType, escaped
+    m.samplingFrequencyIndex = c.bits(4);
+    if (m.samplingFrequencyIndex == 15) m.samplingFrequency = c.bits(24);
+    m.channelConfiguration = c.bits(4);
+    m.complete = c.ok();
+    return m;
+}
 
 // For the search: a header of layer 0 and a tabled rate whose length holds the header and its
 // CRC, keyed by profile and rate.
@@ -50,9 +83,24 @@ int32_t probeEither(const uint8_t* p, size_t n, uint32_t* key) {
     return length > 0 ? length : probeLoas(p, n, key);
 }
 
+// Where the stream starts, a LOAS frame must carry the config the reader takes, of one program
+// and layer, a tabled rate and a channel configuration: an 11-bit sync word and a length are
+// too little to tell a stream from other data.
+int32_t probeStart(const uint8_t* p, size_t n, uint32_t* key) {
+    int32_t length = probeAdts(p, n, key);
+    if (length > 0) return length;
+    length = probeLoas(p, n, key);
+    if (length <= 0) return 0;
+    ByteCursor c(p + kLoasHeaderLength, std::min(n, static_cast<size_t>(length)) - kLoasHeaderLength);
+    const MuxConfig m = decodeMuxConfig(c);
+    const bool usable = m.complete && m.numProgram == 0 && m.numberLayer == 0 && m.samplingFrequencyIndex <= 12 &&
+                        m.channelConfiguration >= 1 && m.channelConfiguration <= 7;
+    return usable ? length : 0;
+}
+
 const FrameSync kAdtsSync = {"AAC", kAdtsHeaderLength, probeAdts};
 const FrameSync kLoasSync = {"AAC", kLoasHeaderLength, probeLoas};
-const FrameSync kEitherSync = {"AAC", kAdtsHeaderLength, probeEither};
+const FrameSync kStartSync = {"AAC", kAdtsHeaderLength, probeStart, probeEither};
 
 }  // namespace
 
@@ -65,7 +113,7 @@ int32_t AacAudioDataReader::parseHeaders() {
     bool adts = parseAdtsHeader();
     if (!adts && !parseLoasHeader()) {
         // Junk where the stream should start: the first confirmed frame of either framing.
-        first = mSearch.resynchronise(*mAccess, 0, kEitherSync);
+        first = mSearch.resynchronise(*mAccess, 0, kStartSync);
         if (first < 0 || readFully(mHeader, kAdtsHeaderLength) != kAdtsHeaderLength) return -1;
         adts = mHeader[0] == 0xFF;
         if (!(adts ? parseAdtsHeader() : parseLoasHeader())) return -1;
@@ -158,38 +206,23 @@ bool AacAudioDataReader::parseLoasHeader() {
     return true;
 }
 
-// Only the first program's first layer is read. A payload too short for the fields reads them
-// as zeros, which fail none of the checks on the way; the cursor tells at the end.
 bool AacAudioDataReader::parseStreamMuxConfig(ByteCursor& c) {
-    const uint32_t useSameStreamMux = c.bits(1);
-    if (useSameStreamMux != 0) {
-        astLog("[AST][ERR]Failed to parse LOAS frame, useSameStreamMux=%d.\n", useSameStreamMux);
+    const MuxConfig m = decodeMuxConfig(c);
+    if (m.useSameStreamMux != 0) {
+        astLog("[AST][ERR]Failed to parse LOAS frame, useSameStreamMux=%d.\n", m.useSameStreamMux);
         return false;
     }
-    const uint32_t audioMuxVersion = c.bits(1);
-    if (audioMuxVersion == 1) {
-        const uint32_t audioMuxVersionA = c.bits(1);
-        if (audioMuxVersionA != 0) {
-            astLog("[AST][ERR]Failed to parse LOAS frame, audioMuxVersionA=%d.\n", audioMuxVersionA);
-            return false;
-        }
-        c.bits(8 * (c.bits(2) + 1));  // taraBufferFullness
+    if (m.audioMuxVersionA != 0) {
+        astLog("[AST][ERR]Failed to parse LOAS frame, audioMuxVersionA=%d.\n", m.audioMuxVersionA);
+        return false;
     }
-    c.bits(14);  // allStreamsSameTimeFraming, numSubFrames, numProgram, numberLayer
-    if (audioMuxVersion == 1) c.bits(8 * (c.bits(2) + 1));  // ascLen
-
-    // AudioSpecificConfig
-    if (c.bits(5) == 31) c.bits(6);  // audioObjectType, escaped
-    const uint32_t samplingFrequencyIndex = c.bits(4);
-    if (samplingFrequencyIndex == 15) mSamplingFrequency = c.bits(24);
-    const uint32_t channelConfiguration = c.bits(4);
-
-    if (!c.ok()) {
+    if (!m.complete) {
         astLog("[AST][ERR]LOAS frame too short for its StreamMuxConfig(audioMuxLength=%d).\n", mAudioMuxLength);
         return false;
     }
-    mapSampleRate(samplingFrequencyIndex);
-    mapChannel(static_cast<uint8_t>(channelConfiguration));
+    mSamplingFrequency = m.samplingFrequency;
+    mapSampleRate(m.samplingFrequencyIndex);
+    mapChannel(static_cast<uint8_t>(m.channelConfiguration));
     if (static_cast<int32_t>(mInfo.sampleFrequency) >= 0) return true;
     astLog("[AST][ERR]Failed to map sample rate.\n");
     return false;

@@ -25,6 +25,7 @@ bool FrameSearch::fill(ASTDataAccess& access, int64_t at) {
 
 int32_t FrameSearch::find(ASTDataAccess& access, int32_t from, const FrameSync& sync) {
     const int64_t header = sync.headerLength;
+    const FrameProbe behindProbe = sync.behind != nullptr ? sync.behind : sync.probe;
     for (int64_t at = from;; ++at) {
         if (mBase < 0 || at < mBase || at + header > mBase + mLength) {
             if (mBase >= 0 && mAtEnd && at >= mBase) return -1;  // fewer bytes than a header left
@@ -39,7 +40,7 @@ int32_t FrameSearch::find(ASTDataAccess& access, int32_t from, const FrameSync& 
         const int64_t end = mBase + mLength;
         if (next == end && mAtEnd) return static_cast<int32_t>(at);  // the frame ends the file
         uint32_t behind = 0;
-        if (next + header <= end && sync.probe(mWindow.data() + (next - mBase), size_t(end - next), &behind) > 0 &&
+        if (next + header <= end && behindProbe(mWindow.data() + (next - mBase), size_t(end - next), &behind) > 0 &&
             behind == key)
             return static_cast<int32_t>(at);
     }

@@ -17,8 +17,9 @@ using FrameProbe = int32_t (*)(const uint8_t* p, size_t n, uint32_t* key);
 
 struct FrameSync {
     const char* name;      // in the skip line
-    int32_t headerLength;  // bytes the probe reads
+    int32_t headerLength;  // bytes the probes read
     FrameProbe probe;
+    FrameProbe behind = nullptr;  // for the header behind the candidate, when it may be less
 };
 
 class FrameSearch {
