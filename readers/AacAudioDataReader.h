@@ -3,16 +3,13 @@
 #pragma once
 
 #include "AudioDataReader.h"
+#include "FrameSearch.h"
 
 class AacAudioDataReader : public AudioDataReader {
 public:
-    enum Variant : uint32_t { VARIANT_ADTS = 1, VARIANT_LOAS = 2 };
-
     explicit AacAudioDataReader(const char* path);
 
     FrameBuffer* readFrame() override;
-
-    Variant variant() const { return static_cast<Variant>(mVariant); }
 
 protected:
     int32_t parseHeaders() override;
@@ -20,50 +17,19 @@ protected:
     void mapSampleRate(uint32_t index) override;
 
 private:
+    enum : uint32_t { VARIANT_ADTS = 1, VARIANT_LOAS = 2 };
+
+    // The length of the frame whose header is at the current position or, when that one does
+    // not parse or gives no usable length, of the next confirmed one behind it; 0 at the end.
+    int32_t nextFrameLength();
     bool parseAdtsHeader();
     bool parseLoasHeader();
-    bool parseStreamMuxConfig(const uint8_t* data, int32_t length);
+    bool parseStreamMuxConfig(ByteCursor& c);
 
     uint8_t mHeader[7] = {};
-
-    struct {
-        uint16_t syncWord;
-        bool id;
-        uint8_t layer;
-        bool protectionAbsent;
-        uint8_t profile;
-        uint8_t samplingFrequencyIndex;
-        bool reserved;
-        uint8_t channelConfiguration;
-        bool originalCopy;
-        bool home;
-        bool copyrightIdentificationBit;
-        bool copyrightIdentificationStart;
-        uint16_t frameLength;
-        uint16_t adtsBufferFullness;
-        uint8_t numberOfRawDataBlocksInFrame;
-    } mAdts = {};
-
-    uint16_t mLoasSyncWord = 0;
+    uint16_t mFrameLength = 0;  // ADTS: the whole frame
     uint16_t mAudioMuxLength = 0;
-
-    struct {
-        uint8_t useSameStreamMux;
-        uint8_t audioMuxVersion;
-        uint8_t audioMuxVersionA;
-        uint8_t taraBytesForValue;
-        uint8_t taraBytes[4];
-        uint8_t allStreamsSameTimeFraming;
-        uint8_t numSubFrames;
-        uint8_t numProgram;
-        uint8_t numberLayer;
-        uint8_t ascLenBytesForValue;
-        uint8_t ascLenBytes[4];
-    } mMuxConfig = {};
-
-    uint32_t mAudioObjectType = 0;
-    uint32_t mSamplingFrequencyIndex = 0;
-    uint32_t mSamplingFrequency = 0;
-    uint32_t mChannelConfiguration = 0;
+    uint32_t mSamplingFrequency = 0;  // explicit, for samplingFrequencyIndex 15
     uint32_t mVariant = VARIANT_ADTS;
+    FrameSearch mSearch;
 };

@@ -26,32 +26,61 @@ const int16_t kAc3FrameSizes[38][4] = {
     {1280, 1393, 1920, -1}, {1280, 1394, 1920, -1},
 };
 
+bool knownBitStreamId(uint8_t id) { return id <= 8 || (id >= 11 && id <= 16); }
+
+// The frame's length in bytes: E-AC-3 carries it, AC-3 takes it from the table.
+int32_t frameLength(bool isEac3, uint16_t frameSize, uint8_t frameSizeIndex, uint8_t samplingFrequencyIndex) {
+    if (isEac3) return (frameSize + 1) * 2;
+    if (frameSizeIndex > 37) return -1;
+    return 2 * kAc3FrameSizes[frameSizeIndex][samplingFrequencyIndex & 3];
+}
+
+// For the search: a known kind with a rate and a length beyond the fixed header, keyed by the
+// rate (AC-3 and E-AC-3 frames of one programme may follow each other).
+int32_t probeFrame(const uint8_t* p, size_t, uint32_t* key) {
+    if (p[0] != 0x0B || p[1] != 0x77) return 0;
+    const uint8_t id = p[5] >> 3;
+    if (!knownBitStreamId(id)) return 0;
+    const bool isEac3 = id > 10;
+    const uint8_t rateIndex = p[4] >> 6;
+    const uint32_t rate = rateIndex == 3 && isEac3 ? 4u + (p[4] >> 4 & 3) : rateIndex;
+    const int32_t length = frameLength(isEac3, static_cast<uint16_t>((p[2] & 7) << 8 | p[3]), p[4] & 0x3F, rateIndex);
+    if (kSampleRates[rate] < 0 || length <= kFixedHeaderLength) return 0;
+    *key = rate;
+    return length;
+}
+
+const FrameSync kEacSync = {"EAC", kFixedHeaderLength, probeFrame};
+
 }  // namespace
 
 EacAudioDataReader::EacAudioDataReader(const char* path) : AudioDataReader(path) { openStream(); }
 
-int32_t EacAudioDataReader::parseHeaders() { return parseEacFixedHeader() ? 0 : -1; }
+int32_t EacAudioDataReader::parseHeaders() {
+    if (parseEacFixedHeader()) return 0;
+    // Junk where the stream should start.
+    const int32_t first = mSearch.resynchronise(*mAccess, 0, kEacSync);
+    return first >= 0 && parseEacFixedHeader() ? first : -1;
+}
 
 void EacAudioDataReader::mapSampleRate(uint32_t value) {
     mInfo.sampleFrequency = static_cast<uint32_t>(value < 8 ? kSampleRates[value] : -1);
 }
 
 int32_t EacAudioDataReader::getFrameLength() {
-    if (mIsEac3) return (mFrameSize + 1) * 2;
-    if (mFrameSizeIndex > 37) return -1;
-    return 2 * kAc3FrameSizes[mFrameSizeIndex][mSamplingFrequencyIndex];
+    return frameLength(mIsEac3, mFrameSize, mFrameSizeIndex, mSamplingFrequencyIndex);
 }
 
 bool EacAudioDataReader::parseEacFixedHeader() {
     if (readFully(mFixedHeader, kFixedHeaderLength) != kFixedHeaderLength) return false;
 
     // The identifier decides how the rest of the header reads, so it is looked at first.
-    mBitStreamId = mFixedHeader[5] >> 3;
-    if (mBitStreamId == 9 || mBitStreamId == 10 || mBitStreamId > 16) {
-        astLog("[AST][ERR]EAC file bit stream id error(bitStreamId=%d).\n", mBitStreamId);
+    const uint8_t bitStreamId = mFixedHeader[5] >> 3;
+    if (!knownBitStreamId(bitStreamId)) {
+        astLog("[AST][ERR]EAC file bit stream id error(bitStreamId=%d).\n", bitStreamId);
         return false;
     }
-    mIsEac3 = mBitStreamId > 10;
+    mIsEac3 = bitStreamId > 10;
 
     ByteCursor c(mFixedHeader, kFixedHeaderLength);
     const uint32_t syncWord = c.bits(16);
@@ -78,18 +107,24 @@ bool EacAudioDataReader::parseEacFixedHeader() {
     return true;
 }
 
+int32_t EacAudioDataReader::nextFrameLength() {
+    const int32_t at = mAccess->tell();
+    bool parsed = parseEacFixedHeader();
+    int32_t length = parsed ? getFrameLength() : 0;
+    if (parsed && length <= 5) astLog("[AST][ERR]Invalid frame length(%d).\n", length);
+    if ((!parsed || length <= 5) && at >= 0 && mSearch.resynchronise(*mAccess, at, kEacSync) >= 0) {
+        parsed = parseEacFixedHeader();
+        length = parsed ? getFrameLength() : 0;
+    }
+    mInvalid = !parsed;
+    if (!parsed) astLog("[AST][ERR]Failed to parse EAC fixed header.\n");
+    return parsed ? length : 0;
+}
+
 FrameBuffer* EacAudioDataReader::readFrame() {
     mFrame.length = 0;
-    mInvalid = !parseEacFixedHeader();
-    if (mInvalid) {
-        astLog("[AST][ERR]Failed to parse EAC fixed header.\n");
-        return &mFrame;
-    }
-    int32_t length = getFrameLength();
-    if (length <= 5) {
-        astLog("[AST][ERR]Invalid frame length(%d).\n", length);
-        return &mFrame;
-    }
+    const int32_t length = nextFrameLength();
+    if (length <= 5) return &mFrame;
     // At most 4096 bytes, whatever the header says, so no bound by the file is needed.
     if (!mFrame.reserve(length) || mFrame.capacity < length) return &mFrame;
     for (int32_t i = 0; i < kFixedHeaderLength; ++i) mFrame.data[i] = mFixedHeader[i];

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "AudioDataReader.h"
+#include "FrameSearch.h"
 
 class EacAudioDataReader : public AudioDataReader {
 public:
@@ -15,13 +16,16 @@ protected:
     int32_t getFrameLength() override;
 
 private:
+    // The length of the frame whose header is at the current position or, when that one does
+    // not parse or gives no usable length, of the next confirmed one behind it; 0 at the end.
+    int32_t nextFrameLength();
     // Reads and decodes the first 6 bytes of a sync frame at the current position.
     bool parseEacFixedHeader();
 
     uint8_t mFixedHeader[6] = {};
-    uint8_t mBitStreamId = 0;
     bool mIsEac3 = false;
     uint8_t mSamplingFrequencyIndex = 0;
     uint8_t mFrameSizeIndex = 0;
     uint16_t mFrameSize = 0;
+    FrameSearch mSearch;
 };

@@ -7,7 +7,6 @@
 #include "ASTLog.h"
 #include "ASTSignal.h"
 #include "ClaimedBlock.h"
-#include "FieldCodec.h"
 
 namespace {
 
@@ -30,38 +29,53 @@ const int16_t kSamplesPerFrame[16] = {
     -1, 1152, 1152, 384,
 };
 
-// kbit/s for bitRateIndex 1 to 14. The MPEG 2.5 columns are the platform decoder's own table,
-// which differs from the MPEG-2 one for Layers I and III.
-enum { V25_L1, V25_L2, V25_L3, V2_L1, V2_L23, V1_L1, V1_L2, V1_L3 };
-const int16_t kBitRates[14][8] = {
-    {32, 32, 8, 32, 8, 32, 32, 32},
-    {64, 48, 16, 48, 16, 64, 48, 40},
-    {96, 56, 24, 56, 24, 96, 56, 48},
-    {128, 64, 32, 64, 32, 128, 64, 56},
-    {160, 80, 64, 80, 40, 160, 80, 64},
-    {192, 96, 80, 96, 48, 192, 96, 80},
-    {224, 112, 56, 112, 56, 224, 112, 96},
-    {256, 128, 64, 128, 64, 256, 128, 112},
-    {288, 160, 128, 144, 80, 288, 160, 128},
-    {320, 192, 160, 160, 96, 320, 192, 160},
-    {352, 224, 112, 176, 112, 352, 224, 192},
-    {384, 256, 128, 192, 128, 384, 256, 224},
-    {416, 320, 256, 224, 144, 416, 320, 256},
-    {448, 384, 320, 256, 160, 448, 384, 320},
+// kbit/s for bitRateIndex 1 to 14: MPEG-1 by layer, then the low-sampling-frequency rates of
+// MPEG-2, which MPEG 2.5 shares (Layers II and III in one column).
+enum { V1_L1, V1_L2, V1_L3, LSF_L1, LSF_L23 };
+const int16_t kBitRates[14][5] = {
+    {32, 32, 32, 32, 8},       {64, 48, 40, 48, 16},      {96, 56, 48, 56, 24},      {128, 64, 56, 64, 32},
+    {160, 80, 64, 80, 40},     {192, 96, 80, 96, 48},     {224, 112, 96, 112, 56},   {256, 128, 112, 128, 64},
+    {288, 160, 128, 144, 80},  {320, 192, 160, 160, 96},  {352, 224, 192, 176, 112}, {384, 256, 224, 192, 128},
+    {416, 320, 256, 224, 144}, {448, 384, 320, 256, 160},
 };
 
 // 0 for free format, -1 for index 15, a reserved version or a reserved layer.
 int32_t bitRate(uint32_t index, uint32_t version, uint32_t layer) {
     if (index == 0) return 0;
     if (index > 14 || version == 1 || version > 3 || layer == 0 || layer > 3) return -1;
-    static const int8_t kColumn[4][4] = {
-        {-1, V25_L3, V25_L2, V25_L1},
-        {-1, -1, -1, -1},
-        {-1, V2_L23, V2_L23, V2_L1},
-        {-1, V1_L3, V1_L2, V1_L1},
-    };
-    return kBitRates[index - 1][kColumn[version][layer]];
+    if (version == 3) return kBitRates[index - 1][layer == 3 ? V1_L1 : layer == 2 ? V1_L2 : V1_L3];
+    return kBitRates[index - 1][layer == 3 ? LSF_L1 : LSF_L23];
 }
+
+// The frame's length in bytes; 3 or less when the header gives none.
+int32_t frameLength(uint32_t version, uint32_t layer, uint32_t bitRateIndex, int32_t frequency, uint32_t padding) {
+    const int32_t rate = bitRate(bitRateIndex, version, layer);
+    const int32_t samples = kSamplesPerFrame[(version & 3) * 4 + (layer & 3)];
+    const int32_t p = static_cast<int32_t>(padding);
+    if (frequency <= 0) return -1;
+    if (layer == 3) return 4 * ((12 * rate * 1000) / frequency + p);  // counted in 4-byte slots
+    return ((rate * samples * 1000) >> 3) / frequency + p;
+}
+
+// For the search: a header of a known version, layer, rate and bit rate (no free format), keyed
+// by the version, layer and rate, which every frame of a stream repeats.
+int32_t probeFrame(const uint8_t* p, size_t, uint32_t* key) {
+    if (p[0] != 0xFF || (p[1] & 0xE0) != 0xE0) return 0;
+    ByteCursor c(p, 4);
+    c.bits(11);  // syncWord
+    const uint32_t version = c.bits(2);
+    const uint32_t layer = c.bits(2);
+    c.bits(1);  // errorProtection
+    const uint32_t bitRateIndex = c.bits(4);
+    const uint32_t rateIndex = c.bits(2);
+    const uint32_t padding = c.bits(1);
+    if (bitRateIndex == 0) return 0;
+    const int32_t length = frameLength(version, layer, bitRateIndex, kSampleRates[version * 4 + rateIndex], padding);
+    *key = version << 4 | layer << 2 | rateIndex;
+    return length > 3 ? length : 0;
+}
+
+const FrameSync kMp3Sync = {"MP3", 4, probeFrame};
 
 // Frame ids whose text is shown, three characters each for ID3v2.2, four for later versions.
 const char kFrameIdsV22[] =
@@ -93,19 +107,26 @@ Mp3AudioDataReader::Mp3AudioDataReader(const char* path) : AudioDataReader(path)
 
 int32_t Mp3AudioDataReader::parseHeaders() {
     int32_t position = 0;
+    bool found;
     if (!parseId3v2Header()) {
         astLog("[AST][INF]Found no ID3V2 header, treat as raw data frame.\n");
-        if (!seekAndParse(position)) return -1;
+        found = seekAndParse(position);
     } else {
         int32_t walked = walkId3v2Frames();
         if (walked < 0) return -1;
         position = walked + 10;
-        if (!seekAndParse(position)) {
+        found = seekAndParse(position);
+        if (!found) {
             // Padding behind the last frame: the audio starts where the tag says it ends.
             astLog("[AST][INF]Skip fill bytes to find first data frame.\n");
             position = static_cast<int32_t>(mId3v2.headerSize + 10);
-            if (!seekAndParse(position)) return -1;
+            found = seekAndParse(position);
         }
+    }
+    if (!found) {
+        // Junk where the audio should start.
+        position = mSearch.resynchronise(*mAccess, position, kMp3Sync);
+        if (position < 0 || !parseMp3DataFrameHeader()) return -1;
     }
     printSummary("parseMp3DataFrameHeader");
 
@@ -124,26 +145,13 @@ void Mp3AudioDataReader::mapChannel(uint8_t mode) {
 }
 
 int32_t Mp3AudioDataReader::getFrameLength() {
-    const int32_t rate = bitRate(mBitRateIndex, mVersion, mLayer);
-    const int32_t samples = kSamplesPerFrame[mVersion * 4 + mLayer];
-    const int32_t frequency = static_cast<int32_t>(mInfo.sampleFrequency);
-    if (frequency <= 0) return -1;
-    if (mLayer == 3) return 4 * ((12 * rate * 1000) / frequency + mPadding);  // counted in 4-byte slots
-    return ((rate * samples * 1000) >> 3) / frequency + mPadding;
+    return frameLength(mVersion, mLayer, mBitRateIndex, static_cast<int32_t>(mInfo.sampleFrequency), mPadding);
 }
 
 FrameBuffer* Mp3AudioDataReader::readFrame() {
     mFrame.length = 0;
-    mInvalid = !parseMp3DataFrameHeader();
-    if (mInvalid) {
-        astLog("[AST][ERR]Failed to parse MP3 data frame header.\n");
-        return &mFrame;
-    }
-    const int32_t length = getFrameLength();
-    if (length <= 3) {
-        astLog("[AST][ERR]Invalid frame length(%d).\n", length);
-        return &mFrame;
-    }
+    const int32_t length = nextFrameLength();
+    if (length <= 3) return &mFrame;
     if (!mFrame.reserve(length) || mFrame.capacity < length) return &mFrame;
     memcpy(mFrame.data, mFrameHeader, sizeof(mFrameHeader));
     const int32_t body = length - 4;
@@ -155,31 +163,40 @@ FrameBuffer* Mp3AudioDataReader::readFrame() {
     return &mFrame;
 }
 
+int32_t Mp3AudioDataReader::nextFrameLength() {
+    const int32_t at = mAccess->tell();
+    bool parsed = parseMp3DataFrameHeader();
+    int32_t length = parsed ? getFrameLength() : 0;
+    if (parsed && length <= 3) astLog("[AST][ERR]Invalid frame length(%d).\n", length);
+    if ((!parsed || length <= 3) && at >= 0 && mSearch.resynchronise(*mAccess, at, kMp3Sync) >= 0) {
+        parsed = parseMp3DataFrameHeader();
+        length = parsed ? getFrameLength() : 0;
+    }
+    mInvalid = !parsed;
+    if (!parsed) astLog("[AST][ERR]Failed to parse MP3 data frame header.\n");
+    return parsed ? length : 0;
+}
+
 bool Mp3AudioDataReader::parseMp3DataFrameHeader() {
     if (readFully(mFrameHeader, sizeof(mFrameHeader)) != static_cast<int32_t>(sizeof(mFrameHeader))) return false;
 
-    const uint8_t* p = mFrameHeader;
-    uint8_t bits = 8;
-    mSyncWord = static_cast<uint16_t>(readBitField(p, 11, bits));
-    mVersion = readBitField(p, 2, bits);
-    mLayer = readBitField(p, 2, bits);
-    mErrorProtection = readBitField(p, 1, bits) != 0;
-    mBitRateIndex = static_cast<uint8_t>(readBitField(p, 4, bits));
-    mSamplingFrequencyIndex = static_cast<uint8_t>(readBitField(p, 2, bits));
-    mPadding = static_cast<uint8_t>(readBitField(p, 1, bits));
-    mReserved = static_cast<uint8_t>(readBitField(p, 1, bits));
-    mMode = readBitField(p, 2, bits);
-    mModeExtension = static_cast<uint8_t>(readBitField(p, 2, bits));
-    mCopyRight = readBitField(p, 1, bits) != 0;
-    mOriginal = readBitField(p, 1, bits) != 0;
-    mEmphasis = readBitField(p, 2, bits);
+    ByteCursor c(mFrameHeader, sizeof(mFrameHeader));
+    const uint32_t syncWord = c.bits(11);
+    mVersion = c.bits(2);
+    mLayer = c.bits(2);
+    c.bits(1);  // errorProtection
+    mBitRateIndex = static_cast<uint8_t>(c.bits(4));
+    const uint32_t samplingFrequencyIndex = c.bits(2);
+    mPadding = static_cast<uint8_t>(c.bits(1));
+    c.bits(1);  // the private bit
+    const uint32_t mode = c.bits(2);
 
-    if (mSyncWord != kSyncWord) {
-        astLog("[AST][INF]MP3 file sync word mismatch(%03X != %03X).\n", mSyncWord, kSyncWord);
+    if (syncWord != kSyncWord) {
+        astLog("[AST][INF]MP3 file sync word mismatch(%03X != %03X).\n", syncWord, kSyncWord);
         return false;
     }
-    mapSampleRate(mSamplingFrequencyIndex);
-    mapChannel(static_cast<uint8_t>(mMode));
+    mapSampleRate(samplingFrequencyIndex);
+    mapChannel(static_cast<uint8_t>(mode));
     mInfo.mpeg.layer = mLayer == 2 ? 1 : (mLayer == 3 ? 0 : 2);
     if (mInfo.channelMap != 0 && static_cast<int32_t>(mInfo.sampleFrequency) >= 0) return true;
     astLog("[AST][ERR]Failed to map channel and sample rate.\n");
@@ -190,19 +207,18 @@ bool Mp3AudioDataReader::parseId3v2Header() {
     uint8_t header[10];
     if (readFully(header, sizeof(header)) != static_cast<int32_t>(sizeof(header))) return false;
 
-    memcpy(mId3v2.magic, header, sizeof(mId3v2.magic));
-    const uint8_t* p = header;
-    const uint32_t magic = readByteField(p, 3, AST_BIG_ENDIAN);
+    ByteCursor c(header, sizeof(header));
+    const uint32_t magic = c.be(3);
     if (magic != kMagicId3) {
         astLog("[AST][INF]MP3 file magic(ID3) mismatch(%08X != %08X).\n", magic, kMagicId3);
         return false;
     }
-    mId3v2.majorVersion = header[3];
-    mId3v2.revision = header[4];
-    mId3v2.flags = header[5];
+    mId3v2.majorVersion = static_cast<uint8_t>(c.be(1));
+    mId3v2.revision = static_cast<uint8_t>(c.be(1));
+    c.skip(1);  // flags
     // Synchsafe: seven bits a byte.
-    mId3v2.headerSize = static_cast<uint32_t>(header[6] & 0x7F) << 21 | static_cast<uint32_t>(header[7] & 0x7F) << 14 |
-                        static_cast<uint32_t>(header[8] & 0x7F) << 7 | static_cast<uint32_t>(header[9] & 0x7F);
+    mId3v2.headerSize = 0;
+    for (int i = 0; i < 4; ++i) mId3v2.headerSize = mId3v2.headerSize << 7 | (c.be(1) & 0x7F);
     astLog("[AST][INF]Version: ID3V2.%d.%d headerSize=%d\n", mId3v2.majorVersion, mId3v2.revision,
            static_cast<int32_t>(mId3v2.headerSize));
     return true;
@@ -216,19 +232,12 @@ int32_t Mp3AudioDataReader::walkId3v2Frames() {
         uint8_t header[10];
         if (readFully(header, headerLength) != headerLength) break;
 
-        memcpy(mId3v2Frame.id, header, sizeof(mId3v2Frame.id));
-        const uint8_t* p = header;
-        const uint32_t tagId = readByteField(p, 4, AST_BIG_ENDIAN);
-        if (v22) {
-            // The id word holds the first of the three size bytes, so only sizes below 64 KiB match.
-            mId3v2Frame.size = readByteField(p, 2, AST_BIG_ENDIAN);
-        } else {
-            mId3v2Frame.size = readByteField(p, 4, AST_BIG_ENDIAN);
-            mId3v2Frame.flag = static_cast<uint16_t>(readByteField(p, 2, AST_BIG_ENDIAN));
-        }
+        ByteCursor c(header, static_cast<size_t>(headerLength));
+        const uint32_t tagId = c.be(4);
+        // The id word holds the first of the three size bytes, so only sizes below 64 KiB match.
+        const int32_t size = static_cast<int32_t>(v22 ? c.be(2) : c.be(4));
         // An unknown id is how the padding behind the last frame ends the walk.
         if (!isKnownFrameId(tagId, v22)) break;
-        const int32_t size = static_cast<int32_t>(mId3v2Frame.size);
         if (size < 1) break;
 
         ByteCursor text = readClaimed(size);
@@ -236,7 +245,7 @@ int32_t Mp3AudioDataReader::walkId3v2Frames() {
                    "int32_t Mp3AudioDataReader::walkId3v2Frames()");
         if (!text.ok()) break;
         char title[5] = {};
-        memcpy(title, mId3v2Frame.id, v22 ? 3 : 4);
+        memcpy(title, header, v22 ? 3 : 4);
         printText(title, text.data(), static_cast<uint32_t>(size));
         consumed += static_cast<uint32_t>(headerLength + size);
     }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "AudioDataReader.h"
+#include "FrameSearch.h"
 
 class Mp3AudioDataReader : public AudioDataReader {
 public:
@@ -17,6 +18,9 @@ protected:
     int32_t getFrameLength() override;
 
 private:
+    // The length of the frame whose header is at the current position or, when that one does
+    // not parse or gives no usable length, of the next confirmed one behind it; 0 at the end.
+    int32_t nextFrameLength();
     // Reads and decodes the 4-byte frame header at the current position.
     bool parseMp3DataFrameHeader();
     bool parseId3v2Header();
@@ -27,31 +31,15 @@ private:
     uint8_t mId3v1[128] = {};
 
     struct {
-        uint8_t magic[3];
         uint8_t majorVersion;
         uint8_t revision;
-        uint8_t flags;
         uint32_t headerSize;
     } mId3v2 = {};
 
-    struct {
-        uint8_t id[4];
-        uint32_t size;
-        uint16_t flag;
-    } mId3v2Frame = {};
-
     uint8_t mFrameHeader[4] = {};
-    uint16_t mSyncWord = 0;
     uint32_t mVersion = 0;  // 0 MPEG 2.5, 1 reserved, 2 MPEG-2, 3 MPEG-1
     uint32_t mLayer = 0;    // 0 reserved, 1 Layer III, 2 Layer II, 3 Layer I
-    bool mErrorProtection = false;
     uint8_t mBitRateIndex = 0;
-    uint8_t mSamplingFrequencyIndex = 0;
     uint8_t mPadding = 0;
-    uint8_t mReserved = 0;
-    uint32_t mMode = 0;
-    uint8_t mModeExtension = 0;
-    bool mCopyRight = false;
-    bool mOriginal = false;
-    uint32_t mEmphasis = 0;
+    FrameSearch mSearch;
 };

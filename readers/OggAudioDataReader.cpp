@@ -13,6 +13,14 @@ const uint32_t kMagicOggS = 0x4F676753;  // "OggS"
 const uint32_t kPacketSyncword = 0x76627349;
 const int32_t kPageHeaderLength = 27;
 const int32_t kPrefixLength = 8;
+const uint8_t kBeginsStream = 0x02;
+const uint8_t kEndsStream = 0x04;
+
+// The identification headers of the codecs the decoder takes.
+bool decodable(const uint8_t* p, int32_t n) {
+    return (n >= 7 && p[0] == 1 && memcmp(p + 1, "vorbis", 6) == 0) || (n >= 8 && memcmp(p, "OpusHead", 8) == 0) ||
+           (n >= 5 && p[0] == 0x7F && memcmp(p + 1, "FLAC", 4) == 0);
+}
 
 }  // namespace
 
@@ -31,21 +39,18 @@ bool OggAudioDataReader::parseOggPageHeader() {
     uint8_t head[kPageHeaderLength];
     if (readFully(head, kPageHeaderLength) != kPageHeaderLength) return false;
 
-    const uint8_t* p = head;
-    mMagicOggS = readByteField(p, 4, AST_BIG_ENDIAN);
-    if (mMagicOggS != kMagicOggS) {
-        astLog("[AST][ERR]OGG file magic (OggS) error(magic=%08X).\n", mMagicOggS);
+    ByteCursor c(head, kPageHeaderLength);
+    const uint32_t magic = c.be(4);
+    if (magic != kMagicOggS) {
+        astLog("[AST][ERR]OGG file magic (OggS) error(magic=%08X).\n", magic);
         return false;
     }
-    mRevision = static_cast<uint8_t>(readByteField(p, 1, AST_LITTLE_ENDIAN));
-    mPageTypeFlag = static_cast<uint8_t>(readByteField(p, 1, AST_LITTLE_ENDIAN));
-    uint32_t granuleLow = readByteField(p, 4, AST_LITTLE_ENDIAN);
-    uint32_t granuleHigh = readByteField(p, 4, AST_LITTLE_ENDIAN);
-    mGranulePosition = static_cast<uint64_t>(granuleHigh) << 32 | granuleLow;
-    mStreamSerialNumber = readByteField(p, 4, AST_LITTLE_ENDIAN);
-    mPageSequenceNumber = readByteField(p, 4, AST_LITTLE_ENDIAN);
-    mCrc32 = readByteField(p, 4, AST_LITTLE_ENDIAN);
-    mSegmentNumber = static_cast<uint8_t>(readByteField(p, 1, AST_LITTLE_ENDIAN));
+    c.skip(1);  // revision
+    mPageTypeFlag = static_cast<uint8_t>(c.le(1));
+    c.skip(8);  // granule position
+    mStreamSerialNumber = c.le(4);
+    c.skip(8);  // sequence number, CRC
+    mSegmentNumber = static_cast<uint8_t>(c.le(1));
     if (mSegmentNumber == 0) {
         astLog("[AST][ERR]OGG file segment number error:%d\n", mSegmentNumber);
         return false;
@@ -53,10 +58,58 @@ bool OggAudioDataReader::parseOggPageHeader() {
     return true;
 }
 
+bool OggAudioDataReader::handsOut(const uint8_t* lacing) {
+    const uint32_t serial = mStreamSerialNumber;
+    if (mPageTypeFlag & kBeginsStream) {
+        if (mChosen && !mEnded) return skipStream(serial);
+        // The first packet starts on this page: its first bytes name the codec.
+        int32_t first = 0;
+        for (int32_t i = 0; i < mSegmentNumber && first < 8; ++i) {
+            first += lacing[i];
+            if (lacing[i] < 255) break;
+        }
+        uint8_t head[8];
+        const int32_t n = mAccess->read(head, std::min(first, 8));
+        if (n < 0 || !skip(-n)) return false;
+        if (!decodable(head, n)) return skipStream(serial);
+    } else if ((mChosen && serial != mSerial) || (!mChosen && named(serial))) {
+        return skipStream(serial);
+    }
+    if (!mChosen || mEnded || serial != mSerial) {
+        // A new stream, or the next link of a chain: a packet the last one left open is dropped.
+        mSerial = serial;
+        mChosen = true;
+        mEnded = false;
+        mQueueEnd -= mPendingLength;
+        mPendingLength = 0;
+    }
+    return true;
+}
+
+bool OggAudioDataReader::named(uint32_t serial) const {
+    return std::find(mSkipped, mSkipped + mSkippedCount, serial) != mSkipped + mSkippedCount;
+}
+
+bool OggAudioDataReader::skipStream(uint32_t serial) {
+    if (named(serial) || mSkippedCount == kNamedStreams) return false;
+    mSkipped[mSkippedCount++] = serial;
+    if (mChosen && !mEnded)
+        astLog("[AST][WRN]OGG logical stream %08X skipped: stream %08X is decoded.\n", serial, mSerial);
+    else
+        astLog("[AST][WRN]OGG logical stream %08X skipped: not Vorbis, Opus or FLAC.\n", serial);
+    return false;
+}
+
 int32_t OggAudioDataReader::readPage() {
-    if (!parseOggPageHeader()) return -1;
     uint8_t lacing[255];
-    if (readFully(lacing, mSegmentNumber) != mSegmentNumber) return -1;
+    for (;;) {
+        if (!parseOggPageHeader()) return -1;
+        if (readFully(lacing, mSegmentNumber) != mSegmentNumber) return -1;
+        if (handsOut(lacing)) break;
+        int32_t pageLength = 0;
+        for (int32_t i = 0; i < mSegmentNumber; ++i) pageLength += lacing[i];
+        if (!skip(pageLength)) return -1;
+    }
 
     // Only the packet being joined is left: move it to the front.
     if (mCompleteCount == 0) {
@@ -96,6 +149,7 @@ int32_t OggAudioDataReader::readPage() {
         }
         sum = 0;
     }
+    if (mPageTypeFlag & kEndsStream) mEnded = true;
     return mCompleteCount;
 }
 

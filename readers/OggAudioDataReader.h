@@ -1,6 +1,7 @@
 // Ogg files: the pages' packets, joined across pages, one per frame behind an 8-byte prefix.
-// Packets are handed out as they stand, codec headers included; pages of several logical
-// streams come out in file order as one stream.
+// Packets are handed out as they stand, codec headers included. Of several logical streams only
+// the first whose codec the decoder takes (Vorbis, Opus, FLAC) is handed out; the links of a
+// chain (a stream beginning after the last one ended) follow each other.
 #pragma once
 
 #include <vector>
@@ -21,17 +22,27 @@ protected:
 
 private:
     bool parseOggPageHeader();
+    // Whether the page whose header and lacing were just read carries the stream handed out;
+    // at a stream's first page, when none is handed out, that stream is chosen if it decodes.
+    bool handsOut(const uint8_t* lacing);
+    // Names a skipped stream, once; always false.
+    bool skipStream(uint32_t serial);
+    bool named(uint32_t serial) const;
     // Appends the next page's packet data to the queue; the complete count, or -1.
     int32_t readPage();
 
-    uint32_t mMagicOggS = 0;
-    uint8_t mRevision = 0;
     uint8_t mPageTypeFlag = 0;
-    uint64_t mGranulePosition = 0;
     uint32_t mStreamSerialNumber = 0;
-    uint32_t mPageSequenceNumber = 0;
-    uint32_t mCrc32 = 0;
     uint8_t mSegmentNumber = 0;
+
+    // The logical stream handed out, once one is chosen, and whether its last page was read.
+    uint32_t mSerial = 0;
+    bool mChosen = false;
+    bool mEnded = false;
+    // The streams skipped so far; past this many, further ones are skipped unnamed.
+    static const int32_t kNamedStreams = 32;
+    uint32_t mSkipped[kNamedStreams] = {};
+    int32_t mSkippedCount = 0;
 
     // Packet bytes in file order: the complete packets not yet handed out, then the one still
     // being joined. One block reused for the whole file, so steady reading allocates nothing.

@@ -1,8 +1,9 @@
 // Ogg (2304): one Ogg packet per unit behind an 8-byte prefix (sync word, size, counter).
 // The record says nothing about the codec, so the first packet does: a Vorbis, Opus or
 // FLAC-in-Ogg identification header. The codec's own header packets build its setup; the
-// packets after them are decoded. Units carry no stream serial number, so the first
-// logical stream is the one decoded; the header packets of any other are skipped.
+// packets after them are decoded. The tool hands out one logical stream, or the links of a
+// chain one after the other: a new identification header starts the codec afresh, and what
+// the old one still holds comes out first.
 #include <cstdio>
 #include <cstring>
 
@@ -31,15 +32,6 @@ Header classify(const uint8_t* p, size_t n) {
 
 bool isIdentification(Header h) { return h == Header::VorbisId || h == Header::OpusHead || h == Header::FlacMapping; }
 
-const char* nameOf(Header h) {
-    switch (h) {
-    case Header::VorbisId: return "Vorbis";
-    case Header::OpusHead: return "Opus";
-    case Header::FlacMapping: return "FLAC";
-    default: return "codec";
-    }
-}
-
 uint32_t le32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24; }
 
 std::string format(const char* fmt, long a, long b = 0) {
@@ -54,6 +46,7 @@ public:
         codec_ = Codec::None;
         setup_ = CodecSetup();
         for (std::vector<uint8_t>& h : vorbisHeaders_) h.clear();
+        collectingVorbis_ = false;
         opusTagsSeen_ = false;
         flacFrameSeen_ = false;
         expectedCounter_ = 0;
@@ -85,10 +78,11 @@ public:
         const size_t n = length - kPrefixLength;
         if (n == 0) return true;  // an empty packet decodes to nothing
         Header h = classify(p, n);
+        if (codec_ == Codec::None || isIdentification(h)) return identify(h, p, n, out, problem);
         switch (codec_) {
-        case Codec::None: return identify(h, p, n, out, problem);
+        case Codec::None: break;
         case Codec::Vorbis:
-            if (!out.isOpen()) return collectVorbis(h, p, n, out, problem);
+            if (collectingVorbis_) return collectVorbis(h, p, n, out, problem);
             break;
         case Codec::Opus:
             if (h == Header::OpusTags && !opusTagsSeen_) {
@@ -108,7 +102,7 @@ public:
             }
             break;
         }
-        if (h != Header::None) return other(h, problem);
+        if (h != Header::None) return other(problem);
         return decode(p, n, out, problem);
     }
 
@@ -126,6 +120,8 @@ private:
             setup_.channels = p[11];
             setup_.sampleRate = int(le32(p + 12));
             vorbisHeaders_[0].assign(p, p + n);
+            vorbisHeaders_[1].clear();
+            collectingVorbis_ = true;
             return true;
         case Header::OpusHead:
             return openOpus(p, n, out, problem);
@@ -144,7 +140,6 @@ private:
             return true;
         }
         if (h != Header::VorbisSetup || vorbisHeaders_[1].empty()) {
-            if (isIdentification(h)) return other(h, problem);
             problem = vorbisHeaders_[1].empty() ? "a packet where the Vorbis comment header was expected"
                                                 : "a packet where the Vorbis setup header was expected";
             return false;
@@ -162,6 +157,7 @@ private:
             problem = "the Vorbis decoder does not accept the stream's header packets";
             return false;
         }
+        collectingVorbis_ = false;
         return true;
     }
 
@@ -206,14 +202,9 @@ private:
         return false;
     }
 
-    // Header packets of a logical stream other than the decoded one.
-    bool other(Header h, std::string& problem) {
-        if (isIdentification(h))
-            problem = std::string("the ") + nameOf(h) +
-                      " identification header of another logical stream, skipped; units carry no stream number, so"
-                      " every audio packet goes to the first stream's decoder";
-        else
-            problem = "a header packet of another logical stream, skipped";
+    // A comment or setup header where the stream has none (a damaged or foreign packet).
+    bool other(std::string& problem) {
+        problem = "a codec header packet out of place, skipped";
         return false;
     }
 
@@ -226,6 +217,7 @@ private:
     Codec codec_ = Codec::None;
     CodecSetup setup_;
     std::vector<uint8_t> vorbisHeaders_[3];
+    bool collectingVorbis_ = false;  // the identification header came, the codec waits for the other two
     bool opusTagsSeen_ = false;
     bool flacFrameSeen_ = false;
     uint16_t expectedCounter_ = 0;

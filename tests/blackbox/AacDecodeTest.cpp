@@ -43,11 +43,14 @@ TEST(AacDecode, AdtsAndLatm) {
         int channels;
         std::string muxer;  // adts or latm
         Rewrite rewrite;
+        bool junk = false;  // spliced in before the first frame and the sixth
     } fixtures[] = {
         {"adts 44.1k mono", 44100, 1, "adts", Rewrite::None},
         {"adts 22.05k 5.1", 22050, 6, "adts", Rewrite::None},
         {"adts 48k stereo with CRC", 48000, 2, "adts", Rewrite::AddCrc},
+        {"adts 44.1k stereo, junk first and midway", 44100, 2, "adts", Rewrite::None, true},
         {"latm 32k mono", 32000, 1, "latm", Rewrite::None},
+        {"latm 48k stereo, junk first and midway", 48000, 2, "latm", Rewrite::None, true},
         {"latm 44.1k stereo with samplingFrequencyIndex 15", 44100, 2, "latm", Rewrite::ExplicitRate},
     };
     TempDir dir;
@@ -63,17 +66,29 @@ TEST(AacDecode, AdtsAndLatm) {
             if (f.rewrite == Rewrite::ExplicitRate) explicitRate(frame, f.rate);
             file.insert(file.end(), frame.begin(), frame.end());
         }
-        writeFile(in, file);
-        std::string opening = "[AST][INF]File suffix=aac, codec=16.\n";
-        if (f.muxer == "latm") opening += "[AST][ERR]AAC file ADTS sync word error(syncWord=56E).\n";  // LOAS's 2B7
+        const std::string clean = f.junk ? in + ".clean.aac" : in;
+        writeFile(clean, file);
+        std::string opening = "[AST][INF]File suffix=aac, codec=16.\n", reads;
+        if (f.junk) {
+            size_t sixth = 0;
+            for (size_t i = 0; i < 5; ++i) sixth += frames[i].size();
+            writeFile(in, withJunk(file, {0, sixth}));
+            opening += "[AST][ERR]AAC file ADTS sync word error(syncWord=4A5).\n"
+                       "[AST][ERR]AAC file LOAS sync word error(syncWord=252).\n" + skippedJunk("AAC");
+            reads = (f.muxer == "latm" ? "[AST][ERR]AAC file LOAS sync word error(syncWord=252).\n"
+                                       : "[AST][ERR]AAC file ADTS sync word error(syncWord=4A5).\n") +
+                    skippedJunk("AAC");
+        } else if (f.muxer == "latm") {
+            opening += "[AST][ERR]AAC file ADTS sync word error(syncWord=56E).\n";  // LOAS's 2B7
+        }
         rows.emplace_back(f.label, in,
                           decodedLines(opening + summaryLines("parseAacHeader", f.rate, f.channels),
-                                       "[AST][INF]Reached end of data:0.\n"),
+                                       reads + "[AST][INF]Reached end of data:0.\n"),
                           unitsAre(frames));
         if (f.rewrite == Rewrite::ExplicitRate)  // FFmpeg's AAC decoder refuses explicit frequencies
             rows.back().problems = {"invalid sampling rate index 15"};
         else
-            rows.back().pcm(in, f.rate, f.channels);
+            rows.back().pcm(clean, f.rate, f.channels);
     }
     checkDecodes(rows);
 }

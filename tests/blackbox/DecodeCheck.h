@@ -51,6 +51,23 @@ inline uint32_t be(const Bytes& b, size_t at, int bytes = 4) {
     return value;
 }
 
+// `clean` with 37 bytes of "JUNK..." spliced in at each of the offsets `at` (ascending), as cutting
+// and tagging tools leave them; and the line of a reader that skips them.
+inline Bytes withJunk(const Bytes& clean, const std::vector<size_t>& at) {
+    Bytes out;
+    size_t from = 0;
+    for (size_t a : at) {
+        out.insert(out.end(), clean.begin() + long(from), clean.begin() + long(a));
+        for (size_t i = 0; i < 37; ++i) out.push_back(uint8_t("JUNK"[i % 4]));
+        from = a;
+    }
+    out.insert(out.end(), clean.begin() + long(from), clean.end());
+    return out;
+}
+inline std::string skippedJunk(const std::string& format) {
+    return "[AST][WRN]Skipped 37 bytes to the next " + format + " frame header.\n";
+}
+
 // The stream summary most readers print on opening.
 inline std::string summaryLines(const std::string& name, uint32_t rate, int channels) {
     return "[AST][INF]" + name + ":\n[AST][INF]sampleFrequency=" + std::to_string(rate) +

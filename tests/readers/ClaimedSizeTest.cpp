@@ -116,7 +116,7 @@ Bytes asf() {
 Bytes rm() { return cat({str(".RMF"), be(kHuge, 4), be(0, 2), be(0, 4), be(4, 4), Bytes(60, 0)}); }
 
 Bytes ogg() {
-    return cat({str("OggS"), {0, 2}, Bytes(8, 0), le(1, 4), le(0, 4), le(0, 4), {255}, Bytes(255, 255),
+    return cat({str("OggS"), {0, 0}, Bytes(8, 0), le(1, 4), le(0, 4), le(0, 4), {255}, Bytes(255, 255),
                 Bytes(100, 'o')});
 }
 

@@ -32,6 +32,7 @@ TEST(EacReader, HeadersDecideLengthRateOrRefusal) {
         {"eac3 22.05k", eac3(100, 3, 1), 202, "", 22050},
         {"eac3 reserved second rate", eac3(100, 3, 3), 202, "", 0xFFFFFFFFu},
         {"eac3 frame size 1", eac3(1, 0), 6, err("Invalid frame length(4)."), 48000},
+        {"ac3 reserved rate", ac3(3, 8), 256, err("Invalid frame length(-2)."), 0xFFFFFFFFu},
         {"bsid 9 before the sync word", {0, 0, 0, 0, 0, 9 << 3}, 0, err("EAC file bit stream id error(bitStreamId=9)."),
          0},
         {"bsid 10", ac3(0, 8, 10), 0, err("EAC file bit stream id error(bitStreamId=10)."), 0},

@@ -45,9 +45,9 @@ TEST(Mp3Reader, FrameLengthsFollowTheHeader) {
         uint32_t rate, channels, layer;
     } cases[] = {
         {{3, 3, 12, 1, 0, 3}, 384, 48000, 1, 0},  {{2, 3, 8, 1, 1, 0}, 260, 24000, 2, 0},
-        // MPEG 2.5 indices where its bit rates differ from MPEG-2's, in each layer.
-        {{0, 1, 5, 2, 0, 3}, 576, 8000, 1, 2},    {{0, 2, 2, 0, 0, 0}, 626, 11025, 2, 1},
-        {{0, 3, 2, 1, 0, 0}, 256, 12000, 2, 0},
+        // MPEG 2.5 takes MPEG-2's low-sampling-frequency rates, in each layer.
+        {{0, 1, 5, 2, 0, 3}, 360, 8000, 1, 2},    {{0, 2, 2, 0, 0, 0}, 208, 11025, 2, 1},
+        {{0, 3, 2, 1, 0, 0}, 192, 12000, 2, 0},   {{0, 1, 14, 2, 1, 0}, 1441, 8000, 2, 2},
         // Free format, index 15 and the reserved layer give no usable length.
         {{3, 1, 0, 0, 0, 0}, 0, 44100, 2, 2},     {{3, 1, 15, 0, 0, 0}, -3, 44100, 2, 2},
         {{3, 0, 9, 0, 1, 0}, 1, 44100, 2, 2},
@@ -93,7 +93,11 @@ TEST(Mp3Reader, TagsStartsAndEnds) {
     const Bytes lies = id3v2(3, {{"TIT2", z + "Hi"}}, 20, 0, -5);
     const Bytes tiny = frame({0, 1, 1, 2, 0, 3}, 72, 'a');
     const Bytes reserved = frame({1, 1, 9, 0, 0, 0}, 300, 0);
-    const Bytes junk = cat({kThree, str("JUNK"), frame(k128k, 417, 'd')});
+    // A header whose frame length does not lead to another: no frame starts there.
+    const Bytes falseHeader = {0xFF, 0xFB, 0x90, 0x00};
+    // Longer than the search reads at once, the false header close to the end of a read.
+    const Bytes junkFirst = cat({Bytes(65290, 'J'), falseHeader, str("xy"), kThree});
+    const Bytes junk = cat({kThree, str("J"), falseHeader, str("K"), frame(k128k, 417, 'd')});
     const Bytes cut = cat({kThree, frame(k128k, 14, 'd')});
     const std::string found = summary("parseMp3DataFrameHeader", 44100, 2);
     const std::string tail = noId3v1(kThree) + endOfData(0) + kFailed;
@@ -107,6 +111,7 @@ TEST(Mp3Reader, TagsStartsAndEnds) {
         size_t start;  // of the first frame; 0 for a file that does not open
         std::string out;
         bool opens = true;
+        Bytes handed = {};  // the frames joined, when junk was skipped between them
     } cases[] = {
         {"v2.2 by hand", cat({v22, kThree}), v22.size(), tag(2, 25) + "TT2:Title\nTP1:Artist\n" + found + tail},
         {"v2.2 frame of 64 KiB", cat({v22big, kThree}), v22big.size(),
@@ -120,21 +125,24 @@ TEST(Mp3Reader, TagsStartsAndEnds) {
              inf("ID3V1, album:Alb") + inf("ID3V1, year:2024") + inf("ID3V1, comment:" + std::string(28, 'c')) +
              inf("ID3V1, track:7") + inf("ID3V1, genre:255") + sync(0x2A2) + kFailed},
         {"cut last frame", cut, 0, noTag(cut) + found + noId3v1(cut) + endOfData(10) + endOfData(0) + kFailed},
-        {"junk midway", junk, 0, noTag(junk) + found + noId3v1(junk) + sync(0x252) + kFailed},
+        {"junk before the first frame", junkFirst, 65296, noTag(junkFirst) + sync(0x252) + skipped(65296, "MP3") + found + tail},
+        // The last frame is confirmed by the end of the file.
+        {"junk midway", junk, 0, noTag(junk) + found + noId3v1(junk) + sync(0x257) + skipped(6, "MP3") + endOfData(0) + kFailed,
+         true, cat({kThree, frame(k128k, 417, 'd')})},
         {"shorter than 128 bytes", tiny, 0,
          noTag(tiny) + summary("parseMp3DataFrameHeader", 8000, 1) + err("Failed to seek to -128 from 2, ret=0."),
          false},
         {"reserved version", reserved, 0, noTag(reserved) + err("Failed to map channel and sample rate."), false},
         {"empty", {}, 0, endOfData(0) + inf("Found no ID3V2 header, treat as raw data frame.") + endOfData(0), false},
-        {"tag size points into padding", cat({lies, kThree}), 0, tag(3, 28) + "TIT2:Hi\n" + sync(0) + skip + sync(0),
-         false},
+        {"tag size points into padding", cat({lies, kThree}), lies.size(),
+         tag(3, 28) + "TIT2:Hi\n" + sync(0) + skip + sync(0) + skipped(5, "MP3") + found + tail},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
         ReadAll r = readAll<Mp3AudioDataReader>(c.file);
         EXPECT_EQ(c.out, r.out());
         EXPECT_EQ(!c.opens, r.invalid);
-        EXPECT_TRUE(r.handedFrom(c.file, c.start));
+        EXPECT_TRUE(c.handed.empty() ? r.handedFrom(c.file, c.start) : r.handedFrom(c.handed, 0));
         if (!r.invalid) {
             EXPECT_EQ(417u, r.frames.at(0).size());
         }

@@ -10,11 +10,13 @@
 namespace {
 
 // A page with these lacing values and data; the reader ignores the CRC, so it stays 0.
-Bytes page(const Bytes& lacing, const Bytes& data) {
-    Bytes p = str("OggS");
+Bytes page(const Bytes& lacing, const Bytes& data, uint8_t flags = 0, uint32_t serial = 0) {
+    Bytes p = cat({str("OggS"), {0, flags}, Bytes(8, 0), le(serial, 4)});
     p.resize(26, 0);
     return cat({p, {uint8_t(lacing.size())}, lacing, data});
 }
+// One short packet on a page of its own.
+Bytes page(const Bytes& packet, uint8_t flags, uint32_t serial) { return page({uint8_t(packet.size())}, packet, flags, serial); }
 
 // Packets laced onto pages of at most maxSegments lacing values, split across pages as needed.
 Bytes pages(const std::vector<Bytes>& packets, size_t maxSegments = 255) {
@@ -39,6 +41,13 @@ TEST(OggReader, PacketsJoinedAcrossPagesUntilTheFirstBadPage) {
     const Bytes p10 = pattern(10, 1), p600 = pattern(600, 2), p30 = pattern(30, 6);
     const std::string tooLong = err("OGG packet longer than 65527 bytes, stop reading pages.");
     const Bytes cutPage = page({1, 2, 3, 4, 5, 6}, {});
+    // Identification headers as far as the reader looks at them.
+    const Bytes vorbis = cat({{1}, str("vorbis"), pattern(23, 3)}), opus = cat({str("OpusHead"), pattern(11, 4)}),
+                flac = cat({{0x7F}, str("FLAC"), pattern(46, 5)}), speex = str("Speex   ");
+    const uint8_t begins = 2, ends = 4;
+    // Vorbis and Opus multiplexed; when the Vorbis stream ends, a Speex and a FLAC one.
+    const Bytes streams = cat({page(vorbis, begins, 1), page(opus, begins, 2), page(p10, 0, 2), page(p30, ends, 1),
+                               page(speex, begins, 3), page(flac, begins, 4), page(p10, 0, 3), page(p30, 0, 4)});
     const struct {
         const char* label;
         Bytes file;
@@ -53,6 +62,10 @@ TEST(OggReader, PacketsJoinedAcrossPagesUntilTheFirstBadPage) {
          err("OGG file magic (OggS) error(magic=4F676758).")},
         {"lacing table cut", cat({pages({p10}), Bytes(cutPage.begin(), cutPage.begin() + 31)}), {p10}, endOfData(4)},
         {"too long over small pages", pages({p10, pattern(70000, 8), p30}, 7), {p10}, tooLong},
+        {"one stream of each link", streams, {vorbis, p30, flac, p30},
+         "[AST][WRN]OGG logical stream 00000002 skipped: stream 00000001 is decoded.\n"
+         "[AST][WRN]OGG logical stream 00000003 skipped: not Vorbis, Opus or FLAC.\n" +
+             endOfData(0)},
         {"empty file", {}, {}, endOfData(0), true},
         {"no Ogg page", cat({str("RIFF"), Bytes(40, 0)}), {}, err("OGG file magic (OggS) error(magic=52494646)."),
          true},

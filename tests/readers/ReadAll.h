@@ -21,6 +21,9 @@ using testsupport::str;
 inline std::string inf(const std::string& text) { return "[AST][INF]" + text + "\n"; }
 inline std::string err(const std::string& text) { return "[AST][ERR]" + text + "\n"; }
 inline std::string endOfData(size_t count) { return inf("Reached end of data:" + std::to_string(count) + "."); }
+inline std::string skipped(size_t count, const std::string& format) {
+    return "[AST][WRN]Skipped " + std::to_string(count) + " bytes to the next " + format + " frame header.\n";
+}
 // What a reader prints of the stream it found.
 inline std::string summary(const std::string& parser, uint32_t rate, uint32_t channelMap) {
     return inf(parser + ":") + inf("sampleFrequency=" + std::to_string(rate)) +
