@@ -237,11 +237,16 @@ def mutation(site, line, rng):
     return "{}"
 
 
+def tracked_files():
+    """git's files of the worktree (new ones not yet added too), sorted."""
+    out = subprocess.run(["git", "-C", TOP, "ls-files", "-co", "--exclude-standard"], check=True,
+                         capture_output=True, text=True).stdout.split("\n")
+    return sorted(f for f in out if f and os.path.isfile(os.path.join(TOP, f)))
+
+
 def production_files(folders):
-    files = subprocess.run(["git", "-C", TOP, "ls-files", "-co", "--exclude-standard"], check=True,
-                           capture_output=True, text=True).stdout.split("\n")
-    return sorted(f for f in files if f.endswith(SUFFIXES) and f.split("/")[0] in folders
-                  and not f.startswith(SKIPPED) and os.path.isfile(os.path.join(TOP, f)))
+    return [f for f in tracked_files()
+            if f.endswith(SUFFIXES) and f.split("/")[0] in folders and not f.startswith(SKIPPED)]
 
 
 def quotas(count, weights):
@@ -312,12 +317,6 @@ class Stop(Exception):
 
 def on_signal(number, frame):
     raise Stop("signal %d" % number)
-
-
-def tracked_files():
-    out = subprocess.run(["git", "-C", TOP, "ls-files", "-co", "--exclude-standard"], check=True,
-                         capture_output=True, text=True).stdout.split("\n")
-    return sorted(f for f in out if f and os.path.isfile(os.path.join(TOP, f)) and not f.startswith("build"))
 
 
 def read(path):
@@ -525,7 +524,7 @@ def rate(counts):
 
 
 def summary(rows, folders):
-    table = {f: dict.fromkeys(RESULTS, 0) for f in folders}
+    table = {f: dict.fromkeys(RESULTS, 0) for f in folders if any(r["folder"] == f for r in rows.values())}
     for r in rows.values():
         table.setdefault(r["folder"], dict.fromkeys(RESULTS, 0))[r["result"]] += 1
     total = {k: sum(t[k] for t in table.values()) for k in RESULTS}
@@ -607,7 +606,8 @@ def main():
                                                                            os.path.relpath(REPORT, TOP)))
 
     for sig in (signal.SIGTERM, signal.SIGHUP):
-        signal.signal(sig, on_signal)
+        if signal.getsignal(sig) != signal.SIG_IGN:  # nohup stays nohup
+            signal.signal(sig, on_signal)
     src = sync_sources(files)
     tree = None
     try:
@@ -664,8 +664,12 @@ def run_mutant(m, tree, src, lines, unit_bounds, names, blackbox_bound):
                 result, detail = tree.run_blackbox(log, names, blackbox_bound)
             row["result"], row["detail"] = result or "survived", detail
     finally:
-        # Written anew, the original is newer than the mutant's objects and gets rebuilt.
+        # Written anew, the original is newer than the mutant's objects and gets rebuilt. A second
+        # Ctrl-C waits until it is whole.
+        stops = {signal.SIGINT, signal.SIGTERM, signal.SIGHUP}
+        signal.pthread_sigmask(signal.SIG_BLOCK, stops)
         write(path, original)
+        signal.pthread_sigmask(signal.SIG_UNBLOCK, stops)
     row["build_s"] = "%.0f" % (built - started)
     row["test_s"] = "%.0f" % (time.monotonic() - built)
     print("%s %s (build %ss, tests %ss)" % (row["result"], row["detail"], row["build_s"], row["test_s"]), flush=True)
