@@ -533,6 +533,7 @@ def summary(rows, folders):
     for name, t in list(table.items()) + [("total", total)]:
         print("%-12s %7d %7d %9d %10d %16d %10s" % (name, sum(t.values()), t["killed"], t["survived"],
                                                    t["timed out"], t["failed to build"], rate(t)))
+    print("kill rate: (killed + timed out) / (killed + survived + timed out)")
     survivors = [r for r in rows.values() if r["result"] == "survived"]
     if survivors:
         print("\nSurvivors:")
@@ -574,7 +575,8 @@ def main():
     parser.add_argument("--list", action="store_true", help="print the set and stop")
     parser.add_argument("--fresh", action="store_true", help="rerun mutants the report already has")
     parser.add_argument("--compare", metavar="OLD_REPORT", help="compare the results with an earlier report")
-    parser.add_argument("--jobs", type=int, default=os.cpu_count() or 2)
+    parser.add_argument("--jobs", type=int, default=os.cpu_count() or 2,
+                        help="parallel compiles and ctest jobs (default: the processors)")
     args = parser.parse_args()
 
     folders = sorted(set(PRODUCTION + [f.strip("/") for f in args.folders]))
