@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <functional>
 #include <string>
 #include <vector>
@@ -132,7 +133,26 @@ struct Decode {
 // libavcodec, whose float decoders round differently by one step.
 constexpr int kPlatformTolerance = sizeof(OSTREL_EMULATOR) > 1 ? 1 : 0;
 
-inline void checkDecodes(const std::vector<Decode>& rows) {
+// With OSTREL_ONE_DECODE_PER_FORMAT set (the emulated and the thread-checked runs), only the first
+// row of each input suffix that decodes runs: those runs look for what the platform or the
+// threads change, which one file of a format shows as well as all of them.
+inline std::vector<Decode> rowsToRun(const std::vector<Decode>& rows) {
+    const char* one = getenv("OSTREL_ONE_DECODE_PER_FORMAT");
+    if (one == nullptr || *one == '\0') return rows;
+    auto suffix = [](const Decode& d) { return d.in.substr(d.in.rfind('.') + 1); };
+    std::vector<Decode> kept;
+    for (const Decode& d : rows) {
+        auto same = std::find_if(kept.begin(), kept.end(), [&](const Decode& k) { return suffix(k) == suffix(d); });
+        if (same == kept.end())
+            kept.push_back(d);
+        else if (same->exitCode != 0 && d.exitCode == 0)
+            *same = d;
+    }
+    return kept;
+}
+
+inline void checkDecodes(const std::vector<Decode>& all) {
+    const std::vector<Decode> rows = rowsToRun(all);
     std::vector<ToolRun> runs;
     for (const Decode& d : rows)
         runs.push_back(ToolRun({"-f=" + d.in, "-v=" + d.in + ".pcm"}, {{"HOSTAUDIO_UNITS_FILE", d.in + ".units"}}));
