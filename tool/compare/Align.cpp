@@ -162,11 +162,11 @@ Alignment align(const Signal& ref, const Signal& dec) {
     for (size_t at = begin; at < refFrames && a.shifts.size() < kMaxShifts;) {
         const size_t end = std::min(refFrames, at + kScanBlock);
         if (long(end) + lag > long(decFrames)) break;
-        double error, energy;
-        blockFit(ref, dec, at, end, lag, error, energy);
-        const bool bad = farOff(error, energy, end - at);
+        double error, blockEnergy;
+        blockFit(ref, dec, at, end, lag, error, blockEnergy);
+        const bool bad = farOff(error, blockEnergy, end - at);
         if (!bad) backoff = 1;
-        anchored = anchored || (!bad && energy > 0);
+        anchored = anchored || (!bad && blockEnergy > 0);
         if (!bad || skip > 0) {
             skip -= bad ? 1 : 0;
             at = end;

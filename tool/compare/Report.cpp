@@ -59,13 +59,13 @@ std::string overlay(const Result& r) {
     }
     top = top > 0 ? top * 1.1 : 1;
     const std::string where = "channel " + std::to_string(channel + 1) + " around " + secondsText(center, ref.rate) + " s";
-    Chart signals(1000.0 * from / ref.rate, 1000.0 * (to - 1) / ref.rate, -top, top, "time (ms)", "full scale");
+    const double msFrom = 1000.0 * double(from) / ref.rate, msTo = 1000.0 * double(to - 1) / ref.rate;
+    Chart signals(msFrom, msTo, -top, top, "time (ms)", "full scale");
     signals.line(refLine, "#1f77b4", "reference");
     signals.line(decLine, "#ff7f0e", "decoded", true);
-    signals.mark(1000.0 * center / ref.rate, "#d62728");
+    signals.mark(1000.0 * double(center) / ref.rate, "#d62728");
     const double diffRange = diffTop > 0 ? diffTop * 1.1 : 1;
-    Chart difference(1000.0 * from / ref.rate, 1000.0 * (to - 1) / ref.rate, -diffRange, diffRange, "time (ms)",
-                     "decoded − reference (LSB)");
+    Chart difference(msFrom, msTo, -diffRange, diffRange, "time (ms)", "decoded − reference (LSB)");
     difference.line(diffLine, "#d62728", "difference");
     if (diffTop == 0) difference.message("no difference here");
     return signals.svg("Both signals, " + where) + difference.svg("Their difference, " + where);
@@ -110,10 +110,11 @@ std::string envelope(const Result& r) {
     chart.level(dB(lsb), "#7f7f7f", "1 LSB");
     const Alignment& a = r.alignment;
     const double rate = ref.rate;
-    if (a.missingStart > 0) chart.span(0, a.missingStart / rate, "#d62728", "missing at the start");
-    if (a.missingEnd > 0) chart.span((frames - size_t(a.missingEnd)) / rate, seconds, "#d62728", "missing at the end");
+    if (a.missingStart > 0) chart.span(0, double(a.missingStart) / rate, "#d62728", "missing at the start");
+    if (a.missingEnd > 0)
+        chart.span(double(frames - size_t(a.missingEnd)) / rate, seconds, "#d62728", "missing at the end");
     for (const Shift& s : a.shifts)
-        chart.span(s.at / rate, (s.at + size_t(std::max(0L, -s.frames))) / rate, "#d62728",
+        chart.span(double(s.at) / rate, double(s.at + size_t(std::max(0L, -s.frames))) / rate, "#d62728",
                    std::to_string(std::labs(s.frames)) + (s.frames < 0 ? " samples missing" : " samples added"));
     return chart.svg("Largest difference per " + secondsText(frames / size_t(columns), ref.rate, 4) + " s");
 }

@@ -41,7 +41,7 @@ std::vector<std::pair<std::string, std::string>> summaryLines(const Result& r) {
         const long lag = a.segments.front().lag;
         lines.push_back({"aligned", lag == 0 ? std::string("decoded output starts with the reference")
                                              : "decoded output " + samples(std::labs(lag)) + " (" +
-                                                   format("%.3f ms", 1000.0 * std::labs(lag) / r.ref.rate) + ") " +
+                                                   format("%.3f ms", 1000.0 * double(std::labs(lag)) / r.ref.rate) + ") " +
                                                    (lag > 0 ? "late" : "early")});
     }
     lines.push_back({"ends", "samples at the start: " + std::to_string(a.extraStart) + " extra, " +
