@@ -130,7 +130,7 @@ std::string spectrum(const Result& r) {
     const auto reference = [&](size_t i) { return ref.at(i, channel) * lsb; };
     const auto difference = [&](size_t i) {  // 0 where nothing is compared
         const long x = decodedFrame(r.alignment, i);
-        return x < 0 ? 0.0 : (int64_t(dec.at(size_t(x), channel)) - ref.at(i, channel)) * lsb;
+        return x < 0 ? 0.0 : double(int64_t(dec.at(size_t(x), channel)) - ref.at(i, channel)) * lsb;
     };
     int size = 4096;
     while (size > 64 && size_t(size) > ref.frames()) size /= 2;
