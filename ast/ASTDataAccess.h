@@ -20,6 +20,10 @@ public:
     virtual int descriptor() { return -1; }
 };
 
+// Seeks as ASTDataAccess::seek does, and on failure prints the seek-failure line every reader and
+// writer prints: the target or distance, the origin (0 start, 1 current, 2 end) and 0.
+bool seekReported(ASTDataAccess& access, int32_t offset, int32_t whence);
+
 // Debug aid: the bytes as hex (or as text), 16 a line.
 void dumpData(const char* title, const uint8_t* data, uint32_t length, bool asText);
 // The title, a colon, then only the printable bytes and line feeds of data, then a newline.

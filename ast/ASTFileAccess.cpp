@@ -150,6 +150,12 @@ bool ASTFileAccess::isEof() {
     return feof(mStream) != 0;
 }
 
+bool seekReported(ASTDataAccess& access, int32_t offset, int32_t whence) {
+    if (access.seek(offset, whence)) return true;
+    astLog("[AST][ERR]Failed to seek to %d from %d, ret=%d.\n", offset, whence, 0);
+    return false;
+}
+
 void dumpData(const char* title, const uint8_t* data, uint32_t length, bool asText) {
     astLog("%s, dataLen=%d\n", title, static_cast<int>(length));
     char line[16 * 3 + 1];

@@ -48,11 +48,7 @@ int32_t AudioDataReader::readFully(uint8_t* buffer, int32_t length) {
     return n;
 }
 
-bool AudioDataReader::seekTo(int32_t offset, int32_t whence) {
-    if (mAccess->seek(offset, whence)) return true;
-    astLog("[AST][ERR]Failed to seek to %d from %d, ret=%d.\n", offset, whence, 0);
-    return false;
-}
+bool AudioDataReader::seekTo(int32_t offset, int32_t whence) { return seekReported(*mAccess, offset, whence); }
 
 int32_t AudioDataReader::remainingLength() {
     int32_t here = mAccess->tell();

@@ -50,7 +50,5 @@ int32_t FrameSearch::resynchronise(ASTDataAccess& access, int32_t expected, cons
     const int32_t found = find(access, expected + 1, sync);
     if (found < 0) return -1;
     astLog("[AST][WRN]Skipped %d bytes to the next %s frame header.\n", found - expected, sync.name);
-    if (access.seek(found, 0)) return found;
-    astLog("[AST][ERR]Failed to seek to %d from %d, ret=%d.\n", found, 0, 0);
-    return -1;
+    return seekReported(access, found, 0) ? found : -1;
 }

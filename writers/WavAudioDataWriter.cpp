@@ -58,10 +58,7 @@ bool WavAudioDataWriter::finish() {
 }
 
 bool WavAudioDataWriter::completeHeader() {
-    if (!mAccess->seek(0, 2)) {
-        astLog("[AST][ERR]Failed to seek to %d from %d, ret=%d.\n", 0, 2, 0);
-        return false;
-    }
+    if (!seekReported(*mAccess, 0, 2)) return false;
     int32_t length = mAccess->tell();
     if (length < 0) {
         astLog("[AST][ERR]Failed to tell, ret=%d.\n", length);
@@ -72,10 +69,7 @@ bool WavAudioDataWriter::completeHeader() {
 }
 
 bool WavAudioDataWriter::completeHeaderField(int32_t offset, uint32_t value) {
-    if (!mAccess->seek(offset, 0)) {
-        astLog("[AST][ERR]Failed to seek to %d from %d, ret=%d.\n", offset, 0, 0);
-        return false;
-    }
+    if (!seekReported(*mAccess, offset, 0)) return false;
     uint8_t field[4] = {};
     uint8_t* p = field;
     writeByteField(p, 4, value, AST_LITTLE_ENDIAN);
