@@ -58,6 +58,12 @@ uint32_t ByteCursor::be(size_t width) { return field(width, AST_BIG_ENDIAN); }
 
 uint32_t ByteCursor::le(size_t width) { return field(width, AST_LITTLE_ENDIAN); }
 
+uint32_t ByteCursor::leAt(size_t offset, size_t width) const {
+    if (width == 0 || width > 4 || offset > mSize || width > mSize - offset) return 0;
+    const uint8_t* p = mData + offset;
+    return readByteField(p, static_cast<uint8_t>(width), AST_LITTLE_ENDIAN);
+}
+
 uint64_t ByteCursor::be64() {
     uint64_t high = be(4);
     return high << 32 | be(4);

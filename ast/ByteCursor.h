@@ -25,6 +25,9 @@ public:
     uint32_t le(size_t width);
     uint64_t be64();
     uint64_t le64();
+    // A little-endian field of 1 to 4 bytes at an offset from the start, without moving or failing
+    // the cursor; 0 when it does not lie inside.
+    uint32_t leAt(size_t offset, size_t width) const;
     // `width` (0 to 32) bits, most significant first.
     uint32_t bits(uint32_t width);
     // Moves over n bytes from the byte the bit position is in; false, at the end, when fewer are

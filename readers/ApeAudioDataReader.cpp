@@ -1,7 +1,6 @@
 #include "ApeAudioDataReader.h"
 
 #include <climits>
-#include <cstdlib>
 #include <cstring>
 
 #include "ASTDataAccess.h"
@@ -34,8 +33,6 @@ ApeAudioDataReader::ApeAudioDataReader(const char* path) : AudioDataReader(path)
 int32_t ApeAudioDataReader::parseHeaders() { return parseApeHeader(); }
 
 void ApeAudioDataReader::describe() { printSummary("parseApeHeader"); }
-
-ApeAudioDataReader::~ApeAudioDataReader() { free(mSeekTable); }
 
 int32_t ApeAudioDataReader::parseApeHeader() {
     if (!parseMagic()) {
@@ -220,20 +217,12 @@ int32_t ApeAudioDataReader::parseOldHeader() {
 
 bool ApeAudioDataReader::readSeekTable(int32_t count) {
     int32_t claimed = count * 4;
-    ByteCursor block = readClaimed(claimed);
-    if (!block.holds()) {
+    mSeekTable = readClaimed(claimed);
+    if (!mSeekTable.holds()) {
         astLog("[AST][ERR]Failed to allocate the seek table(%d bytes).\n", claimed);
         return false;
     }
-    if (!block.ok()) return false;
-    // The whole table was in the file, so this allocation is bounded by its size too.
-    mSeekTable = static_cast<uint32_t*>(malloc(static_cast<size_t>(claimed)));
-    if (mSeekTable == nullptr) {
-        astLog("[AST][ERR]Failed to allocate the seek table(%d bytes).\n", claimed);
-        return false;
-    }
-    for (int32_t i = 0; i < count; ++i) mSeekTable[i] = block.le(4);
-    return true;
+    return mSeekTable.ok();
 }
 
 bool ApeAudioDataReader::fitsPositions(int64_t headerBytes) {
@@ -245,7 +234,7 @@ bool ApeAudioDataReader::fitsPositions(int64_t headerBytes) {
 
 void ApeAudioDataReader::printSeekTable() {
     for (int32_t i = 0; i < mSeekNumber; ++i) {
-        astLog("%d:\t%u\t\n", i, mSeekTable[i]);
+        astLog("%d:\t%u\t\n", i, seekEntry(i));
         if ((i + 1) % 8 == 0) astLog("\n");
     }
     astLog("\n");
@@ -274,10 +263,10 @@ int32_t ApeAudioDataReader::getFrameLength() {
     }
     // Unsigned differences, so that offsets past 2 GiB still give the right lengths.
     if (k < mTotalFrames) {
-        mFrameLength = static_cast<int32_t>(mSeekTable[k] - mSeekTable[k - 1]);
+        mFrameLength = static_cast<int32_t>(seekEntry(k) - seekEntry(k - 1));
         mFrameBlocks = mBlocksPerFrame;
     } else {
-        mFrameLength = static_cast<int32_t>(static_cast<uint32_t>(mAudioEnd) - mSeekTable[k - 1]);
+        mFrameLength = static_cast<int32_t>(static_cast<uint32_t>(mAudioEnd) - seekEntry(k - 1));
         mFrameBlocks = mFinalFrameBlocks;
     }
     if (mFrameLength < 0) astLog("[AST][ERR]Invalid frame length.\n");

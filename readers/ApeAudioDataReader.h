@@ -8,7 +8,6 @@
 class ApeAudioDataReader : public AudioDataReader {
 public:
     explicit ApeAudioDataReader(const char* path);
-    ~ApeAudioDataReader() override;
 
     FrameBuffer* readFrame() override;
 
@@ -37,7 +36,8 @@ private:
     uint32_t mDescriptorLength = 0;
     uint32_t mHeaderLength = 0;
     uint32_t mSeekTableLength = 0;
-    uint32_t* mSeekTable = nullptr;
+    ByteCursor mSeekTable;  // little-endian 32-bit entries
+    uint32_t seekEntry(int32_t i) const { return mSeekTable.leAt(4 * static_cast<size_t>(i), 4); }
     uint32_t mWavHeaderLength = 0;
     uint32_t mWavTailLength = 0;
     uint16_t mFormatFlags = 0;
