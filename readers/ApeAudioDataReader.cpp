@@ -86,15 +86,13 @@ int32_t ApeAudioDataReader::parseHeader3980() {
     uint8_t descriptor[46];
     if (readFully(descriptor, sizeof(descriptor)) != static_cast<int32_t>(sizeof(descriptor))) return -1;
     ByteCursor d(descriptor, sizeof(descriptor));
-    mPadding = static_cast<uint16_t>(d.le(2));
+    d.skip(2);  // padding
     mDescriptorLength = d.le(4);
     mHeaderLength = d.le(4);
     mSeekTableLength = d.le(4);
     mWavHeaderLength = d.le(4);
     mAudioDataLength = d.le(4);
-    mAudioDataLengthHigh = d.le(4);
-    mWavTailLength = d.le(4);
-    d.copy(mMd5, sizeof(mMd5));
+    // the length's high word, the WAV tail's length and the MD5 sum are not needed
     int64_t headerBytes = 46;
 
     int32_t extraDescriptor = static_cast<int32_t>(mDescriptorLength - 52);
@@ -159,7 +157,7 @@ int32_t ApeAudioDataReader::parseOldHeader() {
     mChannelNum = static_cast<uint16_t>(h.le(2));
     mSampleRate = h.le(4);
     mWavHeaderLength = h.le(4);
-    mWavTailLength = h.le(4);
+    h.skip(4);  // WAV tail length
     mTotalFrames = h.le(4);
     mFinalFrameBlocks = h.le(4);
     int64_t headerBytes = 26;

@@ -39,7 +39,6 @@ private:
     ByteCursor mSeekTable;  // little-endian 32-bit entries
     uint32_t seekEntry(int32_t i) const { return mSeekTable.leAt(4 * static_cast<size_t>(i), 4); }
     uint32_t mWavHeaderLength = 0;
-    uint32_t mWavTailLength = 0;
     uint16_t mFormatFlags = 0;
     uint16_t mChannelNum = 0;
     uint32_t mSampleRate = 0;
@@ -50,9 +49,6 @@ private:
     uint16_t mVersion = 0;
     uint32_t mCompressionLevel = 0;
     uint32_t mAudioDataLength = 0;
-    uint32_t mAudioDataLengthHigh = 0;
-    uint8_t mMd5[16] = {};
-    uint16_t mPadding = 0;
     int32_t mSeekNumber = 0;
     int32_t mAudioEnd = 0;
     int32_t mChunkSize = 1024;
