@@ -11,7 +11,7 @@
 // The C library's assertion failure, declared here because release builds (NDEBUG) hide it
 // while this check must stay on in every build.
 extern "C" [[noreturn]] void __assert_fail(const char* assertion, const char* file, unsigned int line,
-                                          const char* function) noexcept;
+                                           const char* function) noexcept;
 
 std::atomic<bool> stopRequested(false);
 
@@ -119,8 +119,7 @@ void crashReport(int signum, siginfo_t* info, void* /*context*/) {
     endProcess();
 }
 
-void astAssertFail(const char* shortName, int number, const char* condition, const char* file,
-                   const char* signature) {
+void astAssertFail(const char* shortName, int number, const char* condition, const char* file, const char* signature) {
     astLog("[AST][ERR]AST assert fail, [%s][%d]\n", shortName, number);
     __assert_fail(condition, file, static_cast<unsigned>(number), signature);
 }

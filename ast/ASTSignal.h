@@ -25,10 +25,10 @@ void onSignal(int signum, siginfo_t* info, void* context);
 
 // A check that must hold: prints the assert line with the function's short name and the
 // number, then fails a standard assertion naming the condition, source file and signature.
-[[noreturn]] void astAssertFail(const char* shortName, int number, const char* condition,
-                                const char* file, const char* signature);
+[[noreturn]] void astAssertFail(const char* shortName, int number, const char* condition, const char* file,
+                                const char* signature);
 
-#define AST_ASSERT(cond, shortName, number, file, signature)                  \
-    do {                                                                      \
+#define AST_ASSERT(cond, shortName, number, file, signature)                   \
+    do {                                                                       \
         if (!(cond)) astAssertFail(shortName, number, #cond, file, signature); \
     } while (0)

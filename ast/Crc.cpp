@@ -4,8 +4,7 @@
 namespace {
 
 template <typename T>
-constexpr T reflectBits(T value)
-{
+constexpr T reflectBits(T value) {
     T reflected = 0;
     for (unsigned i = 0; i < 8 * sizeof(T); ++i) {
         reflected = static_cast<T>((reflected << 1) | (value & 1));
@@ -16,8 +15,7 @@ constexpr T reflectBits(T value)
 
 // Most significant bit first; the byte enters the register's top byte.
 template <typename T, T Poly, T Init, T XorOut>
-T crcForward(const uint8_t* data, uint32_t length)
-{
+T crcForward(const uint8_t* data, uint32_t length) {
     constexpr unsigned kBits = 8 * sizeof(T);
     constexpr T kTopBit = static_cast<T>(1u << (kBits - 1));
     T crc = Init;
@@ -31,8 +29,7 @@ T crcForward(const uint8_t* data, uint32_t length)
 
 // Reflected in and out: the byte enters the low byte and the register shifts right.
 template <typename T, T Poly, T Init, T XorOut>
-T crcReflected(const uint8_t* data, uint32_t length)
-{
+T crcReflected(const uint8_t* data, uint32_t length) {
     constexpr T kPoly = reflectBits(Poly);
     T crc = Init;
     for (uint32_t i = 0; i < length; ++i) {
@@ -43,7 +40,7 @@ T crcReflected(const uint8_t* data, uint32_t length)
     return static_cast<T>(crc ^ XorOut);
 }
 
-} // namespace
+}  // namespace
 
 // Polynomials in normal form; the reflected routine reverses them itself.
 uint8_t crc8(const uint8_t* d, uint32_t n) { return crcForward<uint8_t, 0x07, 0x00, 0x00>(d, n); }

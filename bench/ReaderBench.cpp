@@ -40,10 +40,10 @@ struct Input {
 };
 
 const Input kInputs[] = {
-    {"WAV", "bench.wav", 0},          {"MP3", "bench.mp3", 48},     {"AAC-ADTS", "adts.aac", 16},
-    {"AAC-LOAS", "loas.aac", 16},     {"AC-3", "bench.ac3", 80},    {"E-AC-3", "bench.ec3", 80},
-    {"FLAC", "bench.flac", 96},       {"Ogg-Vorbis", "vorbis.ogg", 112}, {"Ogg-Opus", "opus.ogg", 112},
-    {"APE", "bench.ape", 128},        {"ALAC", "bench.m4a", 160},   {"WMA", "bench.wma", 144},
+    {"WAV", "bench.wav", 0},      {"MP3", "bench.mp3", 48},          {"AAC-ADTS", "adts.aac", 16},
+    {"AAC-LOAS", "loas.aac", 16}, {"AC-3", "bench.ac3", 80},         {"E-AC-3", "bench.ec3", 80},
+    {"FLAC", "bench.flac", 96},   {"Ogg-Vorbis", "vorbis.ogg", 112}, {"Ogg-Opus", "opus.ogg", 112},
+    {"APE", "bench.ape", 128},    {"ALAC", "bench.m4a", 160},        {"WMA", "bench.wma", 144},
 };
 
 // Allocations are counted from this frame on: buffers have reached their size by then.

@@ -1,7 +1,7 @@
 #include "AlsaTrack.h"
 
-#include <alsa/asoundlib.h>
 #include <algorithm>
+#include <alsa/asoundlib.h>
 #include <cstdio>
 #include <cstdlib>
 
@@ -12,13 +12,13 @@ namespace {
 
 bool alsaFormat(int32_t code, snd_pcm_format_t& format) {
     switch (code) {
-        case audio::AUDIO_PCM_S8: format = SND_PCM_FORMAT_S8; return true;
-        case audio::AUDIO_PCM_U8: format = SND_PCM_FORMAT_U8; return true;
-        case audio::AUDIO_PCM_S16LE: format = SND_PCM_FORMAT_S16_LE; return true;
-        case audio::AUDIO_PCM_S16BE: format = SND_PCM_FORMAT_S16_BE; return true;
-        case audio::AUDIO_PCM_S32LE: format = SND_PCM_FORMAT_S32_LE; return true;
-        case audio::AUDIO_PCM_S32BE: format = SND_PCM_FORMAT_S32_BE; return true;
-        default: return false;
+    case audio::AUDIO_PCM_S8: format = SND_PCM_FORMAT_S8; return true;
+    case audio::AUDIO_PCM_U8: format = SND_PCM_FORMAT_U8; return true;
+    case audio::AUDIO_PCM_S16LE: format = SND_PCM_FORMAT_S16_LE; return true;
+    case audio::AUDIO_PCM_S16BE: format = SND_PCM_FORMAT_S16_BE; return true;
+    case audio::AUDIO_PCM_S32LE: format = SND_PCM_FORMAT_S32_LE; return true;
+    case audio::AUDIO_PCM_S32BE: format = SND_PCM_FORMAT_S32_BE; return true;
+    default: return false;
     }
 }
 
@@ -100,9 +100,7 @@ int32_t AlsaTrack::pause() {
     return 0;
 }
 
-int32_t AlsaTrack::flush() {
-    return clear();
-}
+int32_t AlsaTrack::flush() { return clear(); }
 
 // Milliseconds before a byte written now is heard.
 int32_t AlsaTrack::getLatency() {

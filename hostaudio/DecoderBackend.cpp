@@ -8,10 +8,8 @@ namespace hostaudio {
 
 std::unique_ptr<DecoderBackend> makeBackend(int32_t codecType) {
     switch (codecType) {
-    case audio::AUDIO_CODEC_PCM:
-        return makePcmBackend();
-    case audio::AUDIO_CODEC_RA:
-        return makeRealAudioBackend();
+    case audio::AUDIO_CODEC_PCM: return makePcmBackend();
+    case audio::AUDIO_CODEC_RA: return makeRealAudioBackend();
     default:
 #ifdef HOSTAUDIO_WITH_FFMPEG
         return makeFfmpegBackend(makeFormatAdapter(codecType));

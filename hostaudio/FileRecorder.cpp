@@ -34,8 +34,7 @@ void FileRecorder::writeUnit(const uint8_t* data, uint32_t length) {
     if (file_ == nullptr) {
         return;
     }
-    const uint8_t prefix[4] = {uint8_t(length), uint8_t(length >> 8), uint8_t(length >> 16),
-                               uint8_t(length >> 24)};
+    const uint8_t prefix[4] = {uint8_t(length), uint8_t(length >> 8), uint8_t(length >> 16), uint8_t(length >> 24)};
     if (std::fwrite(prefix, 1, 4, file_) != 4) {
         fail();
         return;

@@ -183,13 +183,9 @@ void HostDecoder::publishOutputLocked(const audio::audio_codec_parameter_t& outp
     limit_ = std::max(limit, kMinHeldBytes);
 }
 
-size_t HostDecoder::wakeLevelLocked() const {
-    return std::min(kWakeBytes, limit_ / 2);
-}
+size_t HostDecoder::wakeLevelLocked() const { return std::min(kWakeBytes, limit_ / 2); }
 
-bool HostDecoder::readerIdleLocked() const {
-    return Clock::now() - lastRead_ >= kReaderIdle;
-}
+bool HostDecoder::readerIdleLocked() const { return Clock::now() - lastRead_ >= kReaderIdle; }
 
 void HostDecoder::discardLocked() {
     if (!discarding_) {
@@ -220,8 +216,6 @@ KxAudioDecoder* KxAudioDecoder::create(const audio_codec_parameter_t* param) {
     return new hostaudio::HostDecoder(std::move(backend), *param);
 }
 
-void KxAudioDecoder::destroy(KxAudioDecoder* decoder) {
-    delete decoder;
-}
+void KxAudioDecoder::destroy(KxAudioDecoder* decoder) { delete decoder; }
 
 }  // namespace audio

@@ -36,13 +36,9 @@ public:
 
 namespace audio {
 
-KxAudioSetting::Source* KxAudioSetting::createSource() {
-    return new hostaudio::HostSource();
-}
+KxAudioSetting::Source* KxAudioSetting::createSource() { return new hostaudio::HostSource(); }
 
 // Every source comes from createSource; the base destructor is not reachable from here.
-void KxAudioSetting::destroy(Source* source) {
-    delete static_cast<hostaudio::HostSource*>(source);
-}
+void KxAudioSetting::destroy(Source* source) { delete static_cast<hostaudio::HostSource*>(source); }
 
 }  // namespace audio

@@ -67,9 +67,7 @@ int32_t HostTrack::pause() {
     return 0;
 }
 
-int32_t HostTrack::flush() {
-    return clear();
-}
+int32_t HostTrack::flush() { return clear(); }
 
 // Milliseconds before a byte written now is heard.
 int32_t HostTrack::getLatency() {
@@ -183,8 +181,6 @@ KxAudioTrack* KxAudioTrack::create(const char*, const char* outputName, const au
     return track;
 }
 
-void KxAudioTrack::destroy(KxAudioTrack* track) {
-    delete track;
-}
+void KxAudioTrack::destroy(KxAudioTrack* track) { delete track; }
 
 }  // namespace audio

@@ -38,8 +38,6 @@ private:
 
 }  // namespace
 
-std::unique_ptr<DecoderBackend> makePcmBackend() {
-    return std::make_unique<PcmBackend>();
-}
+std::unique_ptr<DecoderBackend> makePcmBackend() { return std::make_unique<PcmBackend>(); }
 
 }  // namespace hostaudio

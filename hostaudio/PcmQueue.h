@@ -26,7 +26,7 @@ private:
     size_t head_ = 0;  // read offset in the first block
     size_t tail_ = 0;  // bytes used in the last block
     size_t size_ = 0;
-    Block spare_;      // one emptied block kept back, so steady streaming does not allocate
+    Block spare_;  // one emptied block kept back, so steady streaming does not allocate
 };
 
 }  // namespace hostaudio

@@ -15,8 +15,6 @@ public:
 
 }  // namespace
 
-std::unique_ptr<DecoderBackend> makeRealAudioBackend() {
-    return std::make_unique<RealAudioBackend>();
-}
+std::unique_ptr<DecoderBackend> makeRealAudioBackend() { return std::make_unique<RealAudioBackend>(); }
 
 }  // namespace hostaudio

@@ -38,9 +38,12 @@ struct AudioInfo {
 // Bytes per sample of a pcm.bitDepth code; 0 for codes a frame cannot be sized by.
 inline uint32_t pcmBytesPerSample(uint32_t bitDepth) {
     switch (bitDepth) {
-    case PCM_U8: case PCM_S8: return 1;
-    case PCM_S16LE: case PCM_S16BE: return 2;
-    case PCM_S32LE: case PCM_S32BE: return 4;
+    case PCM_U8:
+    case PCM_S8: return 1;
+    case PCM_S16LE:
+    case PCM_S16BE: return 2;
+    case PCM_S32LE:
+    case PCM_S32BE: return 4;
     default: return 0;
     }
 }

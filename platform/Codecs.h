@@ -15,7 +15,7 @@ enum : int32_t {
     CODEC_MPEG_LAYER3 = 51,
     CODEC_AUX = 64,
     CODEC_AUX_FIXED = 65,  // option2 always 1
-    CODEC_AC3 = 80,  // to 82, E-AC-3 included
+    CODEC_AC3 = 80,        // to 82, E-AC-3 included
     CODEC_FLAC = 96,
     CODEC_OGG = 112,
     CODEC_APE = 128,

@@ -9,8 +9,8 @@ namespace audio {
 
 class KxAudioTrack {
 public:
-    static KxAudioTrack* create(const char* trackName, const char* outputName,
-                                const audio_codec_parameter_t* param, uint32_t byteCount);
+    static KxAudioTrack* create(const char* trackName, const char* outputName, const audio_codec_parameter_t* param,
+                                uint32_t byteCount);
     static void destroy(KxAudioTrack* track);
 
     // Virtual slots in the library's order; the tool calls clear, start, stop and write.

@@ -10,9 +10,8 @@ struct PcmFormat {
 };
 
 const PcmFormat kPcmFormats[] = {
-    {PCM_U8, audio::AUDIO_PCM_U8},       {PCM_S8, audio::AUDIO_PCM_S8},
-    {PCM_S16LE, audio::AUDIO_PCM_S16LE}, {PCM_S16BE, audio::AUDIO_PCM_S16BE},
-    {PCM_S32LE, audio::AUDIO_PCM_S32LE}, {PCM_S32BE, audio::AUDIO_PCM_S32BE},
+    {PCM_U8, audio::AUDIO_PCM_U8},       {PCM_S8, audio::AUDIO_PCM_S8},       {PCM_S16LE, audio::AUDIO_PCM_S16LE},
+    {PCM_S16BE, audio::AUDIO_PCM_S16BE}, {PCM_S32LE, audio::AUDIO_PCM_S32LE}, {PCM_S32BE, audio::AUDIO_PCM_S32BE},
 };
 
 }  // namespace

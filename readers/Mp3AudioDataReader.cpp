@@ -15,18 +15,15 @@ const uint16_t kSyncWord = 0x7FF;
 
 // Indexed by version * 4 + samplingFrequencyIndex; -1 where the combination is reserved.
 const int32_t kSampleRates[16] = {
-    11025, 12000, 8000, -1,   // MPEG 2.5
-    -1, -1, -1, -1,           // reserved
+    11025, 12000, 8000,  -1,  // MPEG 2.5
+    -1,    -1,    -1,    -1,  // reserved
     22050, 24000, 16000, -1,  // MPEG-2
     44100, 48000, 32000, -1,  // MPEG-1
 };
 
 // Indexed by version * 4 + layer (layer 1 is Layer III, 3 is Layer I).
 const int16_t kSamplesPerFrame[16] = {
-    -1, 576, 1152, 384,
-    -1, -1, -1, -1,
-    -1, 576, 1152, 384,
-    -1, 1152, 1152, 384,
+    -1, 576, 1152, 384, -1, -1, -1, -1, -1, 576, 1152, 384, -1, 1152, 1152, 384,
 };
 
 // kbit/s for bitRateIndex 1 to 14: MPEG-1 by layer, then the low-sampling-frequency rates of
@@ -94,8 +91,7 @@ bool isKnownFrameId(uint32_t tagId, bool v22) {
     const size_t count = (v22 ? sizeof(kFrameIdsV22) : sizeof(kFrameIds)) / width;
     for (size_t i = 0; i < count; ++i) {
         uint32_t known = 0;
-        for (size_t c = 0; c < 4; ++c)
-            known = known << 8 | (c < width ? static_cast<uint8_t>(ids[i * width + c]) : 0);
+        for (size_t c = 0; c < 4; ++c) known = known << 8 | (c < width ? static_cast<uint8_t>(ids[i * width + c]) : 0);
         if (known == tagId) return true;
     }
     return false;
@@ -140,9 +136,7 @@ void Mp3AudioDataReader::mapSampleRate(uint32_t index) {
     mInfo.sampleFrequency = static_cast<uint32_t>(index < 4 ? kSampleRates[mVersion * 4 + index] : -1);
 }
 
-void Mp3AudioDataReader::mapChannel(uint8_t mode) {
-    mInfo.channelMap = mode < 3 ? 2 : (mode == 3 ? 1 : 0);
-}
+void Mp3AudioDataReader::mapChannel(uint8_t mode) { mInfo.channelMap = mode < 3 ? 2 : (mode == 3 ? 1 : 0); }
 
 int32_t Mp3AudioDataReader::getFrameLength() {
     return frameLength(mVersion, mLayer, mBitRateIndex, static_cast<int32_t>(mInfo.sampleFrequency), mPadding);
@@ -269,7 +263,8 @@ void Mp3AudioDataReader::parseId3v1() {
     } kTexts[] = {{"title", 3, 30}, {"artist", 33, 30}, {"album", 63, 30}, {"year", 93, 4}, {"comment", 97, 28}};
     for (const auto& t : kTexts) {
         const char* text = reinterpret_cast<const char*>(mId3v1 + t.offset);
-        astLog("[AST][INF]ID3V1, %s:%.*s\n", t.name, static_cast<int>(strnlen(text, static_cast<size_t>(t.width))), text);
+        astLog("[AST][INF]ID3V1, %s:%.*s\n", t.name, static_cast<int>(strnlen(text, static_cast<size_t>(t.width))),
+               text);
     }
     astLog("[AST][INF]ID3V1, track:%d\n", mId3v1[126]);
     astLog("[AST][INF]ID3V1, genre:%d\n", mId3v1[127]);

@@ -134,11 +134,12 @@ int32_t Mp4AudioDataReader::takeAtom(uint32_t parent, const Atom& atom) {
     const uint64_t body = atom.start + atom.headerLength, end = atom.start + atom.size;
     const int32_t bodyLength = static_cast<int32_t>(end - body);  // within 2 GiB (readAtom)
     // Tables are kept for the track being walked until it is known to be another kind.
-    const bool collecting =
-        mInTrack && !mFoundTrack && (mTrack.handler == 0 || mTrack.handler == fourCc("soun"));
+    const bool collecting = mInTrack && !mFoundTrack && (mTrack.handler == 0 || mTrack.handler == fourCc("soun"));
     // The containers on the way to the sample tables, each in its own parent.
-    static const uint32_t kPath[][2] = {{kTopLevel, fourCc("moov")}, {fourCc("moov"), fourCc("trak")},
-                                        {fourCc("trak"), fourCc("mdia")}, {fourCc("mdia"), fourCc("minf")},
+    static const uint32_t kPath[][2] = {{kTopLevel, fourCc("moov")},
+                                        {fourCc("moov"), fourCc("trak")},
+                                        {fourCc("trak"), fourCc("mdia")},
+                                        {fourCc("mdia"), fourCc("minf")},
                                         {fourCc("minf"), fourCc("stbl")}};
     for (const auto& step : kPath) {
         if (parent != step[0] || atom.type != step[1]) continue;
@@ -157,12 +158,14 @@ int32_t Mp4AudioDataReader::takeAtom(uint32_t parent, const Atom& atom) {
     if (parent == kTopLevel) {
         switch (atom.type) {
         case fourCc("mdat"): mMdatOffset = static_cast<int32_t>(body); break;
-        case fourCc("moof"):
-            astLog("[AST][ERR]Fragmented MP4 file ('moof' atom), not supported.\n");
-            return -1;
-        case fourCc("ftyp"): case fourCc("free"): case fourCc("skip"): case fourCc("pdin"):
-        case fourCc("mfra"): case fourCc("meta"): case fourCc("meco"):
-            break;
+        case fourCc("moof"): astLog("[AST][ERR]Fragmented MP4 file ('moof' atom), not supported.\n"); return -1;
+        case fourCc("ftyp"):
+        case fourCc("free"):
+        case fourCc("skip"):
+        case fourCc("pdin"):
+        case fourCc("mfra"):
+        case fourCc("meta"):
+        case fourCc("meco"): break;
         default: astLog("[AST][WRN]Unexpecte top atom.\n"); break;
         }
         return 1;
@@ -178,7 +181,11 @@ int32_t Mp4AudioDataReader::takeAtom(uint32_t parent, const Atom& atom) {
     }
     if (parent != fourCc("stbl")) return 1;
     switch (atom.type) {
-    case fourCc("stsd"): case fourCc("stsz"): case fourCc("stz2"): case fourCc("stsc"): case fourCc("stco"):
+    case fourCc("stsd"):
+    case fourCc("stsz"):
+    case fourCc("stz2"):
+    case fourCc("stsc"):
+    case fourCc("stco"):
     case fourCc("co64"): {
         ByteCursor table = readClaimed(bodyLength);
         if (!table.ok()) return -1;

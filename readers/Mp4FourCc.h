@@ -10,6 +10,6 @@ constexpr uint32_t fourCc(const char (&s)[5]) {
 }
 
 // The four characters of a type, for "%c%c%c%c".
-#define FOURCC_CHARS(type)                                                                                  \
+#define FOURCC_CHARS(type)                                                                            \
     static_cast<char>((type) >> 24), static_cast<char>((type) >> 16), static_cast<char>((type) >> 8), \
         static_cast<char>(type)

@@ -102,12 +102,8 @@ bool Mp4SampleEntry::parse(ByteCursor& stsd) {
     switch (mFormat) {
     case fourCc("alac"): return parseAlac(entry);
     case fourCc("mp4a"): return parseEsds(entry);
-    case fourCc("ac-3"):
-        mKind = AC3, mName = "AC-3";
-        return true;
-    case fourCc("ec-3"):
-        mKind = EAC3, mName = "E-AC-3";
-        return true;
+    case fourCc("ac-3"): mKind = AC3, mName = "AC-3"; return true;
+    case fourCc("ec-3"): mKind = EAC3, mName = "E-AC-3"; return true;
     default: return refuse(nullptr, 0);
     }
 }
@@ -136,9 +132,9 @@ bool Mp4SampleEntry::parseEsds(ByteCursor& children) {
     ByteCursor es = descriptorOf(esds, 3);
     es.skip(2);  // ES_ID
     const uint32_t flags = es.be(1);
-    if (flags & 0x80) es.skip(2);          // dependsOn_ES_ID
+    if (flags & 0x80) es.skip(2);         // dependsOn_ES_ID
     if (flags & 0x40) es.skip(es.be(1));  // URL
-    if (flags & 0x20) es.skip(2);          // OCR_ES_Id
+    if (flags & 0x20) es.skip(2);         // OCR_ES_Id
     ByteCursor config = descriptorOf(es, 4);
     const uint32_t objectType = config.be(1);
     config.skip(12);  // stream type, buffer size, bit rates
@@ -147,10 +143,14 @@ bool Mp4SampleEntry::parseEsds(ByteCursor& children) {
         return false;
     }
     switch (objectType) {
-    case 0x69: case 0x6B:  // MPEG-2 and MPEG-1 audio; the layer is in the frames
+    case 0x69:
+    case 0x6B:  // MPEG-2 and MPEG-1 audio; the layer is in the frames
         mKind = MPEG, mName = "MPEG audio";
         return true;
-    case 0x40: case 0x66: case 0x67: case 0x68:  // MPEG-4 audio, MPEG-2 AAC Main, LC, SSR
+    case 0x40:
+    case 0x66:
+    case 0x67:
+    case 0x68:  // MPEG-4 audio, MPEG-2 AAC Main, LC, SSR
         return parseAudioSpecificConfig(descriptorOf(config, 5));
     default: return refuse(" (object type 0x%02X)", objectType);
     }
@@ -216,7 +216,8 @@ int32_t Mp4SampleEntry::codec() const {
     case ALAC: return CODEC_ALAC;
     case AAC: return CODEC_AAC;
     case MPEG: return CODEC_MPEG;
-    case AC3: case EAC3: return CODEC_AC3;
+    case AC3:
+    case EAC3: return CODEC_AC3;
     default: return CODEC_NONE;
     }
 }

@@ -18,9 +18,11 @@ void badLength(uint32_t type) { astLog("[AST][ERR]Unexpected '%c%c%c%c' atom len
 
 void Mp4SampleTable::take(uint32_t type, ByteCursor body) {
     switch (type) {
-    case fourCc("stsz"): case fourCc("stz2"): mSizes = std::move(body), mSizesType = type; break;
+    case fourCc("stsz"):
+    case fourCc("stz2"): mSizes = std::move(body), mSizesType = type; break;
     case fourCc("stsc"): mRuns = std::move(body); break;
-    case fourCc("stco"): case fourCc("co64"): mOffsets = std::move(body), mOffsetsType = type; break;
+    case fourCc("stco"):
+    case fourCc("co64"): mOffsets = std::move(body), mOffsetsType = type; break;
     default: break;
     }
 }

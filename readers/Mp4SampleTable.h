@@ -43,9 +43,9 @@ private:
     uint32_t mSampleCount = 0, mRunCount = 0, mChunkCount = 0;
     uint64_t mFileSize = 0;
 
-    uint32_t mIndex = 0;       // next sample
-    uint32_t mNextChunk = 0;   // next chunk to enter
-    uint32_t mRun = 0;         // 'stsc' entry of the chunk entered last
+    uint32_t mIndex = 0;      // next sample
+    uint32_t mNextChunk = 0;  // next chunk to enter
+    uint32_t mRun = 0;        // 'stsc' entry of the chunk entered last
     uint32_t mLeftInChunk = 0;
     uint64_t mNextOffset = 0;
 };

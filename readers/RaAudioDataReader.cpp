@@ -118,9 +118,9 @@ bool RaAudioDataReader::parseChunks(uint16_t chunkCount) {
         default: astLog("[AST][ERR]Unexpected tag:0x08%X.\n", tag); break;
         }
         if (!fits) {
-            astLog("[AST][ERR]Chunk %c%c%c%c too short for its fields(size=%d), ignored.\n", static_cast<int>(tag >> 24),
-                   static_cast<int>((tag >> 16) & 0xFF), static_cast<int>((tag >> 8) & 0xFF),
-                   static_cast<int>(tag & 0xFF), static_cast<int>(size));
+            astLog("[AST][ERR]Chunk %c%c%c%c too short for its fields(size=%d), ignored.\n",
+                   static_cast<int>(tag >> 24), static_cast<int>((tag >> 16) & 0xFF),
+                   static_cast<int>((tag >> 8) & 0xFF), static_cast<int>(tag & 0xFF), static_cast<int>(size));
         }
         if (dataHead) {
             if (!skip(claimOf(size - kDataPayloadOffset))) return false;
@@ -142,8 +142,8 @@ bool RaAudioDataReader::parseProp(ByteCursor& c) {
 }
 
 bool RaAudioDataReader::parseMdpr(ByteCursor& c) {
-    c.skip(14);  // streamNumber, maxBitRate, avgBitRate, maxPacketSize
-    c.skip(16);  // avgPacketSize, startTime, preroll, duration
+    c.skip(14);       // streamNumber, maxBitRate, avgBitRate, maxPacketSize
+    c.skip(16);       // avgPacketSize, startTime, preroll, duration
     c.skip(c.be(1));  // the stream name
     const uint32_t mimeTypeSize = c.be(1);
     uint32_t mimeTypeFourcc = 0;

@@ -111,9 +111,9 @@ int32_t WavAudioDataReader::parseWavHeader() {
     uint64_t dataSize = format.dataSize;
     if (format.hasDs64 && dataSize == kSizeToTheEnd) dataSize = format.ds64DataSize;
     // Streaming writers leave the size 0 or all ones; a size past the end is a cut file.
-    const bool toTheEnd = dataSize == 0 || dataSize == kSizeToTheEnd ||
-                          (mFileSize >= 0 && (mFileSize <= dataStart ||
-                                              dataSize > static_cast<uint64_t>(mFileSize - dataStart)));
+    const bool toTheEnd =
+        dataSize == 0 || dataSize == kSizeToTheEnd ||
+        (mFileSize >= 0 && (mFileSize <= dataStart || dataSize > static_cast<uint64_t>(mFileSize - dataStart)));
     mDataEnd = toTheEnd ? -1 : dataStart + static_cast<int64_t>(dataSize);
     // The pad byte behind an odd size is no loss.
     if (mDataEnd >= 0 && mFileSize >= 0 && mDataEnd + static_cast<int64_t>(dataSize & 1) < mFileSize) {
@@ -206,8 +206,8 @@ void WavAudioDataReader::parseFormat(ByteCursor& c, uint32_t size, Format& forma
 bool WavAudioDataReader::useFormat(const Format& format) {
     const bool baseGuid = format.hasSubFormat && memcmp(format.subFormat + 2, kGuidTail, sizeof(kGuidTail)) == 0;
     const uint16_t subCode = static_cast<uint16_t>(format.subFormat[0] | format.subFormat[1] << 8);
-    const bool integer = format.code == kFormatPcm ||
-                         (format.code == kFormatExtensible && baseGuid && subCode == kFormatPcm);
+    const bool integer =
+        format.code == kFormatPcm || (format.code == kFormatExtensible && baseGuid && subCode == kFormatPcm);
     if (!integer) {
         if (format.code != kFormatExtensible || !format.hasSubFormat) {
             astLog("[AST][ERR]WAV format 0x%04X is not integer PCM, not decoded.\n", format.code);
@@ -246,8 +246,8 @@ bool WavAudioDataReader::useFormat(const Format& format) {
 }
 
 int32_t WavAudioDataReader::getFrameLength() {
-    uint32_t length = mFrameChannels * mInfo.sampleFrequency * pcmBytesPerSample(mInfo.pcm.bitDepth) *
-                      mFrameDurationMs / 1000;
+    uint32_t length =
+        mFrameChannels * mInfo.sampleFrequency * pcmBytesPerSample(mInfo.pcm.bitDepth) * mFrameDurationMs / 1000;
     // Widened frames are cut from whole 24-bit samples.
     if (mWiden) length -= length % 4;
     return static_cast<int32_t>(length);
@@ -291,8 +291,7 @@ FrameBuffer* WavAudioDataReader::readFrame() {
     int32_t got = readFully(mFrame.data + at, take);
     if (got < take && !(got > 0 && mAccess->isEof())) return &mFrame;
     // The data chunk ends here, as the file would.
-    if (got == take && dataEnds && got < (mWiden ? n / 4 * 3 : n))
-        astLog("[AST][INF]Reached end of data:%d.\n", got);
+    if (got == take && dataEnds && got < (mWiden ? n / 4 * 3 : n)) astLog("[AST][INF]Reached end of data:%d.\n", got);
     mPosition += got;
     if (mWiden) {
         widen(at, got / 3);

@@ -73,8 +73,8 @@ int32_t WmaAudioDataReader::parseHeaderObject() {
             size = object.le(8);
         }
         if (size < kSubObjectHead || size > left) {
-            astLog("[AST][ERR]ASF header sub-object %u runs past the header object(objectSize=%u, %u bytes left).\n",
-                   i, size, static_cast<uint32_t>(left));
+            astLog("[AST][ERR]ASF header sub-object %u runs past the header object(objectSize=%u, %u bytes left).\n", i,
+                   size, static_cast<uint32_t>(left));
             return -1;
         }
         ByteCursor whole = body.sub(size);
@@ -190,8 +190,8 @@ int32_t WmaAudioDataReader::nextPayload() {
         const uint32_t numberOfPayloads = flags & 0x3F;
         mPayloadsLeft = static_cast<int32_t>(numberOfPayloads);
         if (numberOfPayloads == 0 || payloadLengthType == 0) {
-            astLog("[AST][ERR]Invalid multiple payload, numberOfPayloads=%u, payloadLengthType=%u\n",
-                   numberOfPayloads, payloadLengthType);
+            astLog("[AST][ERR]Invalid multiple payload, numberOfPayloads=%u, payloadLengthType=%u\n", numberOfPayloads,
+                   payloadLengthType);
             return -1;
         }
         consumed += 1;

@@ -74,8 +74,8 @@ int runDecoder(int argc, const char* const* argv) {
     DecoderArgs args;
     if (!parseDecoderArgs(argc, argv, &args)) return -1;
 
-    astLog("[AST][INF]Args:\nprogressName:%s\nname=%s\ndecodeFile=%s\nsaveFile=%s\n", args.progressName,
-           args.name, args.decodeFile, args.saveFile);
+    astLog("[AST][INF]Args:\nprogressName:%s\nname=%s\ndecodeFile=%s\nsaveFile=%s\n", args.progressName, args.name,
+           args.decodeFile, args.saveFile);
     prctl(PR_SET_NAME, args.progressName, 0, 0, 0);
     if (args.saveFile[0] != '\0' && sameFile(args.decodeFile, args.saveFile)) {
         astLog("[AST][ERR]Save file is the file to decode, please input another one.\n");

@@ -65,8 +65,8 @@ int32_t ReaderThread::createWriter() {
     audio::audio_codec_parameter_t asParam{};
     int32_t ret = mDecoder->getOutputParameter(&asParam);
     astLog("[AST][INF]Encode params:codec=%d sampleRate=%d chanels=%d channelMap=%d pcm.format=%d.\n",
-           asParam.codecType, asParam.sampleRate, asParam.channels,
-           static_cast<int32_t>(asParam.channelMap), asParam.pcm.format);
+           asParam.codecType, asParam.sampleRate, asParam.channels, static_cast<int32_t>(asParam.channelMap),
+           asParam.pcm.format);
     const char* signature = "int32_t ReaderThread::createWriter()";
     AST_ASSERT(ret == 0, "createWriter", 322, "main", signature);
     AST_ASSERT(asParam.codecType == AUDIO_CODEC_PCM, "createWriter", 323, "main", signature);

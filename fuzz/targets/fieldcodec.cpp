@@ -128,8 +128,8 @@ void crcs(Input& in) {
     check(crc8Itu(raw, n) == (crc8(raw, n) ^ 0x55));
     check(crc16Maxim(raw, n) == uint16_t(~crc16Arc(raw, n)));
     check(crc16Usb(raw, n) == uint16_t(~crc16Modbus(raw, n)));
-    volatile uint32_t sink = crc8Rohc(raw, n) ^ crc8Maxim(raw, n) ^ crc16Kermit(raw, n) ^
-                             crc16CcittFalse(raw, n) ^ crc16X25(raw, n) ^ crc16Dnp(raw, n);
+    volatile uint32_t sink = crc8Rohc(raw, n) ^ crc8Maxim(raw, n) ^ crc16Kermit(raw, n) ^ crc16CcittFalse(raw, n) ^
+                             crc16X25(raw, n) ^ crc16Dnp(raw, n);
     (void)sink;
     delete[] raw;
 }
@@ -202,22 +202,28 @@ void cursorWalk(Input& in) {
         case 2: {
             const bool moved = op & 0x80 ? c.skip(n) : c.take(n) != nullptr;
             check(moved == (start + n <= size));
-            if (moved) bit = 8 * (start + n);
-            else fail();
+            if (moved)
+                bit = 8 * (start + n);
+            else
+                fail();
             break;
         }
         case 3: {
             ByteCursor part = c.sub(n);
             check(part.size() == (start + n <= size ? n : size - start) && part.ok() == (start + n <= size));
             if (part.size() > 0) check(memcmp(part.data(), raw + start, part.size()) == 0);
-            if (start + n <= size) bit = 8 * (start + n);
-            else fail();
+            if (start + n <= size)
+                bit = 8 * (start + n);
+            else
+                fail();
             break;
         }
         default:
             check(c.seek(n) == (n <= size));
-            if (n <= size) bit = 8 * n;
-            else fail();
+            if (n <= size)
+                bit = 8 * n;
+            else
+                fail();
             break;
         }
         check(c.ok() == !failed && c.position() == bit / 8 && c.remaining() == size - bit / 8);

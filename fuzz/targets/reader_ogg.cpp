@@ -1,6 +1,6 @@
 // OggAudioDataReader over the input as a whole file.
-#include "OggAudioDataReader.h"
 #include "FuzzSupport.h"
+#include "OggAudioDataReader.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return fuzzsupport::readAll<OggAudioDataReader>(data, size);

@@ -1,6 +1,6 @@
 // RaAudioDataReader over the input as a whole file.
-#include "RaAudioDataReader.h"
 #include "FuzzSupport.h"
+#include "RaAudioDataReader.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return fuzzsupport::readAll<RaAudioDataReader>(data, size);

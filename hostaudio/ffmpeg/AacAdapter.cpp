@@ -73,8 +73,6 @@ private:
 
 }  // namespace
 
-std::unique_ptr<FormatAdapter> makeAacAdapter() {
-    return std::make_unique<AacAdapter>();
-}
+std::unique_ptr<FormatAdapter> makeAacAdapter() { return std::make_unique<AacAdapter>(); }
 
 }  // namespace hostaudio

@@ -131,8 +131,6 @@ private:
 
 }  // namespace
 
-std::unique_ptr<FormatAdapter> makeAc3Adapter() {
-    return std::make_unique<Ac3Adapter>();
-}
+std::unique_ptr<FormatAdapter> makeAc3Adapter() { return std::make_unique<Ac3Adapter>(); }
 
 }  // namespace hostaudio

@@ -51,15 +51,15 @@ std::vector<uint8_t> magicCookie(const StreamHeader& h, int channels) {
     put(0x616C6163, 4);  // "alac"
     put(0, 4);
     put(h.frameLength, 4);
-    put(0, 1);                         // compatible version
+    put(0, 1);  // compatible version
     put(uint32_t(h.bitDepth), 1);
-    put(40, 1);                        // Rice history multiplier
-    put(10, 1);                        // Rice initial history
-    put(14, 1);                        // Rice parameter limit
+    put(40, 1);  // Rice history multiplier
+    put(10, 1);  // Rice initial history
+    put(14, 1);  // Rice parameter limit
     put(uint32_t(channels), 1);
-    put(255, 2);                       // maximum run
-    put(0, 4);                         // maximum frame bytes: unknown
-    put(0, 4);                         // average bit rate: unknown
+    put(255, 2);  // maximum run
+    put(0, 4);    // maximum frame bytes: unknown
+    put(0, 4);    // average bit rate: unknown
     put(uint32_t(h.sampleRate), 4);
     return c;
 }
@@ -79,8 +79,7 @@ bool decodesWith(const StreamHeader& h, int channels, const uint8_t* p, size_t n
             memcpy(ctx->extradata, cookie.data(), cookie.size());
             ctx->extradata_size = int(cookie.size());
         }
-        ok = ctx->extradata != nullptr && avcodec_open2(ctx, codec, nullptr) >= 0 &&
-             av_new_packet(packet, int(n)) >= 0;
+        ok = ctx->extradata != nullptr && avcodec_open2(ctx, codec, nullptr) >= 0 && av_new_packet(packet, int(n)) >= 0;
         if (ok) {
             memcpy(packet->data, p, n);
             ok = avcodec_send_packet(ctx, packet) >= 0 && avcodec_receive_frame(ctx, frame) >= 0 &&
@@ -178,8 +177,6 @@ private:
 
 }  // namespace
 
-std::unique_ptr<FormatAdapter> makeAlacAdapter() {
-    return std::make_unique<AlacAdapter>();
-}
+std::unique_ptr<FormatAdapter> makeAlacAdapter() { return std::make_unique<AlacAdapter>(); }
 
 }  // namespace hostaudio

@@ -48,9 +48,7 @@ public:
         sink_ = nullptr;
     }
 
-    bool outputParameter(audio::audio_codec_parameter_t& output) const override {
-        return output_.describe(output);
-    }
+    bool outputParameter(audio::audio_codec_parameter_t& output) const override { return output_.describe(output); }
 
 private:
     bool open(const CodecSetup& setup) override;

@@ -50,8 +50,13 @@ bool parseHeader(const uint8_t* d, size_t n, FrameHeader& h, std::string& proble
         return false;
     }
     const size_t numberLength = ones == 0 ? 1 : static_cast<size_t>(ones);
-    size_t length = 4 + numberLength + (blockCode == 6 ? 1 : blockCode == 7 ? 2 : 0) +
-                    (rateCode == 12 ? 1 : rateCode >= 13 ? 2 : 0);
+    size_t length = 4 + numberLength +
+                    (blockCode == 6   ? 1
+                     : blockCode == 7 ? 2
+                                      : 0) +
+                    (rateCode == 12   ? 1
+                     : rateCode >= 13 ? 2
+                                      : 0);
     if (length + 1 > n) {
         snprintf(text, sizeof text, "a unit of %zu bytes ends inside its frame header", n);
         problem = text;
@@ -136,8 +141,6 @@ private:
 
 }  // namespace
 
-std::unique_ptr<FormatAdapter> makeFlacAdapter() {
-    return std::make_unique<FlacAdapter>();
-}
+std::unique_ptr<FormatAdapter> makeFlacAdapter() { return std::make_unique<FlacAdapter>(); }
 
 }  // namespace hostaudio

@@ -83,8 +83,6 @@ private:
 
 }  // namespace
 
-std::unique_ptr<FormatAdapter> makeMpegAdapter() {
-    return std::make_unique<MpegAdapter>();
-}
+std::unique_ptr<FormatAdapter> makeMpegAdapter() { return std::make_unique<MpegAdapter>(); }
 
 }  // namespace hostaudio

@@ -123,13 +123,9 @@ private:
             vorbisHeaders_[1].clear();
             collectingVorbis_ = true;
             return true;
-        case Header::OpusHead:
-            return openOpus(p, n, out, problem);
-        case Header::FlacMapping:
-            return openFlac(p, n, out, problem);
-        default:
-            problem = format("a packet before any identification header (first byte %02lX)", p[0]);
-            return false;
+        case Header::OpusHead: return openOpus(p, n, out, problem);
+        case Header::FlacMapping: return openFlac(p, n, out, problem);
+        default: problem = format("a packet before any identification header (first byte %02lX)", p[0]); return false;
         }
     }
 
@@ -180,7 +176,8 @@ private:
 
     // 0x7F "FLAC", version, header count, "fLaC", then the STREAMINFO block.
     bool openFlac(const uint8_t* p, size_t n, PacketOutput& out, std::string& problem) {
-        if (n < 51 || memcmp(p + 9, "fLaC", 4) != 0 || (p[13] & 0x7F) != 0 || (p[14] << 16 | p[15] << 8 | p[16]) != 34) {
+        if (n < 51 || memcmp(p + 9, "fLaC", 4) != 0 || (p[13] & 0x7F) != 0 ||
+            (p[14] << 16 | p[15] << 8 | p[16]) != 34) {
             problem = "a FLAC mapping header without its STREAMINFO block";
             return false;
         }
@@ -225,8 +222,6 @@ private:
 
 }  // namespace
 
-std::unique_ptr<FormatAdapter> makeOggAdapter() {
-    return std::make_unique<OggAdapter>();
-}
+std::unique_ptr<FormatAdapter> makeOggAdapter() { return std::make_unique<OggAdapter>(); }
 
 }  // namespace hostaudio

@@ -93,8 +93,6 @@ private:
 
 }  // namespace
 
-std::unique_ptr<FormatAdapter> makeWmaAdapter() {
-    return std::make_unique<WmaAdapter>();
-}
+std::unique_ptr<FormatAdapter> makeWmaAdapter() { return std::make_unique<WmaAdapter>(); }
 
 }  // namespace hostaudio

@@ -5,16 +5,15 @@
 namespace {
 
 template <auto Crc>
-uint32_t widened(const uint8_t* data, uint32_t length)
-{
+uint32_t widened(const uint8_t* data, uint32_t length) {
     return Crc(data, length);
 }
 
 struct CrcCase {
     const char* name;
     uint32_t (*crc)(const uint8_t*, uint32_t);
-    uint32_t check; // over the ASCII digits 1 to 9
-    uint32_t empty; // initial value XOR final XOR
+    uint32_t check;  // over the ASCII digits 1 to 9
+    uint32_t empty;  // initial value XOR final XOR
 };
 
 const CrcCase kCases[] = {
@@ -33,8 +32,7 @@ const CrcCase kCases[] = {
     {"crc16Dnp", widened<crc16Dnp>, 0xEA82, 0xFFFF},
 };
 
-TEST(Crc, CheckValuesAndEmptyInput)
-{
+TEST(Crc, CheckValuesAndEmptyInput) {
     // The trailing byte lies outside the length and must not be read into the CRC.
     const uint8_t digits[] = {'1', '2', '3', '4', '5', '6', '7', '8', '9', 0xFF};
     for (const CrcCase& c : kCases) {
@@ -43,4 +41,4 @@ TEST(Crc, CheckValuesAndEmptyInput)
     }
 }
 
-} // namespace
+}  // namespace

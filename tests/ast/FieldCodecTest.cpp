@@ -20,14 +20,13 @@ struct BitRead {
     uint8_t bitsLeftAfter;
 };
 
-TEST(BitField, ReadsAcrossByteBoundaries)
-{
+TEST(BitField, ReadsAcrossByteBoundaries) {
     const BitRead cases[] = {
-        {{0xA5}, 8, 8, 0xA5, 1, 8},                                  // whole byte steps on
-        {{0x12, 0x34, 0x56, 0x78}, 8, 32, 0x12345678, 4, 8},         // aligned 32 bits, big-endian
-        {{0x05, 0xC0}, 3, 5, 0x17, 1, 6},                            // 101 then 11
-        {{0x01, 0x00, 0x00, 0x00, 0x7F}, 1, 32, 0x8000003F, 4, 1},   // 32 bits over five bytes
-        {{0xF0}, 8, 3, 0x7, 0, 5},                                   // stays on a partly read byte
+        {{0xA5}, 8, 8, 0xA5, 1, 8},                                 // whole byte steps on
+        {{0x12, 0x34, 0x56, 0x78}, 8, 32, 0x12345678, 4, 8},        // aligned 32 bits, big-endian
+        {{0x05, 0xC0}, 3, 5, 0x17, 1, 6},                           // 101 then 11
+        {{0x01, 0x00, 0x00, 0x00, 0x7F}, 1, 32, 0x8000003F, 4, 1},  // 32 bits over five bytes
+        {{0xF0}, 8, 3, 0x7, 0, 5},                                  // stays on a partly read byte
     };
     for (const BitRead& c : cases) {
         const uint8_t* cursor = c.bytes.data();
@@ -38,12 +37,11 @@ TEST(BitField, ReadsAcrossByteBoundaries)
     }
 }
 
-TEST(BitField, WritesMostSignificantBitFirst)
-{
+TEST(BitField, WritesMostSignificantBitFirst) {
     uint8_t buf[3] = {};
     uint8_t* cursor = buf;
     uint8_t bitsLeft = 8;
-    writeBitField(cursor, 3, 0xFD, bitsLeft); // bits above the width are dropped
+    writeBitField(cursor, 3, 0xFD, bitsLeft);  // bits above the width are dropped
     writeBitField(cursor, 5, 0x1F, bitsLeft);
     writeBitField(cursor, 8, 0xAB, bitsLeft);
     EXPECT_EQ(buf[0], 0xBF);
@@ -52,8 +50,7 @@ TEST(BitField, WritesMostSignificantBitFirst)
     EXPECT_EQ(bitsLeft, 8);
 }
 
-TEST(BitField, RandomWidthsRoundTrip)
-{
+TEST(BitField, RandomWidthsRoundTrip) {
     std::mt19937 rng(20240611);
     for (int run = 0; run < 50; ++run) {
         std::vector<std::pair<uint8_t, uint32_t>> fields(40);
@@ -84,24 +81,22 @@ struct ByteField {
 
 // Reads the bytes, and for widths up to 4 writes the value back (with bits above the width
 // set, which must be dropped) over a canary.
-TEST(ByteField, ReadsAndWritesBothOrders)
-{
+TEST(ByteField, ReadsAndWritesBothOrders) {
     const std::vector<uint8_t> eight = {0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88};
     const ByteField cases[] = {
         {{'R', 'I', 'F', 'F'}, 4, AST_BIG_ENDIAN, 0x52494646},
-        {{0x01, 0x02, 0x03, 0x04}, 4, 7, 0x04030201}, // anything but big-endian is little-endian
+        {{0x01, 0x02, 0x03, 0x04}, 4, 7, 0x04030201},  // anything but big-endian is little-endian
         {{0x01, 0x02}, 2, AST_LITTLE_ENDIAN, 0x0201},
         {{0x01, 0x02}, 2, AST_BIG_ENDIAN, 0x0102},
         {{}, 0, AST_BIG_ENDIAN, 0},
-        {eight, 8, AST_LITTLE_ENDIAN, 0x44332211}, // bytes 5 to 8 skipped
-        {eight, 8, AST_BIG_ENDIAN, 0x55667788},    // the low 32 bits
+        {eight, 8, AST_LITTLE_ENDIAN, 0x44332211},  // bytes 5 to 8 skipped
+        {eight, 8, AST_BIG_ENDIAN, 0x55667788},     // the low 32 bits
     };
     for (const ByteField& c : cases) {
         const uint8_t* in = c.bytes.data();
         EXPECT_EQ(readByteField(in, c.width, c.order), c.value) << int(c.width) << " order " << c.order;
         EXPECT_EQ(in, c.bytes.data() + c.width);
-        if (c.width > 4)
-            continue;
+        if (c.width > 4) continue;
         uint8_t buf[5] = {0xEE, 0xEE, 0xEE, 0xEE, 0xEE};
         uint8_t* out = buf;
         writeByteField(out, c.width, c.value | (c.width < 4 ? ~0u << (8 * c.width) : 0), c.order);
@@ -113,8 +108,7 @@ TEST(ByteField, ReadsAndWritesBothOrders)
 
 // Every row is found at its own index and is unique; a near miss of a row is not found, and
 // the cursor moves on 16 bytes either way.
-TEST(AsfGuid, FindsEachRowAndSkipsUnknownGuids)
-{
+TEST(AsfGuid, FindsEachRowAndSkipsUnknownGuids) {
     std::set<std::vector<uint8_t>> seen;
     for (uint32_t row = 0; row < ASF_GUID_COUNT; ++row) {
         EXPECT_EQ(asfGuidTable[row][0], row);
@@ -135,8 +129,7 @@ TEST(AsfGuid, FindsEachRowAndSkipsUnknownGuids)
 
 // One walk over six bytes: each step's value, the position after it and whether the cursor is
 // still good. Reads past the end give 0, stop at the end and stay failed after a seek back.
-TEST(ByteCursor, WalksFieldsAndFailsAtTheEnd)
-{
+TEST(ByteCursor, WalksFieldsAndFailsAtTheEnd) {
     const uint8_t bytes[] = {0xA5, 0x0F, 0x12, 0x34, 0x56, 0x78};
     ByteCursor c(bytes, sizeof(bytes));
     const struct {
@@ -153,7 +146,11 @@ TEST(ByteCursor, WalksFieldsAndFailsAtTheEnd)
         {"little-endian", [&] { return c.le(2); }, 0x7856, 6, true},
         {"nothing left", [&] { return c.le(1); }, 0, 6, false},
         {"seek back keeps the failure", [&] { return uint32_t(c.seek(1)); }, 1, 1, false},
-        {"a part of two bytes", [&] { ByteCursor part = c.sub(2); return part.be(2) | uint32_t(part.ok()) << 16; },
+        {"a part of two bytes",
+         [&] {
+             ByteCursor part = c.sub(2);
+             return part.be(2) | uint32_t(part.ok()) << 16;
+         },
          0x10F12, 3, false},
         {"a skip past the end", [&] { return uint32_t(c.skip(4)); }, 0, 6, false},
     };
@@ -171,4 +168,4 @@ TEST(ByteCursor, WalksFieldsAndFailsAtTheEnd)
     EXPECT_TRUE(moved.seek(2) && moved.be(1) == 7 && !owned.holds());
 }
 
-} // namespace
+}  // namespace

@@ -122,16 +122,16 @@ TEST(FileAccess, ReadingAcrossTheBufferKeepsPositionsAndTheEndIndicator) {
     const int32_t kBuffer = 256 * 1024;
     const Step steps[] = {
         {0, -1, true, 10, 10, false},
-        {-5, 1, true, 3, 3, false},                 // back inside the buffer
-        {kBuffer - 4, 0, true, 10, 10, false},      // across its end
-        {0, -1, true, 300000, 300000, false},       // larger than the buffer
+        {-5, 1, true, 3, 3, false},             // back inside the buffer
+        {kBuffer - 4, 0, true, 10, 10, false},  // across its end
+        {0, -1, true, 300000, 300000, false},   // larger than the buffer
         {4000, 1, true, 20, 20, false},
-        {-3, 2, true, 10, 3, true},                 // short at the end
-        {0, 0, true, 5, 5, false},                  // a seek clears the indicator
-        {size - 4, 0, true, 4, 4, false},           // ending exactly at the end sets nothing
+        {-3, 2, true, 10, 3, true},        // short at the end
+        {0, 0, true, 5, 5, false},         // a seek clears the indicator
+        {size - 4, 0, true, 4, 4, false},  // ending exactly at the end sets nothing
         {0, -1, true, 1, 0, true},
-        {-1, 0, false, 0, 0, true},                 // a failed seek changes nothing
-        {size + 10, 0, true, 4, 0, true},           // past the end
+        {-1, 0, false, 0, 0, true},        // a failed seek changes nothing
+        {size + 10, 0, true, 4, 0, true},  // past the end
     };
     ASTFileAccess f;
     ASSERT_TRUE(f.open(path.c_str(), 5));

@@ -72,7 +72,8 @@ TEST(Signals, SegmentationFaultsNameTheirCode) {
     ChildResult mapErr = inChild([] { *lowPointer = 1; });
     ASSERT_TRUE(WIFEXITED(mapErr.status));
     EXPECT_EQ(255, WEXITSTATUS(mapErr.status));
-    EXPECT_TRUE(std::regex_match(mapErr.out, std::regex(reportPattern(11, "Segmentation Fault!\ninfo\\.si_code  = 1 \\(SEGV_MAPERR\\)\n"))))
+    EXPECT_TRUE(std::regex_match(
+        mapErr.out, std::regex(reportPattern(11, "Segmentation Fault!\ninfo\\.si_code  = 1 \\(SEGV_MAPERR\\)\n"))))
         << mapErr.out;
     EXPECT_NE(std::string::npos, mapErr.out.find("info.si_addr  = 0x100\n"));
 
@@ -81,7 +82,8 @@ TEST(Signals, SegmentationFaultsNameTheirCode) {
         *static_cast<volatile int*>(page) = 1;
     });
     EXPECT_EQ(255, WEXITSTATUS(accErr.status));
-    EXPECT_TRUE(std::regex_match(accErr.out, std::regex(reportPattern(11, "Segmentation Fault!\ninfo\\.si_code  = 2 \\(SEGV_ACCERR\\)\n"))))
+    EXPECT_TRUE(std::regex_match(
+        accErr.out, std::regex(reportPattern(11, "Segmentation Fault!\ninfo\\.si_code  = 2 \\(SEGV_ACCERR\\)\n"))))
         << accErr.out;
 }
 
@@ -99,8 +101,10 @@ TEST(Signals, FailedAssertionReportsThenAborts) {
         AST_ASSERT(ret == 0, "createWriter", 322, "main", "int32_t ReaderThread::createWriter()");
     });
     EXPECT_EQ(255, WEXITSTATUS(r.status));
-    EXPECT_EQ(0u, r.out.find("[AST][ERR]AST assert fail, [createWriter][322]\n[AST][WRN]Signal 6 received.\nsignum = 6\n"));
-    EXPECT_NE(std::string::npos, r.err.find("main:322: int32_t ReaderThread::createWriter(): Assertion `ret == 0' failed."));
+    EXPECT_EQ(0u,
+              r.out.find("[AST][ERR]AST assert fail, [createWriter][322]\n[AST][WRN]Signal 6 received.\nsignum = 6\n"));
+    EXPECT_NE(std::string::npos,
+              r.err.find("main:322: int32_t ReaderThread::createWriter(): Assertion `ret == 0' failed."));
 }
 
 }  // namespace

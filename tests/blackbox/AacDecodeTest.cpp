@@ -74,7 +74,8 @@ TEST(AacDecode, AdtsAndLatm) {
             for (size_t i = 0; i < 5; ++i) sixth += frames[i].size();
             writeFile(in, withJunk(file, {0, sixth}));
             opening += "[AST][ERR]AAC file ADTS sync word error(syncWord=4A5).\n"
-                       "[AST][ERR]AAC file LOAS sync word error(syncWord=252).\n" + skippedJunk("AAC");
+                       "[AST][ERR]AAC file LOAS sync word error(syncWord=252).\n" +
+                       skippedJunk("AAC");
             reads = (f.muxer == "latm" ? "[AST][ERR]AAC file LOAS sync word error(syncWord=252).\n"
                                        : "[AST][ERR]AAC file ADTS sync word error(syncWord=4A5).\n") +
                     skippedJunk("AAC");

@@ -12,9 +12,15 @@ namespace {
 // What a version-3990 file says of its stream, read straight from its descriptor and header.
 testsupport::ApeStream streamOf(const Bytes& file) {
     const uint32_t header = le(file, 8), table = header + le(file, 12);
-    testsupport::ApeStream s{uint16_t(le(file, 4, 2)), uint16_t(le(file, header, 2)),
-                             uint16_t(le(file, header + 16, 2)), uint16_t(le(file, header + 18, 2)),
-                             le(file, header + 20), le(file, header + 4), le(file, header + 8), {}, 0};
+    testsupport::ApeStream s{uint16_t(le(file, 4, 2)),
+                             uint16_t(le(file, header, 2)),
+                             uint16_t(le(file, header + 16, 2)),
+                             uint16_t(le(file, header + 18, 2)),
+                             le(file, header + 20),
+                             le(file, header + 4),
+                             le(file, header + 8),
+                             {},
+                             0};
     for (uint32_t i = 0; i < le(file, header + 12); ++i) s.seekTable.push_back(le(file, table + 4 * i));
     s.end = s.seekTable[0] + le(file, 24);
     return s;
@@ -49,9 +55,9 @@ TEST(ApeDecode, JmacFilesAndACutOne) {
         const std::string raw = dir.path(std::string(s.label) + ".raw"), wav = dir.path(std::string(s.label) + ".wav");
         const char* format = s.bits == 8 ? "u8" : s.bits == 16 ? "s16le" : "s24le";
         ASSERT_TRUE(shell("ffmpeg -nostdin -y -f lavfi -i 'aevalsrc=0.5*sin(440*2*PI*t)+0.05*random(0)|"
-                          "0.4*sin(660*2*PI*t)+0.05*random(1):s=" + std::to_string(s.rate) + ":d=" +
-                          std::to_string(s.seconds) + "' -ac " + std::to_string(s.channels) + " -f " + format + " '" +
-                          raw + "'"));
+                          "0.4*sin(660*2*PI*t)+0.05*random(1):s=" +
+                          std::to_string(s.rate) + ":d=" + std::to_string(s.seconds) + "' -ac " +
+                          std::to_string(s.channels) + " -f " + format + " '" + raw + "'"));
         writeFile(wav, testsupport::wavFile({s.rate, s.channels, s.bits, 0, false}, readFile(raw)));
         for (int level : s.levels) {
             const std::string in = dir.path(std::to_string(rows.size()) + ".ape");
@@ -91,15 +97,14 @@ TEST(ApeDecode, JmacFilesAndACutOne) {
     const Bytes plain = readFile(rows[0].in);
     const testsupport::ApeStream s0 = streamOf(plain);
     writeFile(tagged, testsupport::cat({tag, plain}));
-    rows.push_back(Decode("ID3v2 tag before the header", tagged,
-                          decodedLines("[AST][INF]File suffix=ape, codec=128.\n[AST][WRN]ID3v2 tag of " +
-                                           std::to_string(tag.size()) + " bytes skipped before the APE header.\n" +
-                                           testsupport::apeOpenLines(s0.seekTable, s0.rate, s0.channels),
-                                       "[AST][INF]File reached the last audio frame.\n"),
-                          [plain, s0](const std::vector<Bytes>& units) {
-                              return testsupport::apeUnitsMismatch(units, plain, s0);
-                          })
-                       .pcm(tagged, 44100, 2));
+    rows.push_back(
+        Decode("ID3v2 tag before the header", tagged,
+               decodedLines("[AST][INF]File suffix=ape, codec=128.\n[AST][WRN]ID3v2 tag of " +
+                                std::to_string(tag.size()) + " bytes skipped before the APE header.\n" +
+                                testsupport::apeOpenLines(s0.seekTable, s0.rate, s0.channels),
+                            "[AST][INF]File reached the last audio frame.\n"),
+               [plain, s0](const std::vector<Bytes>& units) { return testsupport::apeUnitsMismatch(units, plain, s0); })
+            .pcm(tagged, 44100, 2));
     checkDecodes(rows);
 }
 

@@ -36,11 +36,11 @@ TEST(CommandLine, ParseFailuresPrintValidationThenHelp) {
         {{"-f=a.wav", "--help", "-v=x.pcm"}, kNoSave},
         {{"-f=a.wav", "-v=x.pcm", "-h"}, ""},
         {{"-g=", "-f=a.wav", "-v=o"}, "[AST][ERR]Invalid progress name, please input a valid value.\n"},
-        {{"--name=", "-f=a.wav", "-x=1"},
-         "[AST][ERR]Invalid track name, please input a valid value.\n" + kNoSave},
+        {{"--name=", "-f=a.wav", "-x=1"}, "[AST][ERR]Invalid track name, please input a valid value.\n" + kNoSave},
         {{"-g=", "-n=", "-f="},
          "[AST][ERR]Invalid progress name, please input a valid value.\n"
-         "[AST][ERR]Invalid track name, please input a valid value.\n" + kBadFile + kNoSave},
+         "[AST][ERR]Invalid track name, please input a valid value.\n" +
+             kBadFile + kNoSave},
         // Prefixes are case-sensitive and need the '='.
         {{"-F=a.wav", "-f", "--FILE=a.wav"}, kBadFile + kNoSave},
     };
@@ -116,8 +116,8 @@ TEST(CommandLine, SuffixSelectsTheCodec) {
 
 TEST(CommandLine, LongOptionsAndLastValueWins) {
     testsupport::TempDir dir;
-    ToolResult r = runTool({{"--progress=first", "-g=second", "--name=dec", "--file=x.xyz", "--save=o.pcm",
-                             "-f=y.zzz"}});
+    ToolResult r =
+        runTool({{"--progress=first", "-g=second", "--name=dec", "--file=x.xyz", "--save=o.pcm", "-f=y.zzz"}});
     EXPECT_EQ(255, r.exitCode);
     EXPECT_EQ(argsLines("y.zzz", "o.pcm", "second", "dec") +
                   "[AST][INF]File suffix=zzz, codec=-1.\n[AST][ERR]Failed to create audio data reader.\n",
@@ -126,9 +126,9 @@ TEST(CommandLine, LongOptionsAndLastValueWins) {
     // Over-long names are cut to the field's size (paths are refused, below).
     std::string longName(300, 'n');
     r = runTool({{"-g=" + longName, "-n=" + longName, "-f=x"}});
-    EXPECT_EQ(kNoSave + argsLines("x", "", std::string(63, 'n'), std::string(63, 'n')) +
-                  "[AST][ERR]Unknown file type.\n",
-              r.out);
+    EXPECT_EQ(
+        kNoSave + argsLines("x", "", std::string(63, 'n'), std::string(63, 'n')) + "[AST][ERR]Unknown file type.\n",
+        r.out);
 }
 
 // The crash report's frames and address differ from run to run.
@@ -216,53 +216,90 @@ TEST(CommandLine, NothingIsLostInSilence) {
     std::vector<Row> rows = {
         {{"-f=" + long255, "-v=" + save255}, 0, decoding(long255, save255, layout) + end, save255, Holds::Exactly, wav},
         {{"-f=" + long255 + ".mp3", "-v=" + out}, 255, kBadFile + refused, out, Holds::Nothing},
-        {{"-f=" + in, "-v=" + save256}, 255, "[AST][ERR]Invalid save file name, please input a valid value.\n" + refused,
-         save256.substr(0, 255), Holds::Nothing},
+        {{"-f=" + in, "-v=" + save256},
+         255,
+         "[AST][ERR]Invalid save file name, please input a valid value.\n" + refused,
+         save256.substr(0, 255),
+         Holds::Nothing},
         {{"-f=" + missing, "-c=3", "-b=24"}, 255, kNoSave + badChannelAndBits + refused},
         {{"-f=" + missing, "--channel=0", "--bit=-16"}, 255, kNoSave + badChannelAndBits + refused},
         {{"-f=" + missing, "-s=4000", "-c=1", "-b=8"}, 255, numbersTaken},
         {{"-f=" + missing, "-s=192000", "-c=2", "-b=33"}, 255, numbersTaken},
         // Directories are refused as input whatever the suffix; character devices are read.
-        {{"-f=" + dir.path("d.wav"), "-v=" + out}, 255,
+        {{"-f=" + dir.path("d.wav"), "-v=" + out},
+         255,
          argsLines(dir.path("d.wav"), out) + "[AST][INF]File suffix=wav, codec=0.\n[AST][ERR]Failed to open file '" +
              dir.path("d.wav") + "'.\n[AST][ERR]Invalid audio data reader.\n",
-         out, Holds::Nothing},
-        {{"-f=" + dir.path("d.mp3"), "-v=" + out}, 255,
+         out,
+         Holds::Nothing},
+        {{"-f=" + dir.path("d.mp3"), "-v=" + out},
+         255,
          argsLines(dir.path("d.mp3"), out) + "[AST][INF]File suffix=mp3, codec=48.\n[AST][ERR]Failed to open file '" +
              dir.path("d.mp3") + "'.\n[AST][ERR]Invalid audio data reader.\n",
-         out, Holds::Nothing},
-        {{"-f=" + nullPcm}, 0,
-         kNoSave + argsLines(nullPcm, "") + "[AST][INF]File suffix=pcm, codec=0.\n[AST][INF]Reached end of data:0.\n"
+         out,
+         Holds::Nothing},
+        {{"-f=" + nullPcm},
+         0,
+         kNoSave + argsLines(nullPcm, "") +
+             "[AST][INF]File suffix=pcm, codec=0.\n[AST][INF]Reached end of data:0.\n"
              "[AST][WRN]Treat as PCM raw data because failed to parse WAVE header.\n" +
              wavReaderLines("PCM format", 48000, 2, 16, 0) + kThreadLines + end},
-        {{"-f=" + fault, "-v=" + dir.path("no/o.wav")}, 255, cannotOpen(dir.path("no/o.wav")), dir.path("no/o.wav"),
+        {{"-f=" + fault, "-v=" + dir.path("no/o.wav")},
+         255,
+         cannotOpen(dir.path("no/o.wav")),
+         dir.path("no/o.wav"),
          Holds::Nothing},
         {{"-f=" + fault, "-v=" + outDir}, 255, cannotOpen(outDir)},
-        {{"-f=" + fault, "-v=" + readOnly}, 255, cannotOpen(readOnly), readOnly, Holds::Exactly, {'k', 'e', 'e', 'p'},
+        {{"-f=" + fault, "-v=" + readOnly},
+         255,
+         cannotOpen(readOnly),
+         readOnly,
+         Holds::Exactly,
+         {'k', 'e', 'e', 'p'},
          [](ToolRun& r) { r.prefix = asNobody("+sys_nice"); }},
         // 4096 bytes hold the header, one block and 2004 bytes of the next.
-        {{"-f=" + fault, "-v=" + full}, 255,
-         decoding(fault, full, faultLayout) +
-             (device.mounted ? "[AST][ERR]Failed to write:2004.\n" + stopped + end
-                             : "[AST][ERR]Failed to write:0.\n[AST][ERR]Failed to write:0.\n" + stopped + end +
-                                   "[AST][ERR]Failed to write:0.\n"),
-         full, device.mounted ? Holds::Exactly : Holds::Unchecked, faultWav(4096 - 44)},
-        {{"-f=" + fault, "-v=" + limited}, 255,
-         decoding(fault, limited, faultLayout) + "[AST][ERR]Failed to write:1000.\n" + stopped + end, limited,
-         Holds::Exactly, faultWav(2048 + 1000), [](ToolRun& r) { r.fileSizeLimit = 44 + 2048 + 1000; }},
-        {{"-f=" + in, "-v=" + dir.path("piped.wav")}, 0, "", dir.path("piped.wav"), Holds::Exactly, wav,
+        {{"-f=" + fault, "-v=" + full},
+         255,
+         decoding(fault, full, faultLayout) + (device.mounted
+                                                   ? "[AST][ERR]Failed to write:2004.\n" + stopped + end
+                                                   : "[AST][ERR]Failed to write:0.\n[AST][ERR]Failed to write:0.\n" +
+                                                         stopped + end + "[AST][ERR]Failed to write:0.\n"),
+         full,
+         device.mounted ? Holds::Exactly : Holds::Unchecked,
+         faultWav(4096 - 44)},
+        {{"-f=" + fault, "-v=" + limited},
+         255,
+         decoding(fault, limited, faultLayout) + "[AST][ERR]Failed to write:1000.\n" + stopped + end,
+         limited,
+         Holds::Exactly,
+         faultWav(2048 + 1000),
+         [](ToolRun& r) { r.fileSizeLimit = 44 + 2048 + 1000; }},
+        {{"-f=" + in, "-v=" + dir.path("piped.wav")},
+         0,
+         "",
+         dir.path("piped.wav"),
+         Holds::Exactly,
+         wav,
          [](ToolRun& r) { r.stdoutTo = ToolRun::Stdout::BrokenPipe; }},
-        {{"-f=" + in, "-v=" + dir.path("closed.wav")}, 0, "", dir.path("closed.wav"), Holds::Exactly, wav,
+        {{"-f=" + in, "-v=" + dir.path("closed.wav")},
+         0,
+         "",
+         dir.path("closed.wav"),
+         Holds::Exactly,
+         wav,
          [](ToolRun& r) { r.stdoutTo = ToolRun::Stdout::Closed; }},
     };
-    for (const char* rate : {"-s=abc", "-s=0", "-s=4294967296", "-s=48000abc", "-s=+8000", "-s=", "-s=3999",
-                             "--sample=192001"})
+    for (const char* rate :
+         {"-s=abc", "-s=0", "-s=4294967296", "-s=48000abc", "-s=+8000", "-s=", "-s=3999", "--sample=192001"})
         rows.push_back({{"-f=" + missing, rate}, 255, kNoSave + badRate + refused});
     for (const char* name : {"in.wav", "link.wav", "hard.wav"})
-        rows.push_back({{"-f=" + in, "-v=" + dir.path(name)}, 255,
-                        argsLines(in, dir.path(name)) +
-                            "[AST][ERR]Save file is the file to decode, please input another one.\n",
-                        in, Holds::Exactly, wav});
+        rows.push_back(
+            {{"-f=" + in, "-v=" + dir.path(name)},
+             255,
+             argsLines(in, dir.path(name)) + "[AST][ERR]Save file is the file to decode, please input another one.\n",
+             in,
+             Holds::Exactly,
+             wav});
 
     // Inputs that stall after 524288 bytes (136 whole units), as FIFOs that never end, so that a
     // signal finds PCM written and the decode not over.
@@ -278,9 +315,13 @@ TEST(CommandLine, NothingIsLostInSilence) {
         std::string report = signum == SIGHUP    ? ""
                              : signum == SIGSEGV ? "signum = 11\nSegmentation Fault!\ninfo.si_code  = 0 ()\n" + folded
                                                  : "signum = " + n + "\n" + folded;
-        rows.push_back({{"-f=" + fifo, "-v=" + save}, 255,
-                        decoding(fifo, save, layout) + "[AST][WRN]Signal " + n + " received.\n" + report, save,
-                        Holds::CompletedWav, stallWav, [signum](ToolRun& r) {
+        rows.push_back({{"-f=" + fifo, "-v=" + save},
+                        255,
+                        decoding(fifo, save, layout) + "[AST][WRN]Signal " + n + " received.\n" + report,
+                        save,
+                        Holds::CompletedWav,
+                        stallWav,
+                        [signum](ToolRun& r) {
                             r.trigger = "Encode params";
                             r.signal = signum;
                             r.signalDelayMs = 500;

@@ -107,7 +107,10 @@ inline std::vector<Bytes> packetsOf(const std::string& file) {
 
 struct Decode {
     Decode(std::string label_, std::string in_, std::string lines_, UnitsCheck units_ = nullptr, int exitCode_ = 0)
-        : label(std::move(label_)), in(std::move(in_)), lines(std::move(lines_)), units(std::move(units_)),
+        : label(std::move(label_)),
+          in(std::move(in_)),
+          lines(std::move(lines_)),
+          units(std::move(units_)),
           exitCode(exitCode_) {}
     Decode& pcm(const std::string& reference_, uint32_t rate_, int channels_, int bytes_ = 2) {
         reference = reference_, rate = rate_, channels = channels_, bytes = bytes_;

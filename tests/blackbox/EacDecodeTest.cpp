@@ -74,21 +74,24 @@ TEST(EacDecode, RealAndDamagedStreams) {
     std::vector<Bytes> cutUnits = frames;
     cutUnits.back().resize(frame - 100);
     const size_t n = rows.size();
-    rows.insert(rows.end(), {
-        decode("bit stream id 9 in frame 5", dir.path("0.ac3"),
-               "[AST][ERR]EAC file bit stream id error(bitStreamId=9).\n" + skippedFrame + kLastRead, without5)
-            .pcm(dir.path("without5.ac3"), 48000, 2),
-        decode("frame size index 38 in frame 0", dir.path("1.ac3"),
-               "[AST][ERR]Invalid frame length(-1).\n" + skippedFrame + kLastRead, without0)
-            .pcm(dir.path("without0.ac3"), 48000, 2),
-        // The cut frame reaches the decoder as it is, which refuses it.
-        decode("cut inside the last frame", dir.path("2.ac3"),
-               "[AST][INF]Reached end of data:" + std::to_string(frame - 106) + ".\n" + kLastRead, cutUnits)
-            .pcm(whole, 48000, 2),
-        decode("ac3, junk first and midway", dir.path("3.ac3"), kJunk + kLastRead, frames, kJunk).pcm(whole, 48000, 2),
-        decode("eac3, junk first and midway", dir.path("junk.ec3"), kJunk + kLastRead, eac3Frames, kJunk)
-            .pcm(eac3, 48000, 6),
-    });
+    rows.insert(
+        rows.end(),
+        {
+            decode("bit stream id 9 in frame 5", dir.path("0.ac3"),
+                   "[AST][ERR]EAC file bit stream id error(bitStreamId=9).\n" + skippedFrame + kLastRead, without5)
+                .pcm(dir.path("without5.ac3"), 48000, 2),
+            decode("frame size index 38 in frame 0", dir.path("1.ac3"),
+                   "[AST][ERR]Invalid frame length(-1).\n" + skippedFrame + kLastRead, without0)
+                .pcm(dir.path("without0.ac3"), 48000, 2),
+            // The cut frame reaches the decoder as it is, which refuses it.
+            decode("cut inside the last frame", dir.path("2.ac3"),
+                   "[AST][INF]Reached end of data:" + std::to_string(frame - 106) + ".\n" + kLastRead, cutUnits)
+                .pcm(whole, 48000, 2),
+            decode("ac3, junk first and midway", dir.path("3.ac3"), kJunk + kLastRead, frames, kJunk)
+                .pcm(whole, 48000, 2),
+            decode("eac3, junk first and midway", dir.path("junk.ec3"), kJunk + kLastRead, eac3Frames, kJunk)
+                .pcm(eac3, 48000, 6),
+        });
     rows[n + 2].uncovered = 1536;  // samples a frame
     rows[n + 2].problems = {"where the frame header says 512"};
     checkDecodes(rows);

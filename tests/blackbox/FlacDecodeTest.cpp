@@ -99,21 +99,49 @@ TEST(FlacDecode, RealEncodersAndBrokenFiles) {
         std::string opening;          // what the reader says about them
     } fixtures[] = {
         {"flac 16 stereo 44.1k; seek table, comment, padding, picture, application",
-         "$S1 -ac 2 -ar 44100 $W && flac -s -f -o $O $W", 44100, 2, 16, {6, 2}, ""},
+         "$S1 -ac 2 -ar 44100 $W && flac -s -f -o $O $W",
+         44100,
+         2,
+         16,
+         {6, 2},
+         ""},
         {"flac 24 mono 12k, rate in kHz, block 192: 188 frames",
-         "$S3 -ar 12000 -c:a pcm_s24le $W && flac -s -f -b 192 -o $O $W", 12000, 1, 24, {}, ""},
+         "$S3 -ar 12000 -c:a pcm_s24le $W && flac -s -f -b 192 -o $O $W",
+         12000,
+         1,
+         24,
+         {},
+         ""},
         {"flac 16 stereo 11.025k, block 16384, rate in Hz",
-         "$S3 -ac 2 -ar 11025 $W && flac -s -f --lax -b 16384 -o $O $W", 11025, 2, 16, {}, ""},
+         "$S3 -ac 2 -ar 11025 $W && flac -s -f --lax -b 16384 -o $O $W",
+         11025,
+         2,
+         16,
+         {},
+         ""},
         {"flac 24 5.1 96k", "$S1 -ac 6 -ar 96000 -c:a pcm_s24le $W && flac -s -f -o $O $W", 96000, 6, 24, {}, ""},
         // Frames of about 100 KB, each close to STREAMINFO's maximum: the window holds the largest.
         {"flac 24 stereo 48k noise, large frames",
          "ffmpeg -nostdin -y -f lavfi -i anoisesrc=d=1:a=1:seed=8 -ac 2 -ar 48000 -c:a pcm_s24le $W && "
          "flac -s -f --lax -b 16384 -o $O $W",
-         48000, 2, 24, {}, ""},
+         48000,
+         2,
+         24,
+         {},
+         ""},
         {"ffmpeg 24 stereo 96k, block 8192",
-         "$S1 -ac 2 -ar 96000 -sample_fmt s32 -bits_per_raw_sample 24 -c:a flac -frame_size 8192 $O", 96000, 2, 24,
-         {}, ""},
-        {"ffmpeg 16 5.1 8k, reserved metadata type", "$S2 -ac 6 -ar 8000 -c:a flac $O", 8000, 6, 16, {99},
+         "$S1 -ac 2 -ar 96000 -sample_fmt s32 -bits_per_raw_sample 24 -c:a flac -frame_size 8192 $O",
+         96000,
+         2,
+         24,
+         {},
+         ""},
+        {"ffmpeg 16 5.1 8k, reserved metadata type",
+         "$S2 -ac 6 -ar 8000 -c:a flac $O",
+         8000,
+         6,
+         16,
+         {99},
          "[AST][WRN]FLAC file metadata type is reserved(type=99).\n"},
     };
     TempDir dir;
@@ -124,13 +152,14 @@ TEST(FlacDecode, RealEncodersAndBrokenFiles) {
         Bytes file = readFile(in);
         for (uint8_t type : f.blocks) file = withBlock(file, type);
         writeFile(in, file);
-        rows.push_back(decode(f.label, in, file, testsupport::ffprobePackets(in), f.rate, f.channels, f.bits, f.opening));
+        rows.push_back(
+            decode(f.label, in, file, testsupport::ffprobePackets(in), f.rate, f.channels, f.bits, f.opening));
     }
     // The noise file without a maximum frame size: the window grows to each large frame.
     Bytes file = readFile(rows[4].in);
     std::fill(file.begin() + 15, file.begin() + 18, 0);
-    rows.push_back(decode("no maximum frame size", dir.path("nomax.flac"), file, testsupport::ffprobePackets(rows[4].in),
-                          48000, 2, 24, ""));
+    rows.push_back(decode("no maximum frame size", dir.path("nomax.flac"), file,
+                          testsupport::ffprobePackets(rows[4].in), 48000, 2, 24, ""));
 
     // Cut inside frame 5 of the first file: frames 0 to 4 come out, then what is left of frame 5.
     file = readFile(rows[0].in);

@@ -4,8 +4,8 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <atomic>
+#include <cstdio>
 #include <random>
 #include <thread>
 
@@ -149,8 +149,8 @@ TEST(HostileFile, DamagedFilesEndCleanly) {
         });
     for (std::thread& t : workers) t.join();
 
-    const char* findings[] = {"ERROR: AddressSanitizer", "ERROR: LeakSanitizer", "runtime error:",
-                              "WARNING: ThreadSanitizer"};
+    const char* findings[] = {"ERROR: AddressSanitizer", "ERROR: LeakSanitizer",
+                              "runtime error:", "WARNING: ThreadSanitizer"};
     size_t failures = 0;
     for (size_t i = 0; i < cases.size(); ++i) {
         const ToolResult& r = results[i];

@@ -49,7 +49,8 @@ TEST(Mp3Decode, RealEncoders) {
         const std::string clean = f.junk ? in + ".clean.mp3" : in;
         if (f.junk) {
             writeFile(clean, file);
-            file = withJunk(file, {f.id3Major ? size_t(size) + 10 : 0, size_t(testsupport::ffprobePackets(in)[5].position)});
+            file = withJunk(file,
+                            {f.id3Major ? size_t(size) + 10 : 0, size_t(testsupport::ffprobePackets(in)[5].position)});
             writeFile(in, file);
         }
         const std::string junk = f.junk ? kJunk : "";
@@ -68,9 +69,9 @@ TEST(Mp3Decode, RealEncoders) {
                    (f.id3v1Lines.empty()
                         ? "[AST][ERR]Mismatched 'TAG' chunk:" + std::string(file.end() - 128, file.end() - 125) + "\n"
                         : f.id3v1Lines);
-        const std::string reads = junk +
-                                  (f.id3v1Lines.empty() ? std::string("[AST][INF]Reached end of data:0.\n") : kTagSync) +
-                                  "[AST][ERR]Failed to parse MP3 data frame header.\n";
+        const std::string reads =
+            junk + (f.id3v1Lines.empty() ? std::string("[AST][INF]Reached end of data:0.\n") : kTagSync) +
+            "[AST][ERR]Failed to parse MP3 data frame header.\n";
         rows.push_back(Decode(f.label, in, decodedLines(opening, reads), unitsAre(packetsOf(clean), f.xing))
                            .pcm(clean, f.rate, f.channels));
         // Encoder delay and padding, which ffmpeg trims by the Xing frame.

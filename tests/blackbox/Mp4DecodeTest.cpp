@@ -52,8 +52,22 @@ Bytes rewritten(Bytes f, Mdat how) {
     if (how != Mdat::LargeSize) return f;
     EXPECT_EQ("free", std::string(f.begin() + at - 4, f.begin() + at));
     const uint32_t size = be(f, size_t(at)) + 8;
-    const Bytes large = {0, 0, 0, 1, 'm', 'd', 'a', 't', 0, 0, 0, 0, uint8_t(size >> 24), uint8_t(size >> 16),
-                         uint8_t(size >> 8), uint8_t(size)};
+    const Bytes large = {0,
+                         0,
+                         0,
+                         1,
+                         'm',
+                         'd',
+                         'a',
+                         't',
+                         0,
+                         0,
+                         0,
+                         0,
+                         uint8_t(size >> 24),
+                         uint8_t(size >> 16),
+                         uint8_t(size >> 8),
+                         uint8_t(size)};
     std::copy(large.begin(), large.end(), f.begin() + at - 8);
     return f;
 }
@@ -94,8 +108,8 @@ TEST(Mp4Decode, RealFilesAndDamagedOnes) {
         if (f.mdat == Mdat::SizeZero) opening = walkLines(in, "mdat") + "[AST][INF]Last top atom reached.\n";
         const std::string found = f.found ? f.found : "";
         if (!f.found) {
-            rows.push_back(Decode(f.label, in, decodedLines(opening + summaryLines("parseAlacHeader", f.rate, f.channels),
-                                                            kNoMore),
+            rows.push_back(Decode(f.label, in,
+                                  decodedLines(opening + summaryLines("parseAlacHeader", f.rate, f.channels), kNoMore),
                                   unitsAre(alacUnits(encoded, f.bits, f.rate)))
                                .pcm(encoded, f.rate, f.channels, f.bits == 16 ? 2 : 4));
             continue;
@@ -103,7 +117,9 @@ TEST(Mp4Decode, RealFilesAndDamagedOnes) {
         const std::string kind = found.substr(0, 3);
         const int codec = kind == "AAC" ? 16 : kind == "MPE" ? 48 : 80;
         const char* entry = kind == "AAC" || kind == "MPE" ? "mp4a" : kind == "AC-" ? "ac-3" : "ec-3";
-        const char* parser = kind == "AAC" ? "parseAacHeader" : kind == "MPE" ? "parseMp3DataFrameHeader" : "parseEacHeader";
+        const char* parser = kind == "AAC"   ? "parseAacHeader"
+                             : kind == "MPE" ? "parseMp3DataFrameHeader"
+                                             : "parseEacHeader";
         opening += "[AST][INF]MP4 sample entry '" + std::string(entry) + "' holds " + found +
                    ", codec=" + std::to_string(codec) + ".\n" +
                    summaryLines(parser, f.rate, codec == 80 ? 0 : f.channels);
@@ -138,10 +154,10 @@ TEST(Mp4Decode, RealFilesAndDamagedOnes) {
     ASSERT_TRUE(encodeTones(fragments, 1, 44100, alac16 + "-frag_size 4000"));
     ASSERT_TRUE(encodeTones(opus, 2, 48000, "-c:a libopus -f mp4"));
     const std::string invalid = "[AST][ERR]Invalid audio data reader.\n";
-    rows.emplace_back("fragments", fragments,
-                      walkLines(fragments, "moof") + "[AST][ERR]Fragmented MP4 file ('moof' atom), not supported.\n" +
-                          invalid,
-                      nullptr, 255);
+    rows.emplace_back(
+        "fragments", fragments,
+        walkLines(fragments, "moof") + "[AST][ERR]Fragmented MP4 file ('moof' atom), not supported.\n" + invalid,
+        nullptr, 255);
     rows.emplace_back("Opus", opus, walkLines(opus) + "[AST][ERR]Unsupported MP4 sample entry 'Opus'.\n" + invalid,
                       nullptr, 255);
     checkDecodes(rows);

@@ -104,7 +104,8 @@ TEST(OggDecode, RealDamagedAndTwoStreamFiles) {
     const std::string vorbis = dir.path("vorbis.ogg"), noise = dir.path("noise.ogg"), two = dir.path("two.ogg");
     const std::string link = dir.path("link.ogg"), chain = dir.path("chain.ogg"), chainRef = dir.path("chain.wav");
     ASSERT_TRUE(encodeTones(vorbis, 2, 44100, "-c:a libvorbis -page_duration 100000"));
-    ASSERT_TRUE(shell("ffmpeg -nostdin -y -f lavfi -i sine=sample_rate=44100:duration=0.5 -ac 2 -c:a libvorbis " + link));
+    ASSERT_TRUE(
+        shell("ffmpeg -nostdin -y -f lavfi -i sine=sample_rate=44100:duration=0.5 -ac 2 -c:a libvorbis " + link));
     Bytes links = readFile(vorbis), second = readFile(link);
     links.insert(links.end(), second.begin(), second.end());
     writeFile(chain, links);
@@ -114,10 +115,9 @@ TEST(OggDecode, RealDamagedAndTwoStreamFiles) {
     ASSERT_TRUE(encodeTones(
         two, 2, 48000, "-f lavfi -i sine=sample_rate=48000:duration=1 -map 0 -map 1 -c:a:0 libvorbis -c:a:1 libopus"));
     // Noise does not compress: 8 channels of 24 bits make FLAC frames of about 110 kB.
-    ASSERT_TRUE(
-        shell("ffmpeg -nostdin -y -f lavfi -i anoisesrc=a=1:d=0.2:r=48000 -af "
-              "'pan=7.1|c0=c0|c1=c0|c2=c0|c3=c0|c4=c0|c5=c0|c6=c0|c7=c0' -c:a flac -sample_fmt s32 " +
-              noise));
+    ASSERT_TRUE(shell("ffmpeg -nostdin -y -f lavfi -i anoisesrc=a=1:d=0.2:r=48000 -af "
+                      "'pan=7.1|c0=c0|c1=c0|c2=c0|c3=c0|c4=c0|c5=c0|c6=c0|c7=c0' -c:a flac -sample_fmt s32 " +
+                      noise));
     const Bytes file = readFile(vorbis), twoFile = readFile(two);
     const std::vector<Page> pages = pagesOf(file), chainPages = pagesOf(links);
     char skipped[96];  // the Opus stream's first page is the second page
@@ -131,26 +131,28 @@ TEST(OggDecode, RealDamagedAndTwoStreamFiles) {
     writeFile(dir.path("cut.ogg"), Bytes(file.begin(), file.begin() + static_cast<long>(pages[6].dataStart + 10)));
     // What was decoded is the start of the whole file's decode.
     const size_t n = rows.size();
-    rows.insert(rows.end(), {
-        Decode("a page without lacing values", dir.path("nolacing.ogg"),
-               decodedLines(kSuffix, "[AST][ERR]OGG file segment number error:0\n"),
-               oggUnits(vorbis, 3, false, packetsEndingOn(pages, 5)))
-            .pcm(vorbis, 44100, 2),
-        Decode("lacing past the end of the file", dir.path("cut.ogg"),
-               decodedLines(kSuffix, "[AST][INF]Reached end of data:10.\n"),
-               oggUnits(vorbis, 3, false, packetsEndingOn(pages, 6)))
-            .pcm(vorbis, 44100, 2),
-        Decode("a packet too long for its prefix", noise,
-               decodedLines(kSuffix, "[AST][ERR]OGG packet longer than 65527 bytes, stop reading pages.\n"),
-               unitsAre({}, 2)),
-        Decode("two logical streams: the Vorbis one", two,
-               decodedLines(kSuffix, skipped + std::string("[AST][INF]Reached end of data:0.\n")), oggUnits(two, 3, false))
-            .pcm(two, 48000, 2),
-        // The decoder starts afresh on the second link's headers.
-        Decode("two chained streams", chain, decodedLines(kSuffix, "[AST][INF]Reached end of data:0.\n"),
-               unitsAre({}, packetsEndingOn(chainPages, chainPages.size())))
-            .pcm(chainRef, 44100, 2),
-    });
+    rows.insert(rows.end(),
+                {
+                    Decode("a page without lacing values", dir.path("nolacing.ogg"),
+                           decodedLines(kSuffix, "[AST][ERR]OGG file segment number error:0\n"),
+                           oggUnits(vorbis, 3, false, packetsEndingOn(pages, 5)))
+                        .pcm(vorbis, 44100, 2),
+                    Decode("lacing past the end of the file", dir.path("cut.ogg"),
+                           decodedLines(kSuffix, "[AST][INF]Reached end of data:10.\n"),
+                           oggUnits(vorbis, 3, false, packetsEndingOn(pages, 6)))
+                        .pcm(vorbis, 44100, 2),
+                    Decode("a packet too long for its prefix", noise,
+                           decodedLines(kSuffix, "[AST][ERR]OGG packet longer than 65527 bytes, stop reading pages.\n"),
+                           unitsAre({}, 2)),
+                    Decode("two logical streams: the Vorbis one", two,
+                           decodedLines(kSuffix, skipped + std::string("[AST][INF]Reached end of data:0.\n")),
+                           oggUnits(two, 3, false))
+                        .pcm(two, 48000, 2),
+                    // The decoder starts afresh on the second link's headers.
+                    Decode("two chained streams", chain, decodedLines(kSuffix, "[AST][INF]Reached end of data:0.\n"),
+                           unitsAre({}, packetsEndingOn(chainPages, chainPages.size())))
+                        .pcm(chainRef, 44100, 2),
+                });
     rows[n].uncovered = rows[n + 1].uncovered = 44100;  // of 52920
     rows[n + 3].surplus = rows[n + 4].surplus = 2048;
     checkDecodes(rows);

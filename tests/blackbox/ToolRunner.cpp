@@ -14,9 +14,8 @@
 
 namespace blackbox {
 
-const char kThreadLines[] =
-    "[AST][INF]Create mutex(ASTMutex:ASTDecoder-ReaderThrea).\n"
-    "[AST][INF]Create thread(ASTThread:ASTDecoder-ReaderThre).\n";
+const char kThreadLines[] = "[AST][INF]Create mutex(ASTMutex:ASTDecoder-ReaderThrea).\n"
+                            "[AST][INF]Create thread(ASTThread:ASTDecoder-ReaderThre).\n";
 
 namespace {
 
@@ -36,8 +35,9 @@ std::vector<std::string> asNobody(const std::string& caps) {
     static const bool reachable =
         shell("setpriv --reuid=nobody --regid=nogroup --clear-groups --inh-caps=-all test -x " OSTREL_BINARY);
     const std::string all = reachable ? caps : caps + ",+dac_read_search";
-    return {"setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", "--inh-caps=" + all,
-            "--ambient-caps=" + all, "--"};
+    return {
+        "setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", "--inh-caps=" + all, "--ambient-caps=" + all,
+        "--"};
 }
 
 ToolResult runTool(const ToolRun& run) {
@@ -136,11 +136,11 @@ std::string mainThreadLines(const std::string& out) {
     return result;
 }
 
-std::string wavReaderLines(const char* title, uint32_t rate, uint32_t channelMap, uint32_t bitDepth,
-                           int headerLength) {
+std::string wavReaderLines(const char* title, uint32_t rate, uint32_t channelMap, uint32_t bitDepth, int headerLength) {
     return std::string("[AST][INF]") + title + ":\n[AST][INF]sampleFrequency=" + std::to_string(rate) +
-           "\n[AST][INF]channelMap=" + std::to_string(channelMap) + "(1-Mono/2-Stereo)\n[AST][INF]pcm.bitDepth=" +
-           std::to_string(bitDepth) + "(8-U8/9-S8/16-S16LE/17-S16BE/32-S32LE/33-S32BE)\n" +
+           "\n[AST][INF]channelMap=" + std::to_string(channelMap) +
+           "(1-Mono/2-Stereo)\n[AST][INF]pcm.bitDepth=" + std::to_string(bitDepth) +
+           "(8-U8/9-S8/16-S16LE/17-S16BE/32-S32LE/33-S32BE)\n" +
            "[AST][INF]WAV header length:" + std::to_string(headerLength) + "\n";
 }
 

@@ -20,10 +20,10 @@ struct ToolRun {
     ToolRun(std::vector<std::string> words, std::vector<std::pair<std::string, std::string>> vars = {})
         : args(std::move(words)), env(std::move(vars)) {}
 
-    std::vector<std::string> args;                            // without the program name
-    std::vector<std::pair<std::string, std::string>> env;     // added to the environment
-    std::vector<std::string> prefix;                          // a wrapper command, if any
-    std::string program;                                      // another program than ostrel
+    std::vector<std::string> args;                         // without the program name
+    std::vector<std::pair<std::string, std::string>> env;  // added to the environment
+    std::vector<std::string> prefix;                       // a wrapper command, if any
+    std::string program;                                   // another program than ostrel
     int timeoutSeconds = 120;
     // > 0: the run may write files of at most this many bytes (RLIMIT_FSIZE).
     long fileSizeLimit = 0;
@@ -37,8 +37,8 @@ struct ToolRun {
 };
 
 struct ToolResult {
-    int exitCode = -1;    // exit status, or -1 when ended by a signal
-    int termSignal = 0;   // the signal that ended it
+    int exitCode = -1;   // exit status, or -1 when ended by a signal
+    int termSignal = 0;  // the signal that ended it
     bool timedOut = false;
     bool signalSent = false;
     double seconds = 0;
@@ -64,8 +64,7 @@ std::string argsLines(const std::string& decodeFile, const std::string& saveFile
 
 extern const char kThreadLines[];  // the reader thread's mutex and thread creation
 // The WAV reader's summary: its title ("parseWavHeader" or "PCM format") and fields.
-std::string wavReaderLines(const char* title, uint32_t rate, uint32_t channelMap, uint32_t bitDepth,
-                           int headerLength);
+std::string wavReaderLines(const char* title, uint32_t rate, uint32_t channelMap, uint32_t bitDepth, int headerLength);
 std::string helpText();  // the help, as the tool prints it
 
 }  // namespace blackbox

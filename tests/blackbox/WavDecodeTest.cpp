@@ -54,7 +54,10 @@ TEST(WavDecode, OutputIsCanonicalHeaderPlusTheData) {
         {"stereo32", {48000, 2, 32, 0, false}, 3, 14, ""},
         {"extraFormatBytes", {22050, 1, 16, 2, false}, 1, 2, ""},
         {"list", {22050, 2, 16, 0, true}, 3, 2, "[AST][WRN]Skip WAV chunk(LIST) of 12 bytes.\n"},
-        {"stereo24", {48000, 2, 24, 0, false}, 3, 14,
+        {"stereo24",
+         {48000, 2, 24, 0, false},
+         3,
+         14,
          "[AST][WRN]24-bit PCM is widened to signed 32-bit for the decoder.\n"},
     };
     for (const WavCase& c : cases) {
@@ -72,7 +75,7 @@ TEST(WavDecode, OutputIsCanonicalHeaderPlusTheData) {
         const bool wide = l.bitsPerSample == 24;
         EXPECT_EQ(argsLines(in, out) + "[AST][INF]File suffix=wav, codec=0.\n" + c.warning +
                       wavReaderLines("parseWavHeader", l.rate, l.channels, wide ? 32 : l.bitsPerSample,
-                                  44 + static_cast<int>(l.extraFormatBytes) + (l.listChunk ? 20 : 0)) +
+                                     44 + static_cast<int>(l.extraFormatBytes) + (l.listChunk ? 20 : 0)) +
                       kThreadLines + endOfData(pcm.size(), frameLength) + kEnd,
                   mainThreadLines(r.out));
         EXPECT_EQ(1u, count(r.out, encodeLine(l.rate, c.channelMask, c.pcmFormat)));
@@ -132,8 +135,8 @@ TEST(WavDecode, UnparsableHeadersFallBackToRawPcm) {
         EXPECT_EQ(0, r.exitCode);
         EXPECT_EQ(argsLines(in, out) + "[AST][INF]File suffix=wav, codec=0.\n" + c.messages +
                       "[AST][WRN]Treat as PCM raw data because failed to parse WAVE header.\n" +
-                      wavReaderLines("PCM format", 48000, 2, 16, 0) + kThreadLines +
-                      endOfData(c.file.size(), 3840) + kEnd,
+                      wavReaderLines("PCM format", 48000, 2, 16, 0) + kThreadLines + endOfData(c.file.size(), 3840) +
+                      kEnd,
                   mainThreadLines(r.out));
         if (c.file.empty()) {
             EXPECT_FALSE(testsupport::readFile(out).size()) << "no PCM, no writer, no file";
@@ -169,9 +172,9 @@ TEST(WavDecode, TrackPlaysEveryByteAndUnitsAre20Milliseconds) {
     std::vector<uint8_t> pcm = testsupport::sinePcm(44100, 2, 16, 44100 / 2 + 7);
     std::string in = dir.path("in.wav"), units = dir.path("units.bin"), played = dir.path("track.bin");
     testsupport::writeFile(in, testsupport::wavFile(WavLayout(), pcm));
-    ToolResult r = runTool({{"-f=" + in},
-                            {{"HOSTAUDIO_UNITS_FILE", units}, {"HOSTAUDIO_TRACK_FILE", played},
-                             {"HOSTAUDIO_TRACK_REALTIME", "0"}}});
+    ToolResult r = runTool(
+        {{"-f=" + in},
+         {{"HOSTAUDIO_UNITS_FILE", units}, {"HOSTAUDIO_TRACK_FILE", played}, {"HOSTAUDIO_TRACK_REALTIME", "0"}}});
     EXPECT_EQ(0, r.exitCode);
     EXPECT_EQ("[AST][ERR]Inexistent save file name, decode to track will be activated.\n" + argsLines(in, "") +
                   "[AST][INF]File suffix=wav, codec=0.\n" + wavReaderLines("parseWavHeader", 44100, 2, 16, 44) +
@@ -213,14 +216,38 @@ TEST(WavDecode, RealToolsFilesDecodeCompletely) {
         {"ffmpeg defaults", "-ac 2 $O", 44100, 2, 16, {"LIST"}, "", ""},
         {"ffmpeg to a pipe, sizes all ones", "-ac 2 -f wav - > $O", 44100, 2, 16, {"LIST"}, "", ""},
         {"RF64", "-ar 48000 -rf64 always $O", 48000, 1, 16, {"LIST"}, "", ""},
-        {"JUNK and bext before the data, levl behind it", "-ar 32000 -rf64 auto -write_bext 1 -write_peak on $O",
-         32000, 1, 16, {"JUNK", "bext", "LIST"}, "", ""},
+        {"JUNK and bext before the data, levl behind it",
+         "-ar 32000 -rf64 auto -write_bext 1 -write_peak on $O",
+         32000,
+         1,
+         16,
+         {"JUNK", "bext", "LIST"},
+         "",
+         ""},
         {"extensible 24-bit", "-ac 2 -ar 48000 -c:a pcm_s24le $O", 48000, 2, 24, {"LIST"}, widening, ""},
-        {"extensible 5.1", "-ac 6 -ar 48000 $O", 48000, 6, 16, {"LIST"},
-         "[AST][WRN]WAV file has 6 channels: channelMap is their count, and frames hold them all.\n", ""},
-        {"24-bit, odd length", "-c:a pcm_s24le -af aresample=8000,atrim=end_sample=8001 $O", 8000, 1, 24, {"LIST"},
-         widening, ""},
-        {"float", "-c:a pcm_f32le $O", 0, 1, 0, {"fact", "LIST"}, "",
+        {"extensible 5.1",
+         "-ac 6 -ar 48000 $O",
+         48000,
+         6,
+         16,
+         {"LIST"},
+         "[AST][WRN]WAV file has 6 channels: channelMap is their count, and frames hold them all.\n",
+         ""},
+        {"24-bit, odd length",
+         "-c:a pcm_s24le -af aresample=8000,atrim=end_sample=8001 $O",
+         8000,
+         1,
+         24,
+         {"LIST"},
+         widening,
+         ""},
+        {"float",
+         "-c:a pcm_f32le $O",
+         0,
+         1,
+         0,
+         {"fact", "LIST"},
+         "",
          "WAV format 0xFFFE, sub-format 0x0003, is not integer PCM"},
         {"A-law", "-ar 8000 -c:a pcm_alaw $O", 0, 1, 0, {"fact", "LIST"}, "", "WAV format 0x0006 is not integer PCM"},
         {"mu-law", "-ar 8000 -c:a pcm_mulaw $O", 0, 1, 0, {"fact", "LIST"}, "", "WAV format 0x0007 is not integer PCM"},
@@ -236,8 +263,15 @@ TEST(WavDecode, RealToolsFilesDecodeCompletely) {
     // Tags behind the data and its pad byte.
     Bytes tagged = files[6];
     using testsupport::str;
-    tagged = testsupport::cat({tagged, str("LIST"), {12, 0, 0, 0}, str("INFOICMT"), {0, 0, 0, 0}, str("id3 "),
-                               {10, 0, 0, 0}, str("ID3"), {4, 0, 0, 0, 0, 0, 0}});
+    tagged = testsupport::cat({tagged,
+                               str("LIST"),
+                               {12, 0, 0, 0},
+                               str("INFOICMT"),
+                               {0, 0, 0, 0},
+                               str("id3 "),
+                               {10, 0, 0, 0},
+                               str("ID3"),
+                               {4, 0, 0, 0, 0, 0, 0}});
     std::copy_n(testsupport::le(tagged.size() - 8, 4).begin(), 4, tagged.begin() + 4);
     fixtures.push_back(fixtures[6]);
     fixtures.back().label = "LIST and id3 behind the data";
@@ -252,7 +286,13 @@ TEST(WavDecode, RealToolsFilesDecodeCompletely) {
     // A sub-format of its own.
     files.push_back(files[4]);
     files.back()[59] = 0x72;
-    fixtures.push_back({"unknown sub-format", "", 0, 2, 0, {"LIST"}, "",
+    fixtures.push_back({"unknown sub-format",
+                        "",
+                        0,
+                        2,
+                        0,
+                        {"LIST"},
+                        "",
                         "WAV format 0xFFFE, sub-format 00000001-0000-0010-8000-00AA00389B72, is not integer PCM"});
 
     std::vector<Decode> rows;
@@ -267,9 +307,10 @@ TEST(WavDecode, RealToolsFilesDecodeCompletely) {
             opening += "[AST][WRN]Skip WAV chunk(" + std::string(id) + ") of " + std::to_string(chunkSize(file, id)) +
                        " bytes.\n";
         if (!f.refusal.empty()) {
-            rows.emplace_back(f.label, in,
-                              opening + "[AST][ERR]" + f.refusal + ", not decoded.\n[AST][ERR]Invalid audio data reader.\n",
-                              nullptr, 255);
+            rows.emplace_back(
+                f.label, in,
+                opening + "[AST][ERR]" + f.refusal + ", not decoded.\n[AST][ERR]Invalid audio data reader.\n", nullptr,
+                255);
             continue;
         }
         size_t start = 0;
@@ -288,7 +329,7 @@ TEST(WavDecode, RealToolsFilesDecodeCompletely) {
         rows.emplace_back(f.label, in,
                           decodedLines(opening + warning +
                                            wavReaderLines("parseWavHeader", f.rate, uint32_t(f.channels),
-                                                       wide ? 32 : uint32_t(f.bits), int(start)),
+                                                          wide ? 32 : uint32_t(f.bits), int(start)),
                                        endOfData(data, frame)),
                           units);
         rows.back().pcm(in, f.rate, f.channels, wide ? 4 : 2);

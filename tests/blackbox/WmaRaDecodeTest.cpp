@@ -66,8 +66,8 @@ TEST(WmaRaDecode, RealFiles) {
                       asfOpening(v1) + "[AST][ERR]Unsupported WMA codec id:352\n[AST][ERR]Invalid audio data reader.\n",
                       nullptr, 255);
     const uint32_t dataPos = be(rm, 18 + 10 + 32) + 30;  // PROP's dataOffset + 30
-    const std::string raOpening = summaryLines("parseRaAudioHeader", 8000, 1) + "[AST][INF]dataPos=" +
-                                  std::to_string(dataPos) + "\n";
+    const std::string raOpening =
+        summaryLines("parseRaAudioHeader", 8000, 1) + "[AST][INF]dataPos=" + std::to_string(dataPos) + "\n";
     // A header, no audio, whether the file holds the chunks it announces or one fewer.
     rows.emplace_back("RealMedia as ffmpeg writes it", ra,
                       decodedLines("[AST][INF]File suffix=ra, codec=176.\n"

@@ -20,7 +20,8 @@ TEST(FfmpegBackend, BadUnitsAreSkippedWithOneDiagnosticEach) {
     Decoded bad = decodeUnits(codecRecord(audio::AUDIO_CODEC_AAC, 44100, 1), damaged);
     EXPECT_EQ("", good.err);
     EXPECT_EQ("hostaudio: unit 4: a unit without an ADTS header in an ADTS stream\n"
-              "hostaudio: unit 6: a unit of " + std::to_string(frames[5].size() + 1) + " bytes where its header says " +
+              "hostaudio: unit 6: a unit of " +
+                  std::to_string(frames[5].size() + 1) + " bytes where its header says " +
                   std::to_string(frames[5].size()) + "\nhostaudio: units skipped in all: 1\n",
               bad.err);
     // The skipped frame's PCM is missing, and the decoder may lose the next frame's overlap too.
@@ -46,8 +47,9 @@ TEST(FfmpegBackend, WmaPayloadsJoinIntoMediaObjects) {
     TempDir dir;
     std::string file = dir.path("a.wma"), objects = dir.path("a.bin");
     ASSERT_TRUE(testsupport::shell("ffmpeg -nostdin -y -f lavfi -i sine=frequency=500:duration=0.4 -ac 2 -c:a wmav2 "
-                                   "-b:a 128k -f asf '" + file + "' && ffmpeg -nostdin -y -i '" + file +
-                                   "' -map 0:a -c copy -f data '" + objects + "'"));
+                                   "-b:a 128k -f asf '" +
+                                   file + "' && ffmpeg -nostdin -y -i '" + file + "' -map 0:a -c copy -f data '" +
+                                   objects + "'"));
     // The block alignment stands in the Stream Properties Object, 90 bytes after its GUID.
     const Bytes asf = testsupport::readFile(file), all = testsupport::readFile(objects);
     const uint8_t streamProperties[4] = {0x91, 0x07, 0xDC, 0xB7};
@@ -76,10 +78,15 @@ TEST(FfmpegBackend, WmaPayloadsJoinIntoMediaObjects) {
     EXPECT_TRUE(a.pcm == b.pcm);
     const std::string n = std::to_string(blockAlign), rest = std::to_string(blockAlign - 300);
     EXPECT_EQ("hostaudio: unit 2: a unit of 20 bytes without the WMA frame prefix\n"
-              "hostaudio: unit 3: the frame prefix says " + std::to_string((blockAlign - 300) ^ 1) +
-                  " payload bytes, the unit carries " + rest + "\n"
-                  "hostaudio: unit 4: media object 1 ends after 300 of " + n + " bytes; dropped\n"
-                  "hostaudio: unit 7: media object 3 ends after " + rest + " of " + n + " bytes; dropped\n"
+              "hostaudio: unit 3: the frame prefix says " +
+                  std::to_string((blockAlign - 300) ^ 1) + " payload bytes, the unit carries " + rest +
+                  "\n"
+                  "hostaudio: unit 4: media object 1 ends after 300 of " +
+                  n +
+                  " bytes; dropped\n"
+                  "hostaudio: unit 7: media object 3 ends after " +
+                  rest + " of " + n +
+                  " bytes; dropped\n"
                   "hostaudio: units skipped in all: 2\n",
               c.err);
     EXPECT_LT(c.pcm.size(), a.pcm.size());
@@ -88,7 +95,8 @@ TEST(FfmpegBackend, WmaPayloadsJoinIntoMediaObjects) {
 // Inputs the fuzz targets found: header fields out of range are refused with a reason, and
 // nothing reaches the codec.
 TEST(FormatAdapters, RefuseOutOfRangeFieldsFoundByFuzzing) {
-    Bytes vorbisId = {0x76, 0x62, 0x73, 0x49, 0, 38, 0, 0, 1, 'v', 'o', 'r', 'b', 'i', 's', 0, 0, 0, 0, 1, 0, 0, 0, 0x80};
+    Bytes vorbisId = {0x76, 0x62, 0x73, 0x49, 0, 38, 0, 0, 1, 'v', 'o', 'r',
+                      'b',  'i',  's',  0,    0, 0,  0, 1, 0, 0,   0,   0x80};
     vorbisId.resize(38, 0);
     // 65537 samples a frame: the trial decoders would have sized their buffers by it.
     const Bytes alacHuge = {'A', 'L', 'A', 'C', 0, 0, 0, 4, 16, 0, 0x1F, 0x40, 0, 1, 0, 1, 1, 2, 3, 4};
@@ -99,10 +107,16 @@ TEST(FormatAdapters, RefuseOutOfRangeFieldsFoundByFuzzing) {
         Units units;
         std::vector<std::string> problems;
     } rows[] = {
-        {"Vorbis rate above INT32_MAX", hostaudio::makeOggAdapter(), codecRecord(audio::AUDIO_CODEC_OGG, 0, 0),
-         {vorbisId}, {"a damaged Vorbis identification header"}},
-        {"ALAC frame length above 65536", hostaudio::makeAlacAdapter(), codecRecord(audio::AUDIO_CODEC_ALAC, 8000, 0),
-         {alacHuge}, {"a packet header with 65537 samples a frame"}},
+        {"Vorbis rate above INT32_MAX",
+         hostaudio::makeOggAdapter(),
+         codecRecord(audio::AUDIO_CODEC_OGG, 0, 0),
+         {vorbisId},
+         {"a damaged Vorbis identification header"}},
+        {"ALAC frame length above 65536",
+         hostaudio::makeAlacAdapter(),
+         codecRecord(audio::AUDIO_CODEC_ALAC, 8000, 0),
+         {alacHuge},
+         {"a packet header with 65537 samples a frame"}},
     };
     for (const auto& r : rows) {
         CapturedPackets out;

@@ -75,8 +75,10 @@ inline Decoded decodeUnits(const audio::audio_codec_parameter_t& record, const U
         uint8_t buffer[2048];
         while (!done) {
             int32_t n = decoder->readData(buffer, sizeof buffer, 0);
-            if (n > 0) d.pcm.insert(d.pcm.end(), buffer, buffer + n);
-            else std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            if (n > 0)
+                d.pcm.insert(d.pcm.end(), buffer, buffer + n);
+            else
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
         }
     });
     testing::internal::CaptureStderr();

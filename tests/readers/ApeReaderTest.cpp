@@ -18,8 +18,20 @@ TEST(ApeReader, BothLayoutsDeliverHeadersAndReversedWordsInChunks) {
     // frame lengths, bytes behind the audio data.
     // Every optional new-layout part, no WAV header (its stored length then ignored), twenty frames.
     // The data end inside a word: the last read still finds four bytes.
-    const ApeLayout wide{3990, 2000, 0x20, 1, 8000, 60, 32, 8, 24, 4608, 44, 1000,
-                         {1, 2, 3, 5, 1023, 1021, 7, 1, 1, 1, 2048, 9, 10, 11, 12, 13, 14, 15, 16, 1}, 3};
+    const ApeLayout wide{3990,
+                         2000,
+                         0x20,
+                         1,
+                         8000,
+                         60,
+                         32,
+                         8,
+                         24,
+                         4608,
+                         44,
+                         1000,
+                         {1, 2, 3, 5, 1023, 1021, 7, 1, 1, 1, 2048, 9, 10, 11, 12, 13, 14, 15, 16, 1},
+                         3};
     ApeLayout tagged;  // what follows the audio data is never delivered
     tagged.tailBytes = 32;
     auto old = [](uint16_t version, uint16_t level, uint16_t flags, uint16_t channels) {
@@ -78,8 +90,9 @@ TEST(ApeReader, RefusedHeaders) {
         Bytes file;
         std::string out;
     } cases[] = {
-        {"magic", {'M', 'A', 'C', '!', 0x96, 0x0F}, err("APE file magic (MAC ) error(magic=4D414321).") +
-                                                        err("Parse magic header fail.")},
+        {"magic",
+         {'M', 'A', 'C', '!', 0x96, 0x0F},
+         err("APE file magic (MAC ) error(magic=4D414321).") + err("Parse magic header fail.")},
         {"three bytes", {'M', 'A', 'C'}, endOfData(3) + err("Parse magic header fail.")},
         {"ID3v2 tag beyond the file", cat({str("ID3"), {4, 0, 0x10, 0, 0, 1, 0}}),
          "[AST][WRN]ID3v2 tag of 148 bytes skipped before the APE header.\n" + endOfData(0) +
@@ -91,7 +104,8 @@ TEST(ApeReader, RefusedHeaders) {
          err("APE seek info error, seekNumber=5, seekTableBytes=20, seekTableLength=16, totalFrames=5.") + fail},
         {"entry count that wraps", patched(p, 64, 0x40000001),
          err("APE seek info error, seekNumber=1073741825, seekTableBytes=4, seekTableLength=16, "
-             "totalFrames=1073741825.") + fail},
+             "totalFrames=1073741825.") +
+             fail},
         {"table beyond the file", patched(patched(p, 64, 1000000, 84), 16, 4000000), endOfData(8) + fail},
         {"WAV header beyond 32-bit positions", patched(p, 20, 0x90000000),
          err("Failed to seek to -1879048192 from 1, ret=0.") + fail},

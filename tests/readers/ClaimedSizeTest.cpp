@@ -116,15 +116,13 @@ Bytes asf() {
 Bytes rm() { return cat({str(".RMF"), be(kHuge, 4), be(0, 2), be(0, 4), be(4, 4), Bytes(60, 0)}); }
 
 Bytes ogg() {
-    return cat({str("OggS"), {0, 0}, Bytes(8, 0), le(1, 4), le(0, 4), le(0, 4), {255}, Bytes(255, 255),
-                Bytes(100, 'o')});
+    return cat(
+        {str("OggS"), {0, 0}, Bytes(8, 0), le(1, 4), le(0, 4), le(0, 4), {255}, Bytes(255, 255), Bytes(100, 'o')});
 }
 
 Bytes flac() { return cat({str("fLaC"), {0x80}, be(0xFFFFFF, 3), Bytes(50, 'f')}); }
 
-Bytes wavFile() {
-    return testsupport::wavFile({kHuge, 2, 16, 0, false}, Bytes(1000, 'w'));
-}
+Bytes wavFile() { return testsupport::wavFile({kHuge, 2, 16, 0, false}, Bytes(1000, 'w')); }
 
 TEST(ClaimedSize, HugeClaimsReadWhatIsThereWithinBoundedMemory) {
     const std::string atoms = inf("atom:ftyp") + inf("atom:moov") + inf("atom:trak") + inf("atom:mdia") +
@@ -148,9 +146,8 @@ TEST(ClaimedSize, HugeClaimsReadWhatIsThereWithinBoundedMemory) {
         {"FLAC metadata length", with<FlacAudioDataReader>(), flac(), endOfData(50)},
         // 20 ms at the header's rate are megabytes.
         {"WAV frame by the rate", wav(), wavFile(),
-         summary("parseWavHeader", kHuge, 2) +
-             inf("pcm.bitDepth=16(8-U8/9-S8/16-S16LE/17-S16BE/32-S32LE/33-S32BE)") + inf("WAV header length:44") +
-             endOfData(1000) + endOfData(0)},
+         summary("parseWavHeader", kHuge, 2) + inf("pcm.bitDepth=16(8-U8/9-S8/16-S16LE/17-S16BE/32-S32LE/33-S32BE)") +
+             inf("WAV header length:44") + endOfData(1000) + endOfData(0)},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);

@@ -22,7 +22,10 @@ Bytes frameHeader(uint8_t blockCode, uint8_t rateCode, const Bytes& number, cons
 
 // "fLaC" and a stereo 16-bit STREAMINFO, the only metadata block.
 Bytes flacHead(uint32_t rate, uint32_t maxFrameSize = 0) {
-    Bytes f = cat({str("fLaC"), {0x80, 0, 0, 34, 0x10, 0, 0x10, 0, 0, 0, 0}, be(maxFrameSize, 3), be(rate >> 4, 2),
+    Bytes f = cat({str("fLaC"),
+                   {0x80, 0, 0, 34, 0x10, 0, 0x10, 0, 0, 0, 0},
+                   be(maxFrameSize, 3),
+                   be(rate >> 4, 2),
                    {uint8_t((rate & 0xF) << 4 | 1 << 1), 0xF0}});
     f.resize(42, 0);
     return f;
@@ -66,8 +69,8 @@ TEST(FlacReader, HeadersAndMetadata) {
          err("FLAC file UTF-8 string error(mFrameHeader.utf8Str[0]=0xFF).")},
         {"bad CRC-8", twice(badCrc), 0, crcLine},
         {"bad sync", twice({0xFF, 0xF4, 0, 0, 0, 0}), 0, err("FLAC file sync word error(syncWord=3FFD).")},
-        {"magic", cat({str("fLac"), Bytes(4, 0)}),
-         0, err("FLAC file magic (fLaC) error(magic=664C6163).") + err("Failed to parse magic header.")},
+        {"magic", cat({str("fLac"), Bytes(4, 0)}), 0,
+         err("FLAC file magic (fLaC) error(magic=664C6163).") + err("Failed to parse magic header.")},
         {"three bytes", str("fLa"), 0, endOfData(3) + err("Failed to parse magic header.")},
         {"type 127", typeFirst, 0,
          err("FLAC file metadata type error(type=127).") + err("Failed to parse meta header.")},

@@ -44,12 +44,16 @@ TEST(Mp3Reader, FrameLengthsFollowTheHeader) {
         int length;  // 3 or less: refused
         uint32_t rate, channels, layer;
     } cases[] = {
-        {{3, 3, 12, 1, 0, 3}, 384, 48000, 1, 0},  {{2, 3, 8, 1, 1, 0}, 260, 24000, 2, 0},
+        {{3, 3, 12, 1, 0, 3}, 384, 48000, 1, 0},
+        {{2, 3, 8, 1, 1, 0}, 260, 24000, 2, 0},
         // MPEG 2.5 takes MPEG-2's low-sampling-frequency rates, in each layer.
-        {{0, 1, 5, 2, 0, 3}, 360, 8000, 1, 2},    {{0, 2, 2, 0, 0, 0}, 208, 11025, 2, 1},
-        {{0, 3, 2, 1, 0, 0}, 192, 12000, 2, 0},   {{0, 1, 14, 2, 1, 0}, 1441, 8000, 2, 2},
+        {{0, 1, 5, 2, 0, 3}, 360, 8000, 1, 2},
+        {{0, 2, 2, 0, 0, 0}, 208, 11025, 2, 1},
+        {{0, 3, 2, 1, 0, 0}, 192, 12000, 2, 0},
+        {{0, 1, 14, 2, 1, 0}, 1441, 8000, 2, 2},
         // Free format, index 15 and the reserved layer give no usable length.
-        {{3, 1, 0, 0, 0, 0}, 0, 44100, 2, 2},     {{3, 1, 15, 0, 0, 0}, -3, 44100, 2, 2},
+        {{3, 1, 0, 0, 0, 0}, 0, 44100, 2, 2},
+        {{3, 1, 15, 0, 0, 0}, -3, 44100, 2, 2},
         {{3, 0, 9, 0, 1, 0}, 1, 44100, 2, 2},
     };
     for (const auto& c : cases) {
@@ -77,8 +81,11 @@ Bytes id3v2(uint8_t major, const std::vector<std::pair<std::string, std::string>
     }
     body.resize(body.size() + padding, 0);
     uint32_t v = uint32_t(int(body.size()) + tagSizeError);  // synchsafe: seven bits a byte
-    return cat({str("ID3"), {major, 0, 0}, {uint8_t(v >> 21 & 0x7F), uint8_t(v >> 14 & 0x7F), uint8_t(v >> 7 & 0x7F)},
-                {uint8_t(v & 0x7F)}, body});
+    return cat({str("ID3"),
+                {major, 0, 0},
+                {uint8_t(v >> 21 & 0x7F), uint8_t(v >> 14 & 0x7F), uint8_t(v >> 7 & 0x7F)},
+                {uint8_t(v & 0x7F)},
+                body});
 }
 
 TEST(Mp3Reader, TagsStartsAndEnds) {
@@ -125,10 +132,12 @@ TEST(Mp3Reader, TagsStartsAndEnds) {
              inf("ID3V1, album:Alb") + inf("ID3V1, year:2024") + inf("ID3V1, comment:" + std::string(28, 'c')) +
              inf("ID3V1, track:7") + inf("ID3V1, genre:255") + sync(0x2A2) + kFailed},
         {"cut last frame", cut, 0, noTag(cut) + found + noId3v1(cut) + endOfData(10) + endOfData(0) + kFailed},
-        {"junk before the first frame", junkFirst, 65296, noTag(junkFirst) + sync(0x252) + skipped(65296, "MP3") + found + tail},
+        {"junk before the first frame", junkFirst, 65296,
+         noTag(junkFirst) + sync(0x252) + skipped(65296, "MP3") + found + tail},
         // The last frame is confirmed by the end of the file.
-        {"junk midway", junk, 0, noTag(junk) + found + noId3v1(junk) + sync(0x257) + skipped(6, "MP3") + endOfData(0) + kFailed,
-         true, cat({kThree, frame(k128k, 417, 'd')})},
+        {"junk midway", junk, 0,
+         noTag(junk) + found + noId3v1(junk) + sync(0x257) + skipped(6, "MP3") + endOfData(0) + kFailed, true,
+         cat({kThree, frame(k128k, 417, 'd')})},
         {"shorter than 128 bytes", tiny, 0,
          noTag(tiny) + summary("parseMp3DataFrameHeader", 8000, 1) + err("Failed to seek to -128 from 2, ret=0."),
          false},

@@ -79,7 +79,8 @@ std::string trackWalk(const char* sizes = "stsz", const char* offsets = "stco") 
     return walk({"moov", "mvhd", "trak", "mdia", "hdlr", "minf", "stbl", "stsd", sizes, "stsc", offsets});
 }
 const std::string kMoovLast = walk({"ftyp", "mdat"}) + trackWalk() + endOfData(0);
-const std::string kAc3Opened = inf("MP4 sample entry 'ac-3' holds AC-3, codec=80.") + summary("parseEacHeader", 48000, 0);
+const std::string kAc3Opened =
+    inf("MP4 sample entry 'ac-3' holds AC-3, codec=80.") + summary("parseEacHeader", 48000, 0);
 const std::string kNoMore = "[AST][WRN]No more frame to read.\n";
 
 // The bytes of `data` at each {offset, length}.
@@ -92,7 +93,7 @@ std::vector<Bytes> slices(const Bytes& data, std::initializer_list<std::pair<siz
 TEST(Mp4Reader, SampleTables) {
     const Bytes data = pattern(40, 1);
     const Bytes sizes = stsz({4, 6, 3});
-    const uint32_t dataStart = 24;  // behind 'ftyp' and the 'mdat' header
+    const uint32_t dataStart = 24;                                             // behind 'ftyp' and the 'mdat' header
     const Bytes stz2 = full("stz2", cat({be(4, 4), be(4, 4), {0x40, 0x63}}));  // 4-bit sizes 4, 0, 6, 3
     const Bytes crossing = file(kAc3, stsz({4, 6, 3000}), stsc({{1, 3}}), {0}, data);
     const struct {
@@ -117,15 +118,19 @@ TEST(Mp4Reader, SampleTables) {
          kMoovLast + kAc3Opened + err("Sample 3 of 3 lies in no chunk of the 'stsc' and 'stco' atoms."),
          slices(data, {{0, 4}, {4, 6}})},
         {"a chunk past the end of the file", file(kAc3, sizes, stsc({{1, 2}, {2, 1}}), {0, 100000}, data),
-         kMoovLast + kAc3Opened + err("Sample 3 lies at " + std::to_string(dataStart + 100000) +
-                                      ", past the end of the file."),
+         kMoovLast + kAc3Opened +
+             err("Sample 3 lies at " + std::to_string(dataStart + 100000) + ", past the end of the file."),
          slices(data, {{0, 4}, {4, 6}})},
         {"a sample across the end of the file", crossing,
          kMoovLast + kAc3Opened + endOfData(crossing.size() - dataStart - 10), slices(data, {{0, 4}, {4, 6}})},
-        {"'stsc' runs out of order", file(kAc3, sizes, stsc({{2, 3}}), {0}, data),
-         kMoovLast + err("The 'stsc' runs are out of order at entry 0."), {}},
-        {"'stsz' count beyond its atom", file(kAc3, stsz({4, 6}, 3), stsc({{1, 3}}), {0}, data),
-         kMoovLast + err("Unexpected 'stsz' atom length."), {}},
+        {"'stsc' runs out of order",
+         file(kAc3, sizes, stsc({{2, 3}}), {0}, data),
+         kMoovLast + err("The 'stsc' runs are out of order at entry 0."),
+         {}},
+        {"'stsz' count beyond its atom",
+         file(kAc3, stsz({4, 6}, 3), stsc({{1, 3}}), {0}, data),
+         kMoovLast + err("Unexpected 'stsz' atom length."),
+         {}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
@@ -139,8 +144,9 @@ TEST(Mp4Reader, SampleTables) {
 TEST(Mp4Reader, SampleEntries) {
     const Bytes au = pattern(10, 3);
     const Bytes eac3 = {0x0B, 0x77, 0x00, 0x04, 0x00, 0x80, 1, 2, 3, 4, 0x0B, 0x77, 0x00, 0x03, 0x00, 0x80, 5, 6};
-    const auto aacLine = [](const char* name) { return inf(std::string("MP4 sample entry 'mp4a' holds ") + name +
-                                                           ", codec=16."); };
+    const auto aacLine = [](const char* name) {
+        return inf(std::string("MP4 sample entry 'mp4a' holds ") + name + ", codec=16.");
+    };
     const auto refused = [](const std::string& what) { return err("Unsupported MP4 sample entry " + what + "."); };
     const struct {
         const char* label;
@@ -149,25 +155,37 @@ TEST(Mp4Reader, SampleEntries) {
         std::vector<Bytes> units;
     } cases[] = {
         // The ADTS header carries the core's rate and object type.
-        {"HE-AAC", mp4a(0x40, {0x2B, 0x11, 0x88}), au,
-         aacLine("HE-AAC") + summary("parseAacHeader", 24000, 2), {cat({{0xFF, 0xF1, 0x58, 0x80, 2, 0x3F, 0xFC}, au})}},
-        {"HE-AAC v2", mp4a(0x40, {0xEB, 0x09, 0x88}), au,
-         aacLine("HE-AAC v2") + summary("parseAacHeader", 24000, 1), {cat({{0xFF, 0xF1, 0x58, 0x40, 2, 0x3F, 0xFC}, au})}},
-        {"AAC LC at an explicit 44.1 kHz", mp4a(0x40, {0x17, 0x80, 0x56, 0x22, 0x10}), au,
-         aacLine("AAC LC") + summary("parseAacHeader", 44100, 2), {cat({{0xFF, 0xF1, 0x50, 0x80, 2, 0x3F, 0xFC}, au})}},
+        {"HE-AAC",
+         mp4a(0x40, {0x2B, 0x11, 0x88}),
+         au,
+         aacLine("HE-AAC") + summary("parseAacHeader", 24000, 2),
+         {cat({{0xFF, 0xF1, 0x58, 0x80, 2, 0x3F, 0xFC}, au})}},
+        {"HE-AAC v2",
+         mp4a(0x40, {0xEB, 0x09, 0x88}),
+         au,
+         aacLine("HE-AAC v2") + summary("parseAacHeader", 24000, 1),
+         {cat({{0xFF, 0xF1, 0x58, 0x40, 2, 0x3F, 0xFC}, au})}},
+        {"AAC LC at an explicit 44.1 kHz",
+         mp4a(0x40, {0x17, 0x80, 0x56, 0x22, 0x10}),
+         au,
+         aacLine("AAC LC") + summary("parseAacHeader", 44100, 2),
+         {cat({{0xFF, 0xF1, 0x50, 0x80, 2, 0x3F, 0xFC}, au})}},
         {"E-AC-3, two sync frames in a sample", entry("ec-3"), eac3,
          inf("MP4 sample entry 'ec-3' holds E-AC-3, codec=80.") + summary("parseEacHeader", 48000, 0),
          slices(eac3, {{0, 10}, {10, 8}})},
         {"Opus", entry("Opus"), au, refused("'Opus'"), {}},
         {"Vorbis in 'mp4a'", mp4a(0xDD, {}), au, refused("'mp4a' (object type 0xDD)"), {}},
         {"AAC object type 42", mp4a(0x40, {0xF9, 0x48, 0x40}), au, refused("'mp4a' (AAC object type 42)"), {}},
-        {"AAC channels by a program config element", mp4a(0x40, {0x12, 0x00}), au,
-         refused("'mp4a' (AAC channel configuration 0)"), {}},
+        {"AAC channels by a program config element",
+         mp4a(0x40, {0x12, 0x00}),
+         au,
+         refused("'mp4a' (AAC channel configuration 0)"),
+         {}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
-        ReadAll r = readAll<Mp4AudioDataReader>(file(c.entry, stsz({uint32_t(c.sample.size())}), stsc({{1, 1}}), {0},
-                                                     c.sample));
+        ReadAll r = readAll<Mp4AudioDataReader>(
+            file(c.entry, stsz({uint32_t(c.sample.size())}), stsc({{1, 1}}), {0}, c.sample));
         EXPECT_EQ(kMoovLast + c.opening + (c.units.empty() ? "" : kNoMore), r.out());
         EXPECT_EQ(c.units.empty(), r.invalid);
         EXPECT_TRUE(c.units == r.frames);

@@ -16,7 +16,9 @@ Bytes page(const Bytes& lacing, const Bytes& data, uint8_t flags = 0, uint32_t s
     return cat({p, {uint8_t(lacing.size())}, lacing, data});
 }
 // One short packet on a page of its own.
-Bytes page(const Bytes& packet, uint8_t flags, uint32_t serial) { return page({uint8_t(packet.size())}, packet, flags, serial); }
+Bytes page(const Bytes& packet, uint8_t flags, uint32_t serial) {
+    return page({uint8_t(packet.size())}, packet, flags, serial);
+}
 
 // Packets laced onto pages of at most maxSegments lacing values, split across pages as needed.
 Bytes pages(const std::vector<Bytes>& packets, size_t maxSegments = 255) {
@@ -58,16 +60,23 @@ TEST(OggReader, PacketsJoinedAcrossPagesUntilTheFirstBadPage) {
         {"600 bytes laced 255 255 90, and an empty packet", pages({p10, {}, p600}), {p10, {}, p600}, endOfData(0)},
         {"the longest packet a prefix can size", pages({pattern(65527, 5)}), {pattern(65527, 5)}, endOfData(0)},
         {"the counter wraps", pages(std::vector<Bytes>(65537)), std::vector<Bytes>(65537), endOfData(0)},
-        {"bad magic", cat({pages({p10}), str("OggX"), pages({p30})}), {p10},
+        {"bad magic",
+         cat({pages({p10}), str("OggX"), pages({p30})}),
+         {p10},
          err("OGG file magic (OggS) error(magic=4F676758).")},
         {"lacing table cut", cat({pages({p10}), Bytes(cutPage.begin(), cutPage.begin() + 31)}), {p10}, endOfData(4)},
         {"too long over small pages", pages({p10, pattern(70000, 8), p30}, 7), {p10}, tooLong},
-        {"one stream of each link", streams, {vorbis, p30, flac, p30},
+        {"one stream of each link",
+         streams,
+         {vorbis, p30, flac, p30},
          "[AST][WRN]OGG logical stream 00000002 skipped: stream 00000001 is decoded.\n"
          "[AST][WRN]OGG logical stream 00000003 skipped: not Vorbis, Opus or FLAC.\n" +
              endOfData(0)},
         {"empty file", {}, {}, endOfData(0), true},
-        {"no Ogg page", cat({str("RIFF"), Bytes(40, 0)}), {}, err("OGG file magic (OggS) error(magic=52494646)."),
+        {"no Ogg page",
+         cat({str("RIFF"), Bytes(40, 0)}),
+         {},
+         err("OGG file magic (OggS) error(magic=52494646)."),
          true},
         {"first page without lacing values", page({}, {}), {}, err("OGG file segment number error:0"), true},
     };

@@ -47,14 +47,16 @@ TEST(RaReader, ChunkWalks) {
         {"logical streams",
          cat({rmf(3), mdpr(info, logical(1, 0)), mdpr(info, logical(0, 2)), mdpr(info, logical(0, 0))}),
          "[AST][WRN]Unsupported specific data logic version:1.\n"
-         "[AST][WRN]Unsupported specific data property version:2.\n", true},
+         "[AST][WRN]Unsupported specific data property version:2.\n",
+         true},
         {"fields past their chunk",
          cat({rmf(4), chunk("PROP", Bytes(12, 0)), mdpr("audi", Bytes(40, 0)), mdpr("au", {}),
               chunk("DATA", Bytes(8, 0))}),
          err("Chunk PROP too short for its fields(size=22), ignored.") +
              err("Chunk MDPR too short for its fields(size=96), ignored.") +
              err("Chunk MDPR too short for its fields(size=54), ignored.") +
-             err("Chunk DATA too short for its fields(size=18), ignored."), true},
+             err("Chunk DATA too short for its fields(size=18), ignored."),
+         true},
         {"bare RealAudio", cat({str(".ra\xFD"), Bytes(20, 0)}), "[AST][WRN]RA old version is unsupported so far.\n",
          false},
         {"other marker", str("RIFF...."), err("RA file marker error(marker=52494646)."), false},

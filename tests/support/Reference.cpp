@@ -119,8 +119,7 @@ PcmMatch comparePcm(const std::vector<uint8_t>& ours, const std::vector<uint8_t>
     }
     m.maxDiff = static_cast<int>(std::min<int64_t>(best, INT32_MAX));
     m.ok = best <= tolerance;
-    if (!m.ok)
-        m.detail = "best shift " + std::to_string(m.shiftFrames) + " still differs by " + std::to_string(best);
+    if (!m.ok) m.detail = "best shift " + std::to_string(m.shiftFrames) + " still differs by " + std::to_string(best);
     return m;
 }
 

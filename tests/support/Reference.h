@@ -27,10 +27,10 @@ std::vector<std::vector<uint8_t>> readUnits(const std::string& path);
 
 struct PcmMatch {
     bool ok = false;
-    long shiftFrames = 0;     // ours[i + shift] matches reference[i]
+    long shiftFrames = 0;  // ours[i + shift] matches reference[i]
     size_t comparedFrames = 0;
     int maxDiff = 0;
-    std::string detail;       // why it failed
+    std::string detail;  // why it failed
 };
 
 // Aligns ours with the reference (codec delay at the start, padding at the end differ) by

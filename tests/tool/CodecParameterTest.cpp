@@ -10,8 +10,8 @@ TEST(CodecParameter, ToRecordByCodecId) {
         int32_t codec;
         int32_t codecType;
     };
-    const Case cases[] = {{0, 0x100},  {16, 0x300}, {19, 0x300}, {20, 0xFFFF}, {32, 0x500},  {48, 0x200},
-                          {51, 0x200}, {64, 0x400}, {65, 0x400}, {80, 0x600},  {82, 0x600},  {96, 0xB00},
+    const Case cases[] = {{0, 0x100},   {16, 0x300},  {19, 0x300},  {20, 0xFFFF}, {32, 0x500},  {48, 0x200},
+                          {51, 0x200},  {64, 0x400},  {65, 0x400},  {80, 0x600},  {82, 0x600},  {96, 0xB00},
                           {112, 0x900}, {128, 0xA00}, {144, 0x800}, {160, 0xC00}, {176, 0x700}, {-1, 0xFFFF}};
     AudioInfo info{};
     for (const Case& c : cases) {
@@ -43,11 +43,17 @@ TEST(CodecParameter, PcmStereo48k) {
 TEST(CodecParameter, Tables) {
     const uint32_t masks[] = {0, 0x01, 0x03, 0x23, 0x0F, 0x1F, 0x3F, 0xDF, 0xFF, 0};
     for (uint32_t n = 0; n < 10; ++n) EXPECT_EQ(masks[n], channelMaskOf(n)) << n;
-    const std::pair<uint32_t, int32_t> formats[] = {{8, 1}, {9, 0}, {16, 2}, {17, 3}, {32, 14}, {33, 15}, {24, -1}, {0, -1}};
+    const std::pair<uint32_t, int32_t> formats[] = {{8, 1},   {9, 0},   {16, 2},  {17, 3},
+                                                    {32, 14}, {33, 15}, {24, -1}, {0, -1}};
     for (auto f : formats) EXPECT_EQ(f.second, pcmFormatOf(f.first)) << f.first;
     for (int32_t format = -1; format < 20; ++format) {
-        uint32_t expected = format == 0 ? 9 : format == 1 ? 8 : format == 2 ? 16 : format == 3 ? 17
-                          : format == 14 ? 32 : format == 15 ? 33 : 0;
+        uint32_t expected = format == 0    ? 9
+                            : format == 1  ? 8
+                            : format == 2  ? 16
+                            : format == 3  ? 17
+                            : format == 14 ? 32
+                            : format == 15 ? 33
+                                           : 0;
         EXPECT_EQ(expected, bitDepthOf(format)) << format;
     }
 }
@@ -101,8 +107,8 @@ TEST(CodecParameter, OutputChannelCount) {
         uint32_t count;
     };
     const Case cases[] = {
-        {0, 0x3F, 0, 6}, {2, 0x3F, 0, 2}, {0x102, 0, 0, 2}, {9, 0, 0, 0},
-        {0, 0x1FF, 0, 0}, {0, 0, 5, 5},  // neither given: unchanged
+        {0, 0x3F, 0, 6}, {2, 0x3F, 0, 2},  {0x102, 0, 0, 2},
+        {9, 0, 0, 0},    {0, 0x1FF, 0, 0}, {0, 0, 5, 5},  // neither given: unchanged
     };
     for (const Case& c : cases) {
         audio::audio_codec_parameter_t p{};

@@ -127,7 +127,8 @@ Alignment align(const Signal& ref, const Signal& dec) {
     const size_t n = size_t(ref.channels);
     std::vector<double> energy(n, 0.0);
     // Against a lag past the decoded output's end: the reference's own energy.
-    for (size_t r = 0; r < n; ++r) energy[r] = squaredError(ref, int(r), dec, int(r), sound, window, long(dec.frames()));
+    for (size_t r = 0; r < n; ++r)
+        energy[r] = squaredError(ref, int(r), dec, int(r), sound, window, long(dec.frames()));
     std::vector<std::vector<double>> fits;  // [candidate][decoded channel]: least relative error
     std::vector<double> best(n, HUGE_VAL);
     for (long l : candidates) {
@@ -197,8 +198,9 @@ Alignment align(const Signal& ref, const Signal& dec) {
     }
     const size_t last = size_t(std::max(long(begin), std::min(long(refFrames), long(decFrames) - lag)));
     a.segments.push_back({begin, last, lag});
-    a.segments.erase(std::remove_if(a.segments.begin(), a.segments.end(), [](const Segment& s) { return s.end <= s.begin; }),
-                     a.segments.end());
+    a.segments.erase(
+        std::remove_if(a.segments.begin(), a.segments.end(), [](const Segment& s) { return s.end <= s.begin; }),
+        a.segments.end());
 
     const Segment& first = a.segments.empty() ? Segment{0, 0, 0} : a.segments.front();
     a.missingStart = long(first.begin);
@@ -210,9 +212,9 @@ Alignment align(const Signal& ref, const Signal& dec) {
         a.extraStart = long(decFrames), a.extraEnd = 0;
         return a;
     }
-    const Segment& main = *std::max_element(a.segments.begin(), a.segments.end(), [](const Segment& x, const Segment& y) {
-        return x.end - x.begin < y.end - y.begin;
-    });
+    const Segment& main =
+        *std::max_element(a.segments.begin(), a.segments.end(),
+                          [](const Segment& x, const Segment& y) { return x.end - x.begin < y.end - y.begin; });
     channelNotes(ref, dec, errors, startLag, main, a);
     return a;
 }

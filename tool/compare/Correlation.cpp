@@ -44,8 +44,12 @@ int powerOfTwoAtLeast(size_t n) {
 class Prefix {
 public:
     Prefix(const Signal& s, int channel, long from, long stop, long firstA, long firstB, long width)
-        : from_(from), stop_(std::min(stop, long(s.frames()))), firstA_(clamp(firstA)), firstB_(clamp(firstB)),
-          a_(size_t(width)), b_(size_t(width)) {
+        : from_(from),
+          stop_(std::min(stop, long(s.frames()))),
+          firstA_(clamp(firstA)),
+          firstB_(clamp(firstB)),
+          a_(size_t(width)),
+          b_(size_t(width)) {
         const double lsb = s.lsb();
         double sum = 0;
         for (long x = from_; x <= stop_; ++x) {
@@ -141,7 +145,8 @@ LagErrors lagErrors(const Signal& ref, const Signal& dec, size_t begin, size_t e
             for (size_t j = 0; j < size_t(size); ++j) {
                 const long x = long(a) + lo + long(j);
                 const double r = j < n ? ref.at(a + j, c) * rl : 0.0;
-                const double y = j < n + size_t(2 * radius) && x >= 0 && x < decFrames ? dec.at(size_t(x), c) * dl : 0.0;
+                const double y =
+                    j < n + size_t(2 * radius) && x >= 0 && x < decFrames ? dec.at(size_t(x), c) * dl : 0.0;
                 z[j] = {r, y};
             }
             forward.run(z, spectrum);
@@ -168,7 +173,9 @@ LagErrors lagErrors(const Signal& ref, const Signal& dec, size_t begin, size_t e
                 pair[k] = p1 ? Complex{p0[k].re - (*p1)[k].im, p0[k].im + (*p1)[k].re} : p0[k];
             inverse.run(pair, result);
             std::vector<double>& first = c < channels ? out.channel[size_t(c)].error : out.mix.error;
-            std::vector<double>* second = !p1 ? nullptr : c + 1 < channels ? &out.channel[size_t(c) + 1].error : &out.mix.error;
+            std::vector<double>* second = !p1                ? nullptr
+                                          : c + 1 < channels ? &out.channel[size_t(c) + 1].error
+                                                             : &out.mix.error;
             for (long k = 0; k < lags; ++k) {
                 first[size_t(k)] -= 2 * result[size_t(k)].re / size;
                 if (second) (*second)[size_t(k)] -= 2 * result[size_t(k)].im / size;

@@ -26,8 +26,8 @@ const char* encodedKind(const std::vector<uint8_t>& b) {
         size_t length;
         const char* kind;
     } kMagics[] = {
-        {0, "ID3", 3, "MP3 with an ID3 tag"}, {0, "fLaC", 4, "FLAC"},       {0, "OggS", 4, "Ogg"},
-        {0, "MAC ", 4, "Monkey's Audio"},     {4, "ftyp", 4, "MP4"},        {0, ".RMF", 4, "RealMedia"},
+        {0, "ID3", 3, "MP3 with an ID3 tag"}, {0, "fLaC", 4, "FLAC"}, {0, "OggS", 4, "Ogg"},
+        {0, "MAC ", 4, "Monkey's Audio"},     {4, "ftyp", 4, "MP4"},  {0, ".RMF", 4, "RealMedia"},
         {0, "\x30\x26\xB2\x75", 4, "ASF"},
     };
     for (const auto& m : kMagics)
@@ -105,7 +105,7 @@ bool parseWav(DecodedFile& f, std::string& error) {
 }  // namespace
 
 bool readDecodedFile(const std::string& path, DecodedFile& f, std::string& error) {
-    struct stat st{};
+    struct stat st {};
     if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
         error = "cannot open " + path + ": " + (errno == ENOENT ? "no such file" : "not a readable file");
         return false;
@@ -152,9 +152,10 @@ bool decodedSamples(DecodedFile& f, int rate, int channels, const SampleCoding& 
     const size_t frameBytes = size_t(channels) * size_t(coding.bytes());
     const size_t frames = f.dataBytes / frameBytes;
     if (f.dataBytes % frameBytes != 0)
-        f.findings.push_back(std::to_string(f.dataBytes % frameBytes) +
-                             (f.dataBytes % frameBytes == 1 ? " byte at the end does not" : " bytes at the end do not") +
-                             " make a whole frame of " + std::to_string(frameBytes) + " bytes");
+        f.findings.push_back(
+            std::to_string(f.dataBytes % frameBytes) +
+            (f.dataBytes % frameBytes == 1 ? " byte at the end does not" : " bytes at the end do not") +
+            " make a whole frame of " + std::to_string(frameBytes) + " bytes");
     if (frames == 0) {
         error = "the decoded file holds no whole sample frame";
         return false;

@@ -8,9 +8,7 @@ namespace {
 
 constexpr size_t kSpots = 5;
 
-bool lower(const Level& a, const Level& b) {
-    return a.accuracy != b.accuracy ? a.accuracy < b.accuracy : a.k < b.k;
-}
+bool lower(const Level& a, const Level& b) { return a.accuracy != b.accuracy ? a.accuracy < b.accuracy : a.k < b.k; }
 
 }  // namespace
 
@@ -19,9 +17,12 @@ Level levelOf(double rmsFs, double maxFs, bool exact) {
     const double root12 = std::sqrt(12.0);
     Level l{Accuracy::None, 0};
     for (int k = 1; k < kAllBits && rmsFs * root12 < std::ldexp(1.0, 1 - k); ++k) l.k = k;
-    if (rmsFs < std::ldexp(1.0, -15) / root12 && maxFs <= std::ldexp(1.0, -14)) l.accuracy = Accuracy::Full;
-    else if (rmsFs < std::ldexp(1.0, -11) / root12) l.accuracy = Accuracy::Limited;
-    else if (l.k >= 1) l.accuracy = Accuracy::Bits;
+    if (rmsFs < std::ldexp(1.0, -15) / root12 && maxFs <= std::ldexp(1.0, -14))
+        l.accuracy = Accuracy::Full;
+    else if (rmsFs < std::ldexp(1.0, -11) / root12)
+        l.accuracy = Accuracy::Limited;
+    else if (l.k >= 1)
+        l.accuracy = Accuracy::Bits;
     return l;
 }
 

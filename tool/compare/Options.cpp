@@ -13,24 +13,23 @@ const char kUsage[] =
     "usage: ostrel-compare --input=FILE --decoded=PCM [--require=exact|full|limited|K] [--report=HTML]\n"
     "                      [--rate=HZ] [--channels=N] [--bits=8|9|16|17|24|32|33]\n";
 
-const char kHelp[] =
-    "Compares the PCM a decoder wrote (--decoded, raw or WAV) with FFmpeg's decode of the same\n"
-    "input (--input), aligned by cross-correlation, and tells the accuracy class reached.\n"
-    "\n"
-    "  --input=FILE      the file that was decoded; its suffix is read as ostrel reads it\n"
-    "  --decoded=PCM     the decoded output: raw PCM, or WAV with its header\n"
-    "  --require=CLASS   exact, full, limited, or a number K of bits (default: exact for lossless\n"
-    "                    and PCM inputs, full otherwise)\n"
-    "  --report=HTML     also writes a self-contained HTML report with pictures\n"
-    "  --rate=HZ         rate of a raw decoded file (default: the reference's)\n"
-    "  --channels=N      channels of a raw decoded file (default: the reference's)\n"
-    "  --bits=CODE       sample format of a raw decoded file, as ostrel's -b: 8 unsigned, 16 or 32\n"
-    "                    signed little-endian, 9, 17 or 33 signed big-endian, 24 packed signed\n"
-    "                    little-endian (default: the reference's word length)\n"
-    "  A headerless .pcm input is read with the same --rate, --channels and --bits (default\n"
-    "  48000 Hz, 2 channels, 16 bits, as ostrel's).\n"
-    "\n"
-    "Exit status: 0 when the required class holds, 1 when it does not, 2 on a usage or input error.\n";
+const char kHelp[] = "Compares the PCM a decoder wrote (--decoded, raw or WAV) with FFmpeg's decode of the same\n"
+                     "input (--input), aligned by cross-correlation, and tells the accuracy class reached.\n"
+                     "\n"
+                     "  --input=FILE      the file that was decoded; its suffix is read as ostrel reads it\n"
+                     "  --decoded=PCM     the decoded output: raw PCM, or WAV with its header\n"
+                     "  --require=CLASS   exact, full, limited, or a number K of bits (default: exact for lossless\n"
+                     "                    and PCM inputs, full otherwise)\n"
+                     "  --report=HTML     also writes a self-contained HTML report with pictures\n"
+                     "  --rate=HZ         rate of a raw decoded file (default: the reference's)\n"
+                     "  --channels=N      channels of a raw decoded file (default: the reference's)\n"
+                     "  --bits=CODE       sample format of a raw decoded file, as ostrel's -b: 8 unsigned, 16 or 32\n"
+                     "                    signed little-endian, 9, 17 or 33 signed big-endian, 24 packed signed\n"
+                     "                    little-endian (default: the reference's word length)\n"
+                     "  A headerless .pcm input is read with the same --rate, --channels and --bits (default\n"
+                     "  48000 Hz, 2 channels, 16 bits, as ostrel's).\n"
+                     "\n"
+                     "Exit status: 0 when the required class holds, 1 when it does not, 2 on a usage or input error.\n";
 
 bool SampleCoding::fromCode(int code, SampleCoding& out) {
     switch (code) {
@@ -58,11 +57,16 @@ bool number(const char* text, long low, long high, int& out) {
 }
 
 bool requirement(const char* text, Requirement& r) {
-    if (strcmp(text, "exact") == 0) r = {Accuracy::Exact, 0};
-    else if (strcmp(text, "full") == 0) r = {Accuracy::Full, 0};
-    else if (strcmp(text, "limited") == 0) r = {Accuracy::Limited, 0};
-    else if (number(text, 1, 32, r.k)) r.accuracy = Accuracy::Bits;
-    else return false;
+    if (strcmp(text, "exact") == 0)
+        r = {Accuracy::Exact, 0};
+    else if (strcmp(text, "full") == 0)
+        r = {Accuracy::Full, 0};
+    else if (strcmp(text, "limited") == 0)
+        r = {Accuracy::Limited, 0};
+    else if (number(text, 1, 32, r.k))
+        r.accuracy = Accuracy::Bits;
+    else
+        return false;
     return true;
 }
 
@@ -85,12 +89,18 @@ bool parseOptions(int argc, const char* const* argv, Options& o, std::string& er
         }
         seen += " " + name + " ";
         bool ok = eq != nullptr;
-        if (name == "--input") o.input = value, ok = ok && *value;
-        else if (name == "--decoded") o.decoded = value, ok = ok && *value;
-        else if (name == "--report") o.report = value, ok = ok && *value;
-        else if (name == "--require") ok = ok && (o.requireGiven = requirement(value, o.require));
-        else if (name == "--rate") ok = ok && number(value, 1, 1000000, o.rate);
-        else if (name == "--channels") ok = ok && number(value, 1, 64, o.channels);
+        if (name == "--input")
+            o.input = value, ok = ok && *value;
+        else if (name == "--decoded")
+            o.decoded = value, ok = ok && *value;
+        else if (name == "--report")
+            o.report = value, ok = ok && *value;
+        else if (name == "--require")
+            ok = ok && (o.requireGiven = requirement(value, o.require));
+        else if (name == "--rate")
+            ok = ok && number(value, 1, 1000000, o.rate);
+        else if (name == "--channels")
+            ok = ok && number(value, 1, 64, o.channels);
         else if (name == "--bits") {
             SampleCoding coding;
             ok = ok && number(value, 8, 33, o.bitsCode) && SampleCoding::fromCode(o.bitsCode, coding);

@@ -13,10 +13,10 @@ struct RawInput {  // a headerless input, described by the command line
 };
 
 struct ReferenceInfo {
-    std::string codec;     // FFmpeg's name of the codec
-    bool lossless = false; // a lossless codec or PCM
-    int sourceBits = 0;    // the decoder's sample resolution, 0 for floating point
-    int failedPackets = 0; // packets FFmpeg could not decode (left out, as the ffmpeg command does)
+    std::string codec;      // FFmpeg's name of the codec
+    bool lossless = false;  // a lossless codec or PCM
+    int sourceBits = 0;     // the decoder's sample resolution, 0 for floating point
+    int failedPackets = 0;  // packets FFmpeg could not decode (left out, as the ffmpeg command does)
 };
 
 // Decodes `path` (or the raw PCM when `raw` is set) and rounds it to `bits`; bits 0 takes the

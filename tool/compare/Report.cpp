@@ -13,7 +13,8 @@ namespace compare {
 namespace {
 
 constexpr int kColumns = 900;
-const char* const kChannelColors[] = {"#1f77b4", "#d62728", "#2ca02c", "#9467bd", "#8c564b", "#e377c2", "#7f7f7f", "#bcbd22"};
+const char* const kChannelColors[] = {"#1f77b4", "#d62728", "#2ca02c", "#9467bd",
+                                      "#8c564b", "#e377c2", "#7f7f7f", "#bcbd22"};
 
 double dB(double v) { return 20 * std::log10(v); }
 
@@ -58,7 +59,8 @@ std::string overlay(const Result& r) {
         diffTop = std::max(diffTop, std::isnan(d) ? 0.0 : std::fabs(d));
     }
     top = top > 0 ? top * 1.1 : 1;
-    const std::string where = "channel " + std::to_string(channel + 1) + " around " + secondsText(center, ref.rate) + " s";
+    const std::string where =
+        "channel " + std::to_string(channel + 1) + " around " + secondsText(center, ref.rate) + " s";
     const double msFrom = 1000.0 * double(from) / ref.rate, msTo = 1000.0 * double(to - 1) / ref.rate;
     Chart signals(msFrom, msTo, -top, top, "time (ms)", "full scale");
     signals.line(refLine, "#1f77b4", "reference");
@@ -126,7 +128,8 @@ std::string spectrum(const Result& r) {
     const double lsb = ref.lsb();
     bool any = false;
     for (const Segment& s : r.alignment.segments)
-        for (size_t i = s.begin; i < s.end && !any; ++i) any = dec.at(size_t(long(i) + s.lag), channel) != ref.at(i, channel);
+        for (size_t i = s.begin; i < s.end && !any; ++i)
+            any = dec.at(size_t(long(i) + s.lag), channel) != ref.at(i, channel);
     const auto reference = [&](size_t i) { return ref.at(i, channel) * lsb; };
     const auto difference = [&](size_t i) {  // 0 where nothing is compared
         const long x = decodedFrame(r.alignment, i);
@@ -157,9 +160,12 @@ std::string spectrum(const Result& r) {
     };
     Chart chart(0, nyquist, bottom, top, "frequency (kHz)", "dB full scale per bin");
     chart.line(points(refPower), "#1f77b4", "reference");
-    if (any) chart.line(points(errPower), "#d62728", "difference");
-    else chart.message("no difference on this channel");
-    return chart.svg("Spectra on channel " + std::to_string(channel + 1) + ", " + std::to_string(size) + "-point Hann windows");
+    if (any)
+        chart.line(points(errPower), "#d62728", "difference");
+    else
+        chart.message("no difference on this channel");
+    return chart.svg("Spectra on channel " + std::to_string(channel + 1) + ", " + std::to_string(size) +
+                     "-point Hann windows");
 }
 
 const char kStyle[] =
@@ -175,17 +181,19 @@ const char kStyle[] =
 }  // namespace
 
 bool writeReport(const std::string& path, const Result& r, const std::string& verdictText, std::string& error) {
-    std::string html = "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n<title>ostrel-compare: " +
-                       escapeHtml(r.decodedPath) + "</title>\n<style>" + kStyle + "</style>\n</head>\n<body>\n" +
-                       "<h1>ostrel-compare</h1>\n<p class=\"verdict " + (r.pass ? "pass" : "fail") + "\" id=\"verdict\">" +
-                       escapeHtml(verdictText) + "</p>\n<table class=\"summary\">\n";
+    std::string html =
+        "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n<title>ostrel-compare: " +
+        escapeHtml(r.decodedPath) + "</title>\n<style>" + kStyle + "</style>\n</head>\n<body>\n" +
+        "<h1>ostrel-compare</h1>\n<p class=\"verdict " + (r.pass ? "pass" : "fail") + "\" id=\"verdict\">" +
+        escapeHtml(verdictText) + "</p>\n<table class=\"summary\">\n";
     for (const auto& line : summaryLines(r))
         html += "<tr><th>" + escapeHtml(line.first) + "</th><td>" + escapeHtml(line.second) + "</td></tr>\n";
     html += "</table>\n<table class=\"channels\" id=\"channels\">\n";
     const auto rows = channelTable(r);
     for (size_t i = 0; i < rows.size(); ++i) {
         html += "<tr>";
-        for (const std::string& cell : rows[i]) html += (i == 0 ? "<th>" : "<td>") + escapeHtml(cell) + (i == 0 ? "</th>" : "</td>");
+        for (const std::string& cell : rows[i])
+            html += (i == 0 ? "<th>" : "<td>") + escapeHtml(cell) + (i == 0 ? "</th>" : "</td>");
         html += "</tr>\n";
     }
     html += "</table>\n<h2>Around the largest difference</h2>\n" + overlay(r) +

@@ -25,7 +25,8 @@ std::vector<double> ticks(double lo, double hi) {
             break;
         }
     std::vector<double> out;
-    for (double t = std::ceil(lo / step) * step; t <= hi + step * 1e-9; t += step) out.push_back(std::fabs(t) < step * 1e-9 ? 0 : t);
+    for (double t = std::ceil(lo / step) * step; t <= hi + step * 1e-9; t += step)
+        out.push_back(std::fabs(t) < step * 1e-9 ? 0 : t);
     return out;
 }
 
@@ -52,8 +53,12 @@ std::string escapeHtml(const std::string& text) {
 }
 
 Chart::Chart(double xMin, double xMax, double yMin, double yMax, std::string xLabel, std::string yLabel)
-    : x0_(xMin), x1_(xMax > xMin ? xMax : xMin + 1), y0_(yMin), y1_(yMax > yMin ? yMax : yMin + 1),
-      xLabel_(std::move(xLabel)), yLabel_(std::move(yLabel)) {}
+    : x0_(xMin),
+      x1_(xMax > xMin ? xMax : xMin + 1),
+      y0_(yMin),
+      y1_(yMax > yMin ? yMax : yMin + 1),
+      xLabel_(std::move(xLabel)),
+      yLabel_(std::move(yLabel)) {}
 
 double Chart::px(double x) const { return kLeft + (x - x0_) / (x1_ - x0_) * (kWidth - kLeft - kRight); }
 double Chart::py(double y) const {
@@ -84,8 +89,9 @@ void Chart::line(const Points& points, const std::string& color, const std::stri
 void Chart::level(double y, const std::string& color, const std::string& label) {
     if (y < y0_ || y > y1_) return;
     body_ += "<line x1=\"" + num(kLeft) + "\" y1=\"" + num(py(y)) + "\" x2=\"" + num(kWidth - kRight) + "\" y2=\"" +
-             num(py(y)) + "\" stroke=\"" + color + "\" stroke-dasharray=\"2 3\"/><text x=\"" + num(kWidth - kRight + 6) +
-             "\" y=\"" + num(py(y) + 4) + "\" fill=\"" + color + "\">" + escapeHtml(label) + "</text>\n";
+             num(py(y)) + "\" stroke=\"" + color + "\" stroke-dasharray=\"2 3\"/><text x=\"" +
+             num(kWidth - kRight + 6) + "\" y=\"" + num(py(y) + 4) + "\" fill=\"" + color + "\">" + escapeHtml(label) +
+             "</text>\n";
 }
 
 void Chart::span(double a, double b, const std::string& color, const std::string& label) {
@@ -101,14 +107,14 @@ void Chart::mark(double x, const std::string& color) {
 }
 
 void Chart::message(const std::string& text) {
-    body_ += "<text x=\"" + num(kWidth / 2) + "\" y=\"" + num(kHeight / 2) + "\" text-anchor=\"middle\" class=\"message\">" +
-             escapeHtml(text) + "</text>\n";
+    body_ += "<text x=\"" + num(kWidth / 2) + "\" y=\"" + num(kHeight / 2) +
+             "\" text-anchor=\"middle\" class=\"message\">" + escapeHtml(text) + "</text>\n";
 }
 
 std::string Chart::svg(const std::string& title) const {
-    std::string out = "<svg viewBox=\"0 0 " + num(kWidth) + " " + num(kHeight) +
-                      "\" width=\"" + num(kWidth) + "\" height=\"" + num(kHeight) + "\" role=\"img\"><title>" +
-                      escapeHtml(title) + "</title>\n<rect x=\"" + num(kLeft) + "\" y=\"" + num(kTop) + "\" width=\"" +
+    std::string out = "<svg viewBox=\"0 0 " + num(kWidth) + " " + num(kHeight) + "\" width=\"" + num(kWidth) +
+                      "\" height=\"" + num(kHeight) + "\" role=\"img\"><title>" + escapeHtml(title) +
+                      "</title>\n<rect x=\"" + num(kLeft) + "\" y=\"" + num(kTop) + "\" width=\"" +
                       num(kWidth - kLeft - kRight) + "\" height=\"" + num(kHeight - kTop - kBottom) +
                       "\" fill=\"#fff\" stroke=\"#888\"/>\n";
     for (double t : ticks(x0_, x1_))
@@ -119,9 +125,10 @@ std::string Chart::svg(const std::string& title) const {
         out += "<line x1=\"" + num(kLeft) + "\" y1=\"" + num(py(t)) + "\" x2=\"" + num(kWidth - kRight) + "\" y2=\"" +
                num(py(t)) + "\" stroke=\"#eee\"/><text x=\"" + num(kLeft - 6) + "\" y=\"" + num(py(t) + 4) +
                "\" text-anchor=\"end\">" + tickText(t) + "</text>\n";
-    out += "<text x=\"" + num((kLeft + kWidth - kRight) / 2) + "\" y=\"" + num(kHeight - 6) + "\" text-anchor=\"middle\">" +
-           escapeHtml(xLabel_) + "</text>\n<text transform=\"translate(16 " + num((kTop + kHeight - kBottom) / 2) +
-           ") rotate(-90)\" text-anchor=\"middle\">" + escapeHtml(yLabel_) + "</text>\n";
+    out += "<text x=\"" + num((kLeft + kWidth - kRight) / 2) + "\" y=\"" + num(kHeight - 6) +
+           "\" text-anchor=\"middle\">" + escapeHtml(xLabel_) + "</text>\n<text transform=\"translate(16 " +
+           num((kTop + kHeight - kBottom) / 2) + ") rotate(-90)\" text-anchor=\"middle\">" + escapeHtml(yLabel_) +
+           "</text>\n";
     return out + body_ + legend_ + "</svg>\n";
 }
 

@@ -13,13 +13,11 @@ std::string format(const char* pattern, double value) {
     return text;
 }
 
-std::string samples(long n) {
-    return std::to_string(n) + (n == 1 ? " sample" : " samples");
-}
+std::string samples(long n) { return std::to_string(n) + (n == 1 ? " sample" : " samples"); }
 
 std::string layout(const Signal& s) {
-    return std::to_string(s.rate) + " Hz, " + std::to_string(s.channels) + (s.channels == 1 ? " channel, " : " channels, ") +
-           std::to_string(s.frames()) + " samples";
+    return std::to_string(s.rate) + " Hz, " + std::to_string(s.channels) +
+           (s.channels == 1 ? " channel, " : " channels, ") + std::to_string(s.frames()) + " samples";
 }
 
 }  // namespace
@@ -41,12 +39,12 @@ std::vector<std::pair<std::string, std::string>> summaryLines(const Result& r) {
         const long lag = a.segments.front().lag;
         lines.push_back({"aligned", lag == 0 ? std::string("decoded output starts with the reference")
                                              : "decoded output " + samples(std::labs(lag)) + " (" +
-                                                   format("%.3f ms", 1000.0 * double(std::labs(lag)) / r.ref.rate) + ") " +
-                                                   (lag > 0 ? "late" : "early")});
+                                                   format("%.3f ms", 1000.0 * double(std::labs(lag)) / r.ref.rate) +
+                                                   ") " + (lag > 0 ? "late" : "early")});
     }
     lines.push_back({"ends", "samples at the start: " + std::to_string(a.extraStart) + " extra, " +
-                                 std::to_string(a.missingStart) + " missing; at the end: " + std::to_string(a.extraEnd) +
-                                 " extra, " + std::to_string(a.missingEnd) + " missing"});
+                                 std::to_string(a.missingStart) + " missing; at the end: " +
+                                 std::to_string(a.extraEnd) + " extra, " + std::to_string(a.missingEnd) + " missing"});
     std::string worst;
     for (const Spot& s : r.measures.worst)
         worst += (worst.empty() ? "" : ", ") + std::string("channel ") + std::to_string(s.channel + 1) + " at " +
@@ -93,7 +91,8 @@ std::string verdict(Result& r) {
 
 std::string textReport(Result& r) {
     std::string out;
-    for (const auto& line : summaryLines(r)) out += line.first + std::string(10 - line.first.size(), ' ') + line.second + "\n";
+    for (const auto& line : summaryLines(r))
+        out += line.first + std::string(10 - line.first.size(), ' ') + line.second + "\n";
     const auto rows = channelTable(r);
     std::vector<size_t> widths(rows[0].size(), 0);
     for (const auto& row : rows)

@@ -26,11 +26,13 @@ SampleCoding codingOfBits(int bits) {
 }
 
 int run(const Options& o) {
-    struct stat st{};
-    if (stat(o.input.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return fail("cannot open " + o.input + ": no such file");
+    struct stat st {};
+    if (stat(o.input.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+        return fail("cannot open " + o.input + ": no such file");
     const char* suffix = fileSuffix(o.input.c_str());
     if (suffix == nullptr || codecOfSuffix(suffix) < 0)
-        return fail(o.input + ": ostrel does not decode files " + (suffix ? "with the suffix ." + std::string(suffix) : "without a suffix"));
+        return fail(o.input + ": ostrel does not decode files " +
+                    (suffix ? "with the suffix ." + std::string(suffix) : "without a suffix"));
 
     Result r;
     r.inputPath = o.input;
@@ -42,8 +44,10 @@ int run(const Options& o) {
     SampleCoding given;
     if (o.bitsCode != 0) SampleCoding::fromCode(o.bitsCode, given);
     if (file.wav) {
-        const char* what = o.rate && o.rate != file.rate ? "--rate" : o.channels && o.channels != file.channels ? "--channels"
-                           : o.bitsCode && given.bits != file.coding.bits ? "--bits" : nullptr;
+        const char* what = o.rate && o.rate != file.rate                  ? "--rate"
+                           : o.channels && o.channels != file.channels    ? "--channels"
+                           : o.bitsCode && given.bits != file.coding.bits ? "--bits"
+                                                                          : nullptr;
         if (what != nullptr)
             return fail(std::string(what) + " disagrees with the WAV header of " + o.decoded + " (" +
                         std::to_string(file.rate) + " Hz, " + std::to_string(file.channels) + " channels, " +
@@ -63,11 +67,15 @@ int run(const Options& o) {
 
     const int rate = file.wav ? file.rate : o.rate ? o.rate : r.ref.rate;
     const int channels = file.wav ? file.channels : o.channels ? o.channels : r.ref.channels;
-    const SampleCoding coding = file.wav ? file.coding : o.bitsCode ? given : headerless ? raw.coding : codingOfBits(r.ref.bits);
+    const SampleCoding coding = file.wav     ? file.coding
+                                : o.bitsCode ? given
+                                : headerless ? raw.coding
+                                             : codingOfBits(r.ref.bits);
     const std::string from = file.wav ? "its WAV header" : "the command line";
     if (rate != r.ref.rate)
-        return fail("mismatched rates: " + o.decoded + " is " + std::to_string(rate) + " Hz by " + from + ", " + o.input +
-                    " decodes at " + std::to_string(r.ref.rate) + " Hz; resampled output cannot be compared sample by sample");
+        return fail("mismatched rates: " + o.decoded + " is " + std::to_string(rate) + " Hz by " + from + ", " +
+                    o.input + " decodes at " + std::to_string(r.ref.rate) +
+                    " Hz; resampled output cannot be compared sample by sample");
     if (channels != r.ref.channels)
         return fail("mismatched channels: " + o.decoded + " has " + std::to_string(channels) + " by " + from + ", " +
                     o.input + " decodes to " + std::to_string(r.ref.channels));
@@ -79,8 +87,9 @@ int run(const Options& o) {
         r.notes.push_back("FFmpeg could not decode " + std::to_string(r.reference.failedPackets) +
                           " packets of the input; the reference goes on without them");
     if (r.reference.sourceBits > r.dec.bits)
-        r.notes.push_back("the source has " + std::to_string(r.reference.sourceBits) + "-bit samples, the decoded file " +
-                          std::to_string(r.dec.bits) + ": the reference is rounded to " + std::to_string(r.dec.bits) + " bits");
+        r.notes.push_back("the source has " + std::to_string(r.reference.sourceBits) +
+                          "-bit samples, the decoded file " + std::to_string(r.dec.bits) +
+                          ": the reference is rounded to " + std::to_string(r.dec.bits) + " bits");
     r.alignment = align(r.ref, r.dec);
     if (r.alignment.atLimit)
         r.notes.push_back("the best alignment lies at the edge of the search, " + std::to_string(r.alignment.searched) +
