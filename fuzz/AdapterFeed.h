@@ -24,13 +24,13 @@ const size_t kUnitsOffset = kRecordOffset + sizeof(audio::audio_codec_parameter_
 
 class CheckingOutput final : public hostaudio::PacketOutput {
 public:
-    explicit CheckingOutput(uint8_t behaviour) : refuseOpen_(behaviour & 1), rejectPackets_(behaviour & 2) {}
+    explicit CheckingOutput(uint8_t behaviour) : mRefuseOpen(behaviour & 1), mRejectPackets(behaviour & 2) {}
 
     bool open(const hostaudio::CodecSetup& setup) override {
         if (setup.sampleRate < 0 || setup.channels < 0 || setup.blockAlign < 0 || setup.skipSamples < 0)
             __builtin_trap();
         touch(setup.extradata.data(), setup.extradata.size());
-        if (refuseOpen_) return false;
+        if (mRefuseOpen) return false;
         open_ = true;
         return true;
     }
@@ -39,11 +39,11 @@ public:
         // Packets are parts of units of at most 64 KiB, or an adapter's own small buffers.
         if (!open_ || (data == nullptr && length > 0) || length > (size_t(1) << 24)) __builtin_trap();
         touch(data, length);
-        return !rejectPackets_;
+        return !mRejectPackets;
     }
 
 private:
-    bool refuseOpen_, rejectPackets_;
+    bool mRefuseOpen, mRejectPackets;
     bool open_ = false;
 };
 

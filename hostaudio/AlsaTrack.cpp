@@ -60,11 +60,11 @@ AlsaTrack* AlsaTrack::open(const audio::audio_codec_parameter_t& param) {
 }
 
 AlsaTrack::AlsaTrack(_snd_pcm* pcm, int32_t frameBytes, uint32_t rate)
-    : pcm_(pcm), frameBytes_(frameBytes), rate_(rate) {}
+    : mPcm(pcm), mFrameBytes(frameBytes), mRate(rate) {}
 
 AlsaTrack::~AlsaTrack() {
-    snd_pcm_drop(pcm_);
-    snd_pcm_close(pcm_);
+    snd_pcm_drop(mPcm);
+    snd_pcm_close(mPcm);
 }
 
 int32_t AlsaTrack::clear() {
@@ -73,30 +73,30 @@ int32_t AlsaTrack::clear() {
 }
 
 int32_t AlsaTrack::start() {
-    if (paused_ && snd_pcm_pause(pcm_, 0) < 0) {
+    if (mPaused && snd_pcm_pause(mPcm, 0) < 0) {
         drop();  // a device that cannot resume starts over
     }
-    started_ = true;
-    paused_ = false;
+    mStarted = true;
+    mPaused = false;
     return 0;
 }
 
 // Like a drain: returns once everything accepted has played.
 int32_t AlsaTrack::stop() {
-    if (started_ && !paused_) {
-        snd_pcm_drain(pcm_);  // a paused track's remainder is dropped below
+    if (mStarted && !mPaused) {
+        snd_pcm_drain(mPcm);  // a paused track's remainder is dropped below
     }
-    started_ = false;
-    paused_ = false;
+    mStarted = false;
+    mPaused = false;
     drop();
     return 0;
 }
 
 int32_t AlsaTrack::pause() {
-    if (!started_ || snd_pcm_pause(pcm_, 1) < 0) {
+    if (!mStarted || snd_pcm_pause(mPcm, 1) < 0) {
         return -1;
     }
-    paused_ = true;
+    mPaused = true;
     return 0;
 }
 
@@ -105,72 +105,72 @@ int32_t AlsaTrack::flush() { return clear(); }
 // Milliseconds before a byte written now is heard.
 int32_t AlsaTrack::getLatency() {
     snd_pcm_sframes_t delay = 0;
-    if (snd_pcm_delay(pcm_, &delay) < 0 || delay < 0) {
+    if (snd_pcm_delay(mPcm, &delay) < 0 || delay < 0) {
         return 0;
     }
-    return int32_t(int64_t{delay} * 1000 / rate_);
+    return int32_t(int64_t{delay} * 1000 / mRate);
 }
 
 int32_t AlsaTrack::write(const uint8_t* data, int32_t length, int32_t) {
-    if (length < 0 || (data == nullptr && length > 0) || !started_) {
+    if (length < 0 || (data == nullptr && length > 0) || !mStarted) {
         return -1;
     }
-    if (paused_) {
+    if (mPaused) {
         return 0;
     }
     int32_t taken = 0;
-    if (!partial_.empty()) {
-        size_t wanted = size_t(frameBytes_) - partial_.size();
+    if (!mPartial.empty()) {
+        size_t wanted = size_t(mFrameBytes) - mPartial.size();
         size_t part = std::min(wanted, size_t(length));
-        partial_.insert(partial_.end(), data, data + part);
-        if (partial_.size() == size_t(frameBytes_)) {
-            int64_t played = play(partial_.data(), 1);
+        mPartial.insert(mPartial.end(), data, data + part);
+        if (mPartial.size() == size_t(mFrameBytes)) {
+            int64_t played = play(mPartial.data(), 1);
             if (played < 0) {
                 return -1;
             }
             if (played == 0) {
-                partial_.resize(partial_.size() - part);
+                mPartial.resize(mPartial.size() - part);
                 return 0;
             }
-            partial_.clear();
+            mPartial.clear();
         }
         taken = int32_t(part);
     }
-    const int64_t frames = (length - taken) / frameBytes_;
+    const int64_t frames = (length - taken) / mFrameBytes;
     if (frames > 0) {
         int64_t played = play(data + taken, frames);
         if (played < 0 && taken == 0) {
             return -1;
         }
-        taken += int32_t(std::max<int64_t>(played, 0) * frameBytes_);
+        taken += int32_t(std::max<int64_t>(played, 0) * mFrameBytes);
         if (played < frames) {
-            record_.write(data, size_t(taken));
+            mRecord.write(data, size_t(taken));
             return taken;
         }
     }
     // Less than a frame left: kept until the rest of the frame comes.
-    partial_.insert(partial_.end(), data + taken, data + length);
-    record_.write(data, size_t(length));
+    mPartial.insert(mPartial.end(), data + taken, data + length);
+    mRecord.write(data, size_t(length));
     return length;
 }
 
 int64_t AlsaTrack::play(const uint8_t* data, int64_t frames) {
-    snd_pcm_sframes_t played = snd_pcm_writei(pcm_, data, snd_pcm_uframes_t(frames));
+    snd_pcm_sframes_t played = snd_pcm_writei(mPcm, data, snd_pcm_uframes_t(frames));
     if (played < 0) {
         // An underrun or a suspend: the device is set up again and the frames offered once more.
-        if (snd_pcm_recover(pcm_, int(played), 1) < 0) {
+        if (snd_pcm_recover(mPcm, int(played), 1) < 0) {
             std::fprintf(stderr, "hostaudio: ALSA write failed: %s\n", snd_strerror(int(played)));
             return -1;
         }
-        played = snd_pcm_writei(pcm_, data, snd_pcm_uframes_t(frames));
+        played = snd_pcm_writei(mPcm, data, snd_pcm_uframes_t(frames));
     }
     return played < 0 ? 0 : int64_t{played};
 }
 
 void AlsaTrack::drop() {
-    snd_pcm_drop(pcm_);
-    snd_pcm_prepare(pcm_);
-    partial_.clear();
+    snd_pcm_drop(mPcm);
+    snd_pcm_prepare(mPcm);
+    mPartial.clear();
 }
 
 }  // namespace hostaudio

@@ -27,7 +27,7 @@ public:
     // Blocks while the device is full, which paces the caller.
     int32_t write(const uint8_t* data, int32_t length, int32_t flag) override;
 
-    FileRecorder& record() { return record_; }
+    FileRecorder& record() { return mRecord; }
 
 private:
     AlsaTrack(_snd_pcm* pcm, int32_t frameBytes, uint32_t rate);
@@ -35,13 +35,13 @@ private:
     int64_t play(const uint8_t* data, int64_t frames);
     void drop();
 
-    _snd_pcm* const pcm_;
-    const int32_t frameBytes_;
-    const uint32_t rate_;
-    bool started_ = false;
-    bool paused_ = false;
-    std::vector<uint8_t> partial_;  // the start of a frame whose rest has not come yet
-    FileRecorder record_;
+    _snd_pcm* const mPcm;
+    const int32_t mFrameBytes;
+    const uint32_t mRate;
+    bool mStarted = false;
+    bool mPaused = false;
+    std::vector<uint8_t> mPartial;  // the start of a frame whose rest has not come yet
+    FileRecorder mRecord;
 };
 
 }  // namespace hostaudio

@@ -26,8 +26,8 @@ public:
 private:
     void fail();
 
-    std::FILE* file_ = nullptr;
-    std::string path_;
+    std::FILE* mFile = nullptr;
+    std::string mPath;
 };
 
 }  // namespace hostaudio

@@ -22,10 +22,10 @@ int64_t outputBytesPerSecond(const audio::audio_codec_parameter_t& output) {
 }  // namespace
 
 HostDecoder::HostDecoder(std::unique_ptr<DecoderBackend> backend, const audio::audio_codec_parameter_t& input)
-    : backend_(std::move(backend)), input_(input), lastRead_(Clock::now()) {
-    units_.openFromEnv("HOSTAUDIO_UNITS_FILE", true);
+    : mBackend(std::move(backend)), mInput(input), mLastRead(Clock::now()) {
+    mUnits.openFromEnv("HOSTAUDIO_UNITS_FILE", true);
     audio::audio_codec_parameter_t output;
-    if (backend_->outputParameter(output)) {
+    if (mBackend->outputParameter(output)) {
         publishOutputLocked(output);  // no other thread knows this object yet
     }
 }
@@ -34,34 +34,34 @@ int32_t HostDecoder::writeData(const uint8_t* data, int32_t length, int32_t) {
     if (length < 0 || (data == nullptr && length > 0)) {
         return -1;
     }
-    std::lock_guard<std::mutex> feed(feedMutex_);
-    if (inputEnded_) {
+    std::lock_guard<std::mutex> feed(mFeedMutex);
+    if (mInputEnded) {
         return -1;
     }
-    units_.writeUnit(data, uint32_t(length));
+    mUnits.writeUnit(data, uint32_t(length));
     // A unit the backend rejects (it says why on standard error) is still taken: a bad frame
     // must not stall the stream.
-    if (length > 0 && !backend_->decode(data, size_t(length), *this)) {
-        ++rejectedUnits_;
+    if (length > 0 && !mBackend->decode(data, size_t(length), *this)) {
+        ++mRejectedUnits;
     }
     return length;
 }
 
 int32_t HostDecoder::setEndOfStream() {
-    std::lock_guard<std::mutex> feed(feedMutex_);
-    if (!inputEnded_) {
-        inputEnded_ = true;
-        backend_->drain(*this);
-        if (rejectedUnits_ > 0) {
+    std::lock_guard<std::mutex> feed(mFeedMutex);
+    if (!mInputEnded) {
+        mInputEnded = true;
+        mBackend->drain(*this);
+        if (mRejectedUnits > 0) {
             std::fprintf(stderr, "hostaudio: units skipped in all: %llu\n",
-                         static_cast<unsigned long long>(rejectedUnits_));
+                         static_cast<unsigned long long>(mRejectedUnits));
         }
     }
     {
-        std::lock_guard<std::mutex> lock(mutex_);
-        allDecoded_ = true;
+        std::lock_guard<std::mutex> lock(mMutex);
+        mAllDecoded = true;
     }
-    filled_.notify_all();
+    mFilled.notify_all();
     return 0;
 }
 
@@ -72,28 +72,28 @@ int32_t HostDecoder::readData(uint8_t* buffer, int32_t capacity, int32_t) {
     size_t copied;
     bool room;
     {
-        std::unique_lock<std::mutex> lock(mutex_);
-        if (capacity > 0 && queue_.size() == 0 && !allDecoded_) {
-            filled_.wait_for(lock, kReadWait, [this] { return queue_.size() >= wakeLevelLocked() || allDecoded_; });
+        std::unique_lock<std::mutex> lock(mMutex);
+        if (capacity > 0 && mQueue.size() == 0 && !mAllDecoded) {
+            mFilled.wait_for(lock, kReadWait, [this] { return mQueue.size() >= wakeLevelLocked() || mAllDecoded; });
         }
-        lastRead_ = Clock::now();
-        discarding_ = false;
-        copied = queue_.pop(buffer, size_t(capacity));
+        mLastRead = Clock::now();
+        mDiscarding = false;
+        copied = mQueue.pop(buffer, size_t(capacity));
         // A writer waiting for room resumes once a wake level's worth is free, not per read.
-        room = queue_.size() + wakeLevelLocked() <= limit_;
+        room = mQueue.size() + wakeLevelLocked() <= mLimit;
     }
     if (copied > 0 && room) {
-        drained_.notify_all();
+        mDrained.notify_all();
     }
     return int32_t(copied);
 }
 
 int32_t HostDecoder::isFinished() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (!allDecoded_) {
+    std::lock_guard<std::mutex> lock(mMutex);
+    if (!mAllDecoded) {
         return 0;
     }
-    if (queue_.size() > 0) {
+    if (mQueue.size() > 0) {
         if (!readerIdleLocked()) {
             return 0;
         }
@@ -106,11 +106,11 @@ int32_t HostDecoder::getOutputParameter(audio::audio_codec_parameter_t* param) {
     if (param == nullptr) {
         return -1;
     }
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (!haveOutput_) {
+    std::lock_guard<std::mutex> lock(mMutex);
+    if (!mHaveOutput) {
         return -1;
     }
-    *param = output_;
+    *param = mOutput;
     return 0;
 }
 
@@ -124,76 +124,76 @@ int32_t HostDecoder::reset() {
     return 0;
 }
 
-// Called from the codec while feedMutex_ is held. Waits for room while the reader drains;
+// Called from the codec while mFeedMutex is held. Waits for room while the reader drains;
 // pushes only what fits, so the queue never goes over its limit.
 void HostDecoder::append(const uint8_t* data, size_t length) {
     audio::audio_codec_parameter_t output;
-    bool known = backend_->outputParameter(output);
-    std::unique_lock<std::mutex> lock(mutex_);
+    bool known = mBackend->outputParameter(output);
+    std::unique_lock<std::mutex> lock(mMutex);
     if (known) {
         publishOutputLocked(output);
     }
     while (length > 0) {
-        while (queue_.size() >= limit_) {
-            filled_.notify_one();
+        while (mQueue.size() >= mLimit) {
+            mFilled.notify_one();
             if (readerIdleLocked()) {
                 discardLocked();
                 break;
             }
-            drained_.wait_until(lock, lastRead_ + kReaderIdle);
+            mDrained.wait_until(lock, mLastRead + kReaderIdle);
         }
-        size_t n = std::min(length, limit_ - queue_.size());
-        queue_.push(data, n);
+        size_t n = std::min(length, mLimit - mQueue.size());
+        mQueue.push(data, n);
         data += n;
         length -= n;
-        if (queue_.size() >= wakeLevelLocked()) {
-            filled_.notify_one();
+        if (mQueue.size() >= wakeLevelLocked()) {
+            mFilled.notify_one();
         }
     }
 }
 
 // Drops all decoded and queued audio and restarts the codec on the same input.
 void HostDecoder::restart(bool clearEnd) {
-    std::lock_guard<std::mutex> feed(feedMutex_);
-    backend_->configure(input_);
+    std::lock_guard<std::mutex> feed(mFeedMutex);
+    mBackend->configure(mInput);
     audio::audio_codec_parameter_t output;
-    bool known = backend_->outputParameter(output);
+    bool known = mBackend->outputParameter(output);
     if (clearEnd) {
-        inputEnded_ = false;
+        mInputEnded = false;
     }
     {
-        std::lock_guard<std::mutex> lock(mutex_);
-        queue_.clear();
-        haveOutput_ = false;
+        std::lock_guard<std::mutex> lock(mMutex);
+        mQueue.clear();
+        mHaveOutput = false;
         if (known) {
             publishOutputLocked(output);
         }
         if (clearEnd) {
-            allDecoded_ = false;
+            mAllDecoded = false;
         }
     }
-    drained_.notify_all();
+    mDrained.notify_all();
 }
 
 void HostDecoder::publishOutputLocked(const audio::audio_codec_parameter_t& output) {
-    output_ = output;
-    haveOutput_ = true;
+    mOutput = output;
+    mHaveOutput = true;
     int64_t second = outputBytesPerSecond(output);
     size_t limit = second > 0 ? size_t(std::min<int64_t>(second, int64_t(kMaxHeldBytes))) : kFallbackHeldBytes;
-    limit_ = std::max(limit, kMinHeldBytes);
+    mLimit = std::max(limit, kMinHeldBytes);
 }
 
-size_t HostDecoder::wakeLevelLocked() const { return std::min(kWakeBytes, limit_ / 2); }
+size_t HostDecoder::wakeLevelLocked() const { return std::min(kWakeBytes, mLimit / 2); }
 
-bool HostDecoder::readerIdleLocked() const { return Clock::now() - lastRead_ >= kReaderIdle; }
+bool HostDecoder::readerIdleLocked() const { return Clock::now() - mLastRead >= kReaderIdle; }
 
 void HostDecoder::discardLocked() {
-    if (!discarding_) {
-        discarding_ = true;
+    if (!mDiscarding) {
+        mDiscarding = true;
         std::fprintf(stderr, "hostaudio: decoded audio not read for %llds, dropping it\n",
                      static_cast<long long>(kReaderIdle.count()));
     }
-    queue_.clear();
+    mQueue.clear();
 }
 
 }  // namespace hostaudio

@@ -1,8 +1,8 @@
 // The service's decoder: one codec backend behind the queue the reader thread drains.
 //
 // Units are decoded on the thread that writes them; their PCM waits in a bounded queue for
-// readData on another thread. Two locks: feedMutex_ serialises the feeding side (backend,
-// unit record, end of stream) and may be held while waiting for room; mutex_ guards what
+// readData on another thread. Two locks: mFeedMutex serialises the feeding side (backend,
+// unit record, end of stream) and may be held while waiting for room; mMutex guards what
 // both sides share and is never held while waiting. readData waits at most kReadWait, and only
 // while units are still coming.
 #pragma once
@@ -55,23 +55,23 @@ private:
     bool readerIdleLocked() const;
     void discardLocked();
 
-    std::mutex feedMutex_;
-    std::unique_ptr<DecoderBackend> backend_;
-    const audio::audio_codec_parameter_t input_;
-    FileRecorder units_;
-    bool inputEnded_ = false;
-    uint64_t rejectedUnits_ = 0;
+    std::mutex mFeedMutex;
+    std::unique_ptr<DecoderBackend> mBackend;
+    const audio::audio_codec_parameter_t mInput;
+    FileRecorder mUnits;
+    bool mInputEnded = false;
+    uint64_t mRejectedUnits = 0;
 
-    std::mutex mutex_;
-    std::condition_variable drained_;  // readData took bytes, or the queue was emptied
-    std::condition_variable filled_;   // the wake level was reached, or the stream was all decoded
-    PcmQueue queue_;
-    size_t limit_ = kFallbackHeldBytes;
-    bool haveOutput_ = false;
-    audio::audio_codec_parameter_t output_{};
-    bool allDecoded_ = false;  // end of stream seen and the backend drained
-    Clock::time_point lastRead_;
-    bool discarding_ = false;
+    std::mutex mMutex;
+    std::condition_variable mDrained;  // readData took bytes, or the queue was emptied
+    std::condition_variable mFilled;   // the wake level was reached, or the stream was all decoded
+    PcmQueue mQueue;
+    size_t mLimit = kFallbackHeldBytes;
+    bool mHaveOutput = false;
+    audio::audio_codec_parameter_t mOutput{};
+    bool mAllDecoded = false;  // end of stream seen and the backend drained
+    Clock::time_point mLastRead;
+    bool mDiscarding = false;
 };
 
 }  // namespace hostaudio

@@ -13,57 +13,57 @@
 namespace hostaudio {
 
 HostTrack::HostTrack(int64_t frameBytes, int64_t bytesPerSecond, uint32_t byteCount, bool realtime)
-    : bytesPerSecond_(bytesPerSecond), realtime_(realtime), lastPlay_(Clock::now()) {
+    : mBytesPerSecond(bytesPerSecond), mRealtime(realtime), mLastPlay(Clock::now()) {
     // About 100 ms of buffer, or four of the caller's periods if that is more, at most a second.
     int64_t capacity = std::min(std::max(bytesPerSecond / 10, int64_t{byteCount} * 4), bytesPerSecond);
-    capacity_ = std::max(capacity / frameBytes, int64_t{1}) * frameBytes;
-    int64_t period = byteCount > 0 ? std::min(int64_t{byteCount}, capacity_ / 2) : capacity_ / 4;
-    period_ = std::max(period / frameBytes, int64_t{1}) * frameBytes;
+    mCapacity = std::max(capacity / frameBytes, int64_t{1}) * frameBytes;
+    int64_t period = byteCount > 0 ? std::min(int64_t{byteCount}, mCapacity / 2) : mCapacity / 4;
+    mPeriod = std::max(period / frameBytes, int64_t{1}) * frameBytes;
 }
 
 int32_t HostTrack::clear() {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<std::mutex> lock(mMutex);
     dropPendingLocked();
     return 0;
 }
 
 int32_t HostTrack::start() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (!started_ || paused_) {
-        started_ = true;
-        paused_ = false;
-        lastPlay_ = Clock::now();
-        changed_.notify_all();
+    std::lock_guard<std::mutex> lock(mMutex);
+    if (!mStarted || mPaused) {
+        mStarted = true;
+        mPaused = false;
+        mLastPlay = Clock::now();
+        mChanged.notify_all();
     }
     return 0;
 }
 
 // Like a drain: returns once everything accepted has played.
 int32_t HostTrack::stop() {
-    std::unique_lock<std::mutex> lock(mutex_);
-    if (paused_) {
+    std::unique_lock<std::mutex> lock(mMutex);
+    if (mPaused) {
         dropPendingLocked();
     }
-    while (started_) {
+    while (mStarted) {
         playLocked(Clock::now());
-        if (pending_ == 0) {
+        if (mPending == 0) {
             break;
         }
-        changed_.wait_for(lock, playTime(pending_));
+        mChanged.wait_for(lock, playTime(mPending));
     }
-    started_ = false;
-    paused_ = false;
+    mStarted = false;
+    mPaused = false;
     dropPendingLocked();
     return 0;
 }
 
 int32_t HostTrack::pause() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (!started_) {
+    std::lock_guard<std::mutex> lock(mMutex);
+    if (!mStarted) {
         return -1;
     }
     playLocked(Clock::now());
-    paused_ = true;
+    mPaused = true;
     return 0;
 }
 
@@ -71,74 +71,74 @@ int32_t HostTrack::flush() { return clear(); }
 
 // Milliseconds before a byte written now is heard.
 int32_t HostTrack::getLatency() {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<std::mutex> lock(mMutex);
     playLocked(Clock::now());
-    return int32_t(pending_ * 1000 / bytesPerSecond_);
+    return int32_t(mPending * 1000 / mBytesPerSecond);
 }
 
 int32_t HostTrack::write(const uint8_t* data, int32_t length, int32_t) {
     if (length < 0 || (data == nullptr && length > 0)) {
         return -1;
     }
-    std::unique_lock<std::mutex> lock(mutex_);
-    if (!started_) {
+    std::unique_lock<std::mutex> lock(mMutex);
+    if (!mStarted) {
         return -1;
     }
-    if (!realtime_) {
-        record_.write(data, size_t(length));
+    if (!mRealtime) {
+        mRecord.write(data, size_t(length));
         return length;
     }
-    const int64_t wanted = std::min(int64_t{length}, period_);
+    const int64_t wanted = std::min(int64_t{length}, mPeriod);
     bool waitedPaused = false;
     int64_t room;
     for (;;) {
         playLocked(Clock::now());
-        if (!started_) {
+        if (!mStarted) {
             return -1;
         }
-        room = capacity_ - pending_;
-        if (room >= wanted || (paused_ && room > 0)) {
+        room = mCapacity - mPending;
+        if (room >= wanted || (mPaused && room > 0)) {
             break;
         }
-        if (paused_) {
+        if (mPaused) {
             // Nothing plays while paused: give the caller a short wait and then nothing.
             if (waitedPaused) {
                 return 0;
             }
             waitedPaused = true;
-            changed_.wait_for(lock, playTime(period_));
+            mChanged.wait_for(lock, playTime(mPeriod));
         } else {
-            changed_.wait_for(lock, playTime(wanted - room));
+            mChanged.wait_for(lock, playTime(wanted - room));
         }
     }
     int64_t taken = std::min(int64_t{length}, room);
-    pending_ += taken;
-    record_.write(data, size_t(taken));
+    mPending += taken;
+    mRecord.write(data, size_t(taken));
     return int32_t(taken);
 }
 
 void HostTrack::playLocked(Clock::time_point now) {
-    if (started_ && !paused_ && pending_ > 0) {
-        credit_ += std::chrono::duration<double>(now - lastPlay_).count() * double(bytesPerSecond_);
-        int64_t played = std::min(pending_, int64_t(credit_));
-        pending_ -= played;
-        credit_ -= double(played);
-        if (pending_ == 0) {
-            credit_ = 0;  // an empty device does not play ahead
+    if (mStarted && !mPaused && mPending > 0) {
+        mCredit += std::chrono::duration<double>(now - mLastPlay).count() * double(mBytesPerSecond);
+        int64_t played = std::min(mPending, int64_t(mCredit));
+        mPending -= played;
+        mCredit -= double(played);
+        if (mPending == 0) {
+            mCredit = 0;  // an empty device does not play ahead
         }
     }
-    lastPlay_ = now;
+    mLastPlay = now;
 }
 
 void HostTrack::dropPendingLocked() {
-    pending_ = 0;
-    credit_ = 0;
-    lastPlay_ = Clock::now();
-    changed_.notify_all();
+    mPending = 0;
+    mCredit = 0;
+    mLastPlay = Clock::now();
+    mChanged.notify_all();
 }
 
 std::chrono::microseconds HostTrack::playTime(int64_t bytes) const {
-    return std::chrono::microseconds(bytes * 1000000 / bytesPerSecond_ + 1);
+    return std::chrono::microseconds(bytes * 1000000 / mBytesPerSecond + 1);
 }
 
 }  // namespace hostaudio

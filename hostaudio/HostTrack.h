@@ -28,7 +28,7 @@ public:
     int32_t getLatency() override;
     int32_t write(const uint8_t* data, int32_t length, int32_t flag) override;
 
-    FileRecorder& record() { return record_; }
+    FileRecorder& record() { return mRecord; }
 
 private:
     using Clock = std::chrono::steady_clock;
@@ -37,19 +37,19 @@ private:
     void dropPendingLocked();
     std::chrono::microseconds playTime(int64_t bytes) const;
 
-    const int64_t bytesPerSecond_;
-    int64_t capacity_;  // device buffer
-    int64_t period_;    // room a blocked write waits for
-    const bool realtime_;
+    const int64_t mBytesPerSecond;
+    int64_t mCapacity;  // device buffer
+    int64_t mPeriod;    // room a blocked write waits for
+    const bool mRealtime;
 
-    std::mutex mutex_;
-    std::condition_variable changed_;  // started, stopped or emptied from another thread
-    bool started_ = false;
-    bool paused_ = false;
-    int64_t pending_ = 0;  // accepted, not played yet
-    double credit_ = 0;    // bytes of playing time not yet whole
-    Clock::time_point lastPlay_;
-    FileRecorder record_;
+    std::mutex mMutex;
+    std::condition_variable mChanged;  // started, stopped or emptied from another thread
+    bool mStarted = false;
+    bool mPaused = false;
+    int64_t mPending = 0;  // accepted, not played yet
+    double mCredit = 0;    // bytes of playing time not yet whole
+    Clock::time_point mLastPlay;
+    FileRecorder mRecord;
 };
 
 }  // namespace hostaudio

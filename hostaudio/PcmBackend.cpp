@@ -9,7 +9,7 @@ namespace {
 class PcmBackend final : public DecoderBackend {
 public:
     bool configure(const audio::audio_codec_parameter_t& input) override {
-        input_ = input;
+        mInput = input;
         return true;
     }
 
@@ -23,17 +23,17 @@ public:
     bool outputParameter(audio::audio_codec_parameter_t& output) const override {
         std::memset(&output, 0, sizeof output);
         output.codecType = audio::AUDIO_CODEC_PCM;
-        output.sampleRate = input_.sampleRate;
-        output.channels = input_.channels;
-        output.channelMap = input_.channelMap;
-        output.pcm.format = input_.pcm.format;
-        output.pcm.blockAlign = input_.pcm.blockAlign;
-        output.pcm.bytesPerSecond = input_.pcm.bytesPerSecond;
+        output.sampleRate = mInput.sampleRate;
+        output.channels = mInput.channels;
+        output.channelMap = mInput.channelMap;
+        output.pcm.format = mInput.pcm.format;
+        output.pcm.blockAlign = mInput.pcm.blockAlign;
+        output.pcm.bytesPerSecond = mInput.pcm.bytesPerSecond;
         return true;
     }
 
 private:
-    audio::audio_codec_parameter_t input_{};
+    audio::audio_codec_parameter_t mInput{};
 };
 
 }  // namespace

@@ -7,14 +7,14 @@ namespace hostaudio {
 
 void PcmQueue::push(const uint8_t* data, size_t length) {
     while (length > 0) {
-        if (blocks_.empty() || tail_ == kBlockBytes) {
-            blocks_.push_back(spare_ ? std::move(spare_) : Block(new uint8_t[kBlockBytes]));
-            tail_ = 0;
+        if (mBlocks.empty() || mTail == kBlockBytes) {
+            mBlocks.push_back(mSpare ? std::move(mSpare) : Block(new uint8_t[kBlockBytes]));
+            mTail = 0;
         }
-        size_t n = std::min(length, kBlockBytes - tail_);
-        std::memcpy(blocks_.back().get() + tail_, data, n);
-        tail_ += n;
-        size_ += n;
+        size_t n = std::min(length, kBlockBytes - mTail);
+        std::memcpy(mBlocks.back().get() + mTail, data, n);
+        mTail += n;
+        mSize += n;
         data += n;
         length -= n;
     }
@@ -22,19 +22,19 @@ void PcmQueue::push(const uint8_t* data, size_t length) {
 
 size_t PcmQueue::pop(uint8_t* out, size_t capacity) {
     size_t copied = 0;
-    while (copied < capacity && size_ > 0) {
-        size_t end = blocks_.size() == 1 ? tail_ : kBlockBytes;
-        size_t n = std::min(capacity - copied, end - head_);
-        std::memcpy(out + copied, blocks_.front().get() + head_, n);
-        head_ += n;
-        size_ -= n;
+    while (copied < capacity && mSize > 0) {
+        size_t end = mBlocks.size() == 1 ? mTail : kBlockBytes;
+        size_t n = std::min(capacity - copied, end - mHead);
+        std::memcpy(out + copied, mBlocks.front().get() + mHead, n);
+        mHead += n;
+        mSize -= n;
         copied += n;
-        if (head_ == end) {
-            spare_ = std::move(blocks_.front());
-            blocks_.pop_front();
-            head_ = 0;
-            if (blocks_.empty()) {
-                tail_ = 0;
+        if (mHead == end) {
+            mSpare = std::move(mBlocks.front());
+            mBlocks.pop_front();
+            mHead = 0;
+            if (mBlocks.empty()) {
+                mTail = 0;
             }
         }
     }
@@ -42,10 +42,10 @@ size_t PcmQueue::pop(uint8_t* out, size_t capacity) {
 }
 
 void PcmQueue::clear() {
-    blocks_.clear();
-    head_ = 0;
-    tail_ = 0;
-    size_ = 0;
+    mBlocks.clear();
+    mHead = 0;
+    mTail = 0;
+    mSize = 0;
 }
 
 }  // namespace hostaudio

@@ -17,16 +17,16 @@ public:
     // Copies out and removes up to capacity bytes; returns how many.
     size_t pop(uint8_t* out, size_t capacity);
     void clear();
-    size_t size() const { return size_; }
+    size_t size() const { return mSize; }
 
 private:
     using Block = std::unique_ptr<uint8_t[]>;
 
-    std::deque<Block> blocks_;
-    size_t head_ = 0;  // read offset in the first block
-    size_t tail_ = 0;  // bytes used in the last block
-    size_t size_ = 0;
-    Block spare_;  // one emptied block kept back, so steady streaming does not allocate
+    std::deque<Block> mBlocks;
+    size_t mHead = 0;  // read offset in the first block
+    size_t mTail = 0;  // bytes used in the last block
+    size_t mSize = 0;
+    Block mSpare;  // one emptied block kept back, so steady streaming does not allocate
 };
 
 }  // namespace hostaudio

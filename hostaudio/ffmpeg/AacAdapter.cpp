@@ -15,15 +15,15 @@ bool isLoas(const uint8_t* d, size_t n) { return n >= 3 && d[0] == 0x56 && (d[1]
 class AacAdapter final : public FormatAdapter {
 public:
     bool configure(const audio::audio_codec_parameter_t&) override {
-        framing_ = Framing::Unknown;
+        mFraming = Framing::Unknown;
         return true;
     }
 
     bool unpack(const uint8_t* data, size_t length, PacketOutput& out, std::string& problem) override {
-        if (framing_ == Framing::Unknown && !detect(data, length, out, problem)) return false;
+        if (mFraming == Framing::Unknown && !detect(data, length, out, problem)) return false;
         char text[160];
         size_t declared;
-        if (framing_ == Framing::Adts) {
+        if (mFraming == Framing::Adts) {
             if (!isAdts(data, length)) {
                 problem = "a unit without an ADTS header in an ADTS stream";
                 return false;
@@ -51,24 +51,24 @@ private:
     bool detect(const uint8_t* data, size_t length, PacketOutput& out, std::string& problem) {
         CodecSetup setup;
         if (isAdts(data, length)) {
-            framing_ = Framing::Adts;
+            mFraming = Framing::Adts;
             setup.codecId = AV_CODEC_ID_AAC;
         } else if (isLoas(data, length)) {
-            framing_ = Framing::Loas;
+            mFraming = Framing::Loas;
             setup.codecId = AV_CODEC_ID_AAC_LATM;
         } else {
             problem = "the first unit is neither an ADTS nor a LOAS frame";
             return false;
         }
         if (!out.open(setup)) {
-            framing_ = Framing::Unknown;
+            mFraming = Framing::Unknown;
             problem = "the AAC decoder cannot be opened";
             return false;
         }
         return true;
     }
 
-    Framing framing_ = Framing::Unknown;
+    Framing mFraming = Framing::Unknown;
 };
 
 }  // namespace

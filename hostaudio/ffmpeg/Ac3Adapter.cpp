@@ -77,8 +77,8 @@ bool parseSyncFrame(const uint8_t* d, size_t n, SyncFrame& f, std::string& probl
 class Ac3Adapter final : public FormatAdapter {
 public:
     bool configure(const audio::audio_codec_parameter_t& input) override {
-        rate_ = input.sampleRate > 0 ? input.sampleRate : 0;
-        held_.clear();
+        mRate = input.sampleRate > 0 ? input.sampleRate : 0;
+        mHeld.clear();
         return true;
     }
 
@@ -88,24 +88,24 @@ public:
         if (!out.isOpen()) {
             CodecSetup setup;
             setup.codecId = f.eac3 ? AV_CODEC_ID_EAC3 : AV_CODEC_ID_AC3;
-            setup.sampleRate = rate_;
+            setup.sampleRate = mRate;
             if (!out.open(setup)) {
                 problem = "the AC-3 decoder cannot be opened";
                 return false;
             }
         }
         if (!f.startsGroup) {
-            if (held_.empty()) {
+            if (mHeld.empty()) {
                 problem = "a dependent E-AC-3 frame without the independent frame before it";
                 return false;
             }
-            held_.insert(held_.end(), data, data + length);
+            mHeld.insert(mHeld.end(), data, data + length);
             return true;
         }
         bool ok = sendHeld(out);
         if (!ok) problem = "the E-AC-3 frames before this one do not decode";
         if (f.eac3) {
-            held_.assign(data, data + length);
+            mHeld.assign(data, data + length);
             return ok;
         }
         if (!out.packet(data, length)) {
@@ -119,14 +119,14 @@ public:
 
 private:
     bool sendHeld(PacketOutput& out) {
-        if (held_.empty()) return true;
-        bool ok = out.packet(held_.data(), held_.size());
-        held_.clear();
+        if (mHeld.empty()) return true;
+        bool ok = out.packet(mHeld.data(), mHeld.size());
+        mHeld.clear();
         return ok;
     }
 
-    int rate_ = 0;
-    std::vector<uint8_t> held_;
+    int mRate = 0;
+    std::vector<uint8_t> mHeld;
 };
 
 }  // namespace

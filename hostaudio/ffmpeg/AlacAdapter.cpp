@@ -95,9 +95,9 @@ bool decodesWith(const StreamHeader& h, int channels, const uint8_t* p, size_t n
 class AlacAdapter final : public FormatAdapter {
 public:
     bool configure(const audio::audio_codec_parameter_t& input) override {
-        channels_ = input.channels > 0 ? input.channels : __builtin_popcount(uint32_t(input.channelMap));
-        if (channels_ > kMaxChannels) channels_ = 0;
-        ended_ = false;
+        mChannels = input.channels > 0 ? input.channels : __builtin_popcount(uint32_t(input.channelMap));
+        if (mChannels > kMaxChannels) mChannels = 0;
+        mEnded = false;
         return true;
     }
 
@@ -116,7 +116,7 @@ public:
                              long(size & ~kLastPacketBit) + long(kHeaderLength));
             return false;
         }
-        if (ended_) {
+        if (mEnded) {
             problem = "a packet after the last one";
             return false;
         }
@@ -134,11 +134,11 @@ public:
         const size_t n = length - kHeaderLength;
         if (!out.isOpen()) {
             if (!open(h, p, n, out, problem)) return false;
-        } else if (h != stream_) {
+        } else if (h != mStream) {
             problem = "a packet header that differs from the stream's first";
             return false;
         }
-        ended_ = (size & kLastPacketBit) != 0;
+        mEnded = (size & kLastPacketBit) != 0;
         if (n == 0) return true;
         if (!out.packet(p, n)) {
             problem = "the packet does not decode";
@@ -149,7 +149,7 @@ public:
 
 private:
     bool open(const StreamHeader& h, const uint8_t* p, size_t n, PacketOutput& out, std::string& problem) {
-        int channels = channels_;
+        int channels = mChannels;
         for (int c = 1; channels == 0 && c <= kMaxChannels; ++c)
             if (decodesWith(h, c, p, n)) channels = c;
         if (channels == 0) {
@@ -166,13 +166,13 @@ private:
             problem = "the ALAC decoder does not accept the packet header";
             return false;
         }
-        stream_ = h;
+        mStream = h;
         return true;
     }
 
-    int channels_ = 0;
-    bool ended_ = false;
-    StreamHeader stream_{};
+    int mChannels = 0;
+    bool mEnded = false;
+    StreamHeader mStream{};
 };
 
 }  // namespace

@@ -59,27 +59,27 @@ struct Frame {
 class ApeAdapter final : public FormatAdapter {
 public:
     bool configure(const audio::audio_codec_parameter_t& input) override {
-        bytes_.clear();
-        base_ = 0;
-        unreversedFrom_ = UINT64_MAX;
-        lastUnitStart_ = 0;
-        frames_.clear();
-        remaining_ = 0;
-        params_ = StreamParams();
+        mBytes.clear();
+        mBase = 0;
+        mUnreversedFrom = UINT64_MAX;
+        mLastUnitStart = 0;
+        mFrames.clear();
+        mRemaining = 0;
+        mParams = StreamParams();
         return input.codecType == audio::AUDIO_CODEC_APE;
     }
 
     bool unpack(const uint8_t* data, size_t length, PacketOutput& out, std::string& problem) override {
         size_t at = 0;
-        if (remaining_ == 0) {
+        if (mRemaining == 0) {
             if (!startFrame(data, length, out, problem)) return false;
             at = kFrameHeaderBytes;
         }
         size_t payload = length - at;
-        size_t take = payload < remaining_ ? payload : remaining_;
-        lastUnitStart_ = streamEnd();
-        bytes_.insert(bytes_.end(), data + at, data + at + take);
-        remaining_ -= uint32_t(take);
+        size_t take = payload < mRemaining ? payload : mRemaining;
+        mLastUnitStart = streamEnd();
+        mBytes.insert(mBytes.end(), data + at, data + at + take);
+        mRemaining -= uint32_t(take);
         bool decoded = emitReady(out, false, problem);
         if (take < payload) {
             problem = format("%lu bytes past the end of the frame", payload - take);
@@ -90,20 +90,20 @@ public:
 
     void finish(PacketOutput& out) override {
         std::string problem;
-        if (!frames_.empty() && streamEnd() < frames_.back().end()) {
+        if (!mFrames.empty() && streamEnd() < mFrames.back().end()) {
             fprintf(stderr, "hostaudio: the last APE frame has %lu of its %lu bytes; decoding what came\n",
-                    static_cast<unsigned long>(streamEnd() - frames_.back().start),
-                    static_cast<unsigned long>(frames_.back().length));
+                    static_cast<unsigned long>(streamEnd() - mFrames.back().start),
+                    static_cast<unsigned long>(mFrames.back().length));
             // A cut frame that stops inside a word ended on the file's short last read, whose
             // bytes come as they stand in the file (the bytes carried in before it are reversed).
-            if (streamEnd() % 4 != 0) unreversedFrom_ = alignUp(lastUnitStart_);
+            if (streamEnd() % 4 != 0) mUnreversedFrom = alignUp(mLastUnitStart);
         }
         if (!emitReady(out, true, problem)) fprintf(stderr, "hostaudio: %s\n", problem.c_str());
-        remaining_ = 0;
+        mRemaining = 0;
     }
 
 private:
-    uint64_t streamEnd() const { return base_ + bytes_.size(); }
+    uint64_t streamEnd() const { return mBase + mBytes.size(); }
 
     bool startFrame(const uint8_t* h, size_t length, PacketOutput& out, std::string& problem) {
         if (length < kFrameHeaderBytes) {
@@ -130,7 +130,7 @@ private:
             problem = "an APE frame of no blocks";
             return false;
         }
-        if (!out.isOpen() || !(params == params_)) {
+        if (!out.isOpen() || !(params == mParams)) {
             std::string earlier;
             emitReady(out, true, earlier);  // frames of the old parameters go out first
             if (!out.open(setup(params))) {
@@ -139,10 +139,10 @@ private:
                           format(", %lu channels at %lu Hz", params.channels, params.sampleRate);
                 return false;
             }
-            params_ = params;
+            mParams = params;
         }
-        frames_.push_back(frame);
-        remaining_ = frame.length;
+        mFrames.push_back(frame);
+        mRemaining = frame.length;
         return true;
     }
 
@@ -163,8 +163,8 @@ private:
     // will come: a missing word tail is zero, and a cut frame goes with its whole words.
     bool emitReady(PacketOutput& out, bool ending, std::string& problem) {
         bool ok = true;
-        while (!frames_.empty()) {
-            const Frame& f = frames_.front();
+        while (!mFrames.empty()) {
+            const Frame& f = mFrames.front();
             bool complete = streamEnd() >= (f.last ? f.end() : alignUp(f.end()));
             if (!complete && !ending) break;
             uint64_t wordsEnd = streamEnd() >= f.end() ? alignUp(f.end()) : streamEnd() & ~uint64_t(3);
@@ -174,36 +174,36 @@ private:
             }
             uint64_t keepFrom = streamEnd() < f.end() ? streamEnd() : f.end();
             keepFrom &= ~uint64_t(3);
-            bytes_.erase(bytes_.begin(), bytes_.begin() + long(keepFrom - base_));
-            base_ = keepFrom;
-            frames_.pop_front();
+            mBytes.erase(mBytes.begin(), mBytes.begin() + long(keepFrom - mBase));
+            mBase = keepFrom;
+            mFrames.pop_front();
         }
         return ok;
     }
 
     bool sendPacket(const Frame& f, uint64_t wordsEnd, PacketOutput& out) {
         uint32_t skip = uint32_t(f.start & 3);
-        if (params_.version < kFirstByteSkipVersion) skip <<= 3;
-        packet_.clear();
-        putLe(packet_, f.blocks, 4);
-        putLe(packet_, skip, 4);
+        if (mParams.version < kFirstByteSkipVersion) skip <<= 3;
+        mPacket.clear();
+        putLe(mPacket, f.blocks, 4);
+        putLe(mPacket, skip, 4);
         for (uint64_t word = f.start & ~uint64_t(3); word < wordsEnd; word += 4) {
             for (uint64_t i = 0; i < 4; ++i) {
-                uint64_t from = word < unreversedFrom_ ? word + 3 - i : word + i;
-                packet_.push_back(from < streamEnd() ? bytes_[from - base_] : 0);
+                uint64_t from = word < mUnreversedFrom ? word + 3 - i : word + i;
+                mPacket.push_back(from < streamEnd() ? mBytes[from - mBase] : 0);
             }
         }
-        return out.packet(packet_.data(), packet_.size());
+        return out.packet(mPacket.data(), mPacket.size());
     }
 
-    std::vector<uint8_t> bytes_;  // the stream as it came, from base_ (a word boundary) on
-    uint64_t base_ = 0;
-    uint64_t unreversedFrom_ = UINT64_MAX;
-    uint64_t lastUnitStart_ = 0;
-    std::deque<Frame> frames_;  // begun and not yet handed over
-    uint32_t remaining_ = 0;    // bytes the newest frame still expects
-    StreamParams params_;
-    std::vector<uint8_t> packet_;
+    std::vector<uint8_t> mBytes;  // the stream as it came, from mBase (a word boundary) on
+    uint64_t mBase = 0;
+    uint64_t mUnreversedFrom = UINT64_MAX;
+    uint64_t mLastUnitStart = 0;
+    std::deque<Frame> mFrames;  // begun and not yet handed over
+    uint32_t mRemaining = 0;    // bytes the newest frame still expects
+    StreamParams mParams;
+    std::vector<uint8_t> mPacket;
 };
 
 }  // namespace

@@ -96,7 +96,7 @@ std::vector<uint8_t> streamInfo(int rate, int channels, int bitsPerSample) {
 class FlacAdapter final : public FormatAdapter {
 public:
     bool configure(const audio::audio_codec_parameter_t& input) override {
-        rate_ = input.sampleRate;
+        mRate = input.sampleRate;
         return true;
     }
 
@@ -118,7 +118,7 @@ private:
             return false;
         }
         // The record's rate is the file's; a frame that codes its own rate is taken at its word.
-        int rate = rate_ > 0 && rate_ < (1 << 20) ? rate_ : h.codedRate;
+        int rate = mRate > 0 && mRate < (1 << 20) ? mRate : h.codedRate;
         if (rate <= 0) {
             problem = "neither the record nor the first frame header gives a sample rate";
             return false;
@@ -136,7 +136,7 @@ private:
         return true;
     }
 
-    int rate_ = 0;
+    int mRate = 0;
 };
 
 }  // namespace

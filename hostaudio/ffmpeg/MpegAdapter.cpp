@@ -30,9 +30,9 @@ public:
     bool configure(const audio::audio_codec_parameter_t& input) override {
         static const AVCodecID kCodecs[] = {AV_CODEC_ID_MP1, AV_CODEC_ID_MP2, AV_CODEC_ID_MP3};
         if (input.mpeg.layer < 0 || input.mpeg.layer > 2) return false;
-        layer_ = input.mpeg.layer + 1;
-        setup_ = CodecSetup();
-        setup_.codecId = kCodecs[input.mpeg.layer];
+        mLayer = input.mpeg.layer + 1;
+        mSetup = CodecSetup();
+        mSetup.codecId = kCodecs[input.mpeg.layer];
         return true;
     }
 
@@ -52,13 +52,13 @@ public:
             problem = format("reserved values in the frame header %08lX", long(h));
             return false;
         }
-        if (layer != layer_) problem = format("a Layer %ld frame in a Layer %ld stream", layer, layer_);
+        if (layer != mLayer) problem = format("a Layer %ld frame in a Layer %ld stream", layer, mLayer);
         if (bitRate != 0) {  // free format has no size in its header
             long expected = frameLength(version, layer, bitRate, kSampleRates[version][rateIndex], padding);
             if (long(length) != expected)
                 problem = format("a unit of %ld bytes where the frame header says %ld", long(length), expected);
         }
-        if (!out.isOpen() && !out.open(setup_)) {
+        if (!out.isOpen() && !out.open(mSetup)) {
             problem = "the MPEG audio decoder cannot be opened";
             return false;
         }
@@ -77,8 +77,8 @@ private:
         return perFrame * bitRate / rate + padding;
     }
 
-    int layer_ = 3;
-    CodecSetup setup_;
+    int mLayer = 3;
+    CodecSetup mSetup;
 };
 
 }  // namespace

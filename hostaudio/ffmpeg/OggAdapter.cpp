@@ -43,13 +43,13 @@ std::string format(const char* fmt, long a, long b = 0) {
 class OggAdapter final : public FormatAdapter {
 public:
     bool configure(const audio::audio_codec_parameter_t&) override {
-        codec_ = Codec::None;
-        setup_ = CodecSetup();
-        for (std::vector<uint8_t>& h : vorbisHeaders_) h.clear();
-        collectingVorbis_ = false;
-        opusTagsSeen_ = false;
-        flacFrameSeen_ = false;
-        expectedCounter_ = 0;
+        mCodec = Codec::None;
+        mSetup = CodecSetup();
+        for (std::vector<uint8_t>& h : mVorbisHeaders) h.clear();
+        mCollectingVorbis = false;
+        mOpusTagsSeen = false;
+        mFlacFrameSeen = false;
+        mExpectedCounter = 0;
         return true;
     }
 
@@ -70,32 +70,32 @@ public:
             return false;
         }
         // A gap means lost units; what arrives is still decoded.
-        if (counter != expectedCounter_)
-            problem = format("packet counter %ld where %ld was expected", counter, expectedCounter_);
-        expectedCounter_ = uint16_t(counter + 1);
+        if (counter != mExpectedCounter)
+            problem = format("packet counter %ld where %ld was expected", counter, mExpectedCounter);
+        mExpectedCounter = uint16_t(counter + 1);
 
         const uint8_t* p = data + kPrefixLength;
         const size_t n = length - kPrefixLength;
         if (n == 0) return true;  // an empty packet decodes to nothing
         Header h = classify(p, n);
-        if (codec_ == Codec::None || isIdentification(h)) return identify(h, p, n, out, problem);
-        switch (codec_) {
+        if (mCodec == Codec::None || isIdentification(h)) return identify(h, p, n, out, problem);
+        switch (mCodec) {
         case Codec::None: break;
         case Codec::Vorbis:
-            if (collectingVorbis_) return collectVorbis(h, p, n, out, problem);
+            if (mCollectingVorbis) return collectVorbis(h, p, n, out, problem);
             break;
         case Codec::Opus:
-            if (h == Header::OpusTags && !opusTagsSeen_) {
-                opusTagsSeen_ = true;
+            if (h == Header::OpusTags && !mOpusTagsSeen) {
+                mOpusTagsSeen = true;
                 return true;
             }
             break;
         case Codec::Flac:
             if (n >= 2 && p[0] == 0xFF && (p[1] & 0xFE) == 0xF8) {
-                flacFrameSeen_ = true;
+                mFlacFrameSeen = true;
                 return decode(p, n, out, problem);
             }
-            if (h == Header::None && !flacFrameSeen_) return true;  // a metadata block before the frames
+            if (h == Header::None && !mFlacFrameSeen) return true;  // a metadata block before the frames
             if (h == Header::None) {
                 problem = "a packet without a FLAC frame header among the frames";
                 return false;
@@ -108,20 +108,20 @@ public:
 
 private:
     bool identify(Header h, const uint8_t* p, size_t n, PacketOutput& out, std::string& problem) {
-        setup_ = CodecSetup();
+        mSetup = CodecSetup();
         switch (h) {
         case Header::VorbisId:
             if (n < 30 || p[11] == 0 || le32(p + 12) == 0 || le32(p + 12) > uint32_t(INT32_MAX)) {
                 problem = "a damaged Vorbis identification header";
                 return false;
             }
-            codec_ = Codec::Vorbis;
-            setup_.codecId = AV_CODEC_ID_VORBIS;
-            setup_.channels = p[11];
-            setup_.sampleRate = int(le32(p + 12));
-            vorbisHeaders_[0].assign(p, p + n);
-            vorbisHeaders_[1].clear();
-            collectingVorbis_ = true;
+            mCodec = Codec::Vorbis;
+            mSetup.codecId = AV_CODEC_ID_VORBIS;
+            mSetup.channels = p[11];
+            mSetup.sampleRate = int(le32(p + 12));
+            mVorbisHeaders[0].assign(p, p + n);
+            mVorbisHeaders[1].clear();
+            mCollectingVorbis = true;
             return true;
         case Header::OpusHead: return openOpus(p, n, out, problem);
         case Header::FlacMapping: return openFlac(p, n, out, problem);
@@ -131,29 +131,29 @@ private:
 
     // The decoder wants all three Vorbis headers at once, in Xiph lacing.
     bool collectVorbis(Header h, const uint8_t* p, size_t n, PacketOutput& out, std::string& problem) {
-        if (h == Header::VorbisComment && vorbisHeaders_[1].empty()) {
-            vorbisHeaders_[1].assign(p, p + n);
+        if (h == Header::VorbisComment && mVorbisHeaders[1].empty()) {
+            mVorbisHeaders[1].assign(p, p + n);
             return true;
         }
-        if (h != Header::VorbisSetup || vorbisHeaders_[1].empty()) {
-            problem = vorbisHeaders_[1].empty() ? "a packet where the Vorbis comment header was expected"
+        if (h != Header::VorbisSetup || mVorbisHeaders[1].empty()) {
+            problem = mVorbisHeaders[1].empty() ? "a packet where the Vorbis comment header was expected"
                                                 : "a packet where the Vorbis setup header was expected";
             return false;
         }
-        vorbisHeaders_[2].assign(p, p + n);
-        std::vector<uint8_t>& x = setup_.extradata;
+        mVorbisHeaders[2].assign(p, p + n);
+        std::vector<uint8_t>& x = mSetup.extradata;
         x.assign(1, 2);
         for (int i = 0; i < 2; ++i) {
-            size_t left = vorbisHeaders_[i].size();
+            size_t left = mVorbisHeaders[i].size();
             for (; left >= 255; left -= 255) x.push_back(255);
             x.push_back(uint8_t(left));
         }
-        for (const std::vector<uint8_t>& header : vorbisHeaders_) x.insert(x.end(), header.begin(), header.end());
-        if (!out.open(setup_)) {
+        for (const std::vector<uint8_t>& header : mVorbisHeaders) x.insert(x.end(), header.begin(), header.end());
+        if (!out.open(mSetup)) {
             problem = "the Vorbis decoder does not accept the stream's header packets";
             return false;
         }
-        collectingVorbis_ = false;
+        mCollectingVorbis = false;
         return true;
     }
 
@@ -162,15 +162,15 @@ private:
             problem = "a damaged OpusHead header";
             return false;
         }
-        codec_ = Codec::Opus;
-        setup_.codecId = AV_CODEC_ID_OPUS;
-        setup_.sampleRate = 48000;
-        setup_.channels = p[9];
+        mCodec = Codec::Opus;
+        mSetup.codecId = AV_CODEC_ID_OPUS;
+        mSetup.sampleRate = 48000;
+        mSetup.channels = p[9];
         // The pre-skip is dropped once, by the service, so the decoder is told none.
-        setup_.skipSamples = p[10] | p[11] << 8;
-        setup_.extradata.assign(p, p + n);
-        setup_.extradata[10] = setup_.extradata[11] = 0;
-        opusTagsSeen_ = false;
+        mSetup.skipSamples = p[10] | p[11] << 8;
+        mSetup.extradata.assign(p, p + n);
+        mSetup.extradata[10] = mSetup.extradata[11] = 0;
+        mOpusTagsSeen = false;
         return openOrReset(out, problem, "Opus");
     }
 
@@ -182,19 +182,19 @@ private:
             return false;
         }
         const uint8_t* info = p + 17;
-        codec_ = Codec::Flac;
-        setup_.codecId = AV_CODEC_ID_FLAC;
-        setup_.sampleRate = info[10] << 12 | info[11] << 4 | info[12] >> 4;
-        setup_.channels = ((info[12] >> 1) & 7) + 1;
-        setup_.bitsPerCodedSample = ((info[12] & 1) << 4 | info[13] >> 4) + 1;
-        setup_.extradata.assign(info, info + 34);
-        flacFrameSeen_ = false;
+        mCodec = Codec::Flac;
+        mSetup.codecId = AV_CODEC_ID_FLAC;
+        mSetup.sampleRate = info[10] << 12 | info[11] << 4 | info[12] >> 4;
+        mSetup.channels = ((info[12] >> 1) & 7) + 1;
+        mSetup.bitsPerCodedSample = ((info[12] & 1) << 4 | info[13] >> 4) + 1;
+        mSetup.extradata.assign(info, info + 34);
+        mFlacFrameSeen = false;
         return openOrReset(out, problem, "FLAC");
     }
 
     bool openOrReset(PacketOutput& out, std::string& problem, const char* name) {
-        if (out.open(setup_)) return true;
-        codec_ = Codec::None;
+        if (out.open(mSetup)) return true;
+        mCodec = Codec::None;
         problem = std::string("the ") + name + " decoder does not accept the stream's identification header";
         return false;
     }
@@ -211,13 +211,13 @@ private:
         return false;
     }
 
-    Codec codec_ = Codec::None;
-    CodecSetup setup_;
-    std::vector<uint8_t> vorbisHeaders_[3];
-    bool collectingVorbis_ = false;  // the identification header came, the codec waits for the other two
-    bool opusTagsSeen_ = false;
-    bool flacFrameSeen_ = false;
-    uint16_t expectedCounter_ = 0;
+    Codec mCodec = Codec::None;
+    CodecSetup mSetup;
+    std::vector<uint8_t> mVorbisHeaders[3];
+    bool mCollectingVorbis = false;  // the identification header came, the codec waits for the other two
+    bool mOpusTagsSeen = false;
+    bool mFlacFrameSeen = false;
+    uint16_t mExpectedCounter = 0;
 };
 
 }  // namespace

@@ -7,9 +7,9 @@
 namespace hostaudio {
 
 void OutputFormat::clear() {
-    av_channel_layout_uninit(&layout_);
-    format_ = AV_SAMPLE_FMT_NONE;
-    rate_ = 0;
+    av_channel_layout_uninit(&mLayout);
+    mFormat = AV_SAMPLE_FMT_NONE;
+    mRate = 0;
 }
 
 bool OutputFormat::fixFrom(const AVFrame* frame) {
@@ -18,29 +18,29 @@ bool OutputFormat::fixFrom(const AVFrame* frame) {
     clear();
     // Keep the source's channel order; an unordered layout gets the usual one for its count.
     if (frame->ch_layout.order == AV_CHANNEL_ORDER_NATIVE)
-        av_channel_layout_copy(&layout_, &frame->ch_layout);
+        av_channel_layout_copy(&mLayout, &frame->ch_layout);
     else
-        av_channel_layout_default(&layout_, channels);
+        av_channel_layout_default(&mLayout, channels);
     AVSampleFormat source = av_get_packed_sample_fmt(static_cast<AVSampleFormat>(frame->format));
-    format_ = source == AV_SAMPLE_FMT_S32 ? AV_SAMPLE_FMT_S32 : AV_SAMPLE_FMT_S16;
-    rate_ = frame->sample_rate;
+    mFormat = source == AV_SAMPLE_FMT_S32 ? AV_SAMPLE_FMT_S32 : AV_SAMPLE_FMT_S16;
+    mRate = frame->sample_rate;
     return true;
 }
 
 size_t OutputFormat::frameBytes() const {
-    return static_cast<size_t>(layout_.nb_channels) * static_cast<size_t>(av_get_bytes_per_sample(format_));
+    return static_cast<size_t>(mLayout.nb_channels) * static_cast<size_t>(av_get_bytes_per_sample(mFormat));
 }
 
 bool OutputFormat::describe(audio::audio_codec_parameter_t& record) const {
     if (!known()) return false;
     std::memset(&record, 0, sizeof record);
     record.codecType = audio::AUDIO_CODEC_PCM;
-    record.sampleRate = rate_;
+    record.sampleRate = mRate;
     record.channels = 0;
-    record.channelMap = channelMaskForCount(layout_.nb_channels);
-    record.pcm.format = format_ == AV_SAMPLE_FMT_S32 ? audio::AUDIO_PCM_S32LE : audio::AUDIO_PCM_S16LE;
+    record.channelMap = channelMaskForCount(mLayout.nb_channels);
+    record.pcm.format = mFormat == AV_SAMPLE_FMT_S32 ? audio::AUDIO_PCM_S32LE : audio::AUDIO_PCM_S16LE;
     record.pcm.blockAlign = static_cast<int32_t>(frameBytes());
-    record.pcm.bytesPerSecond = rate_ * record.pcm.blockAlign;
+    record.pcm.bytesPerSecond = mRate * record.pcm.blockAlign;
     return true;
 }
 

@@ -18,24 +18,24 @@ public:
     OutputFormat() = default;
     OutputFormat(const OutputFormat&) = delete;
     OutputFormat& operator=(const OutputFormat&) = delete;
-    ~OutputFormat() { av_channel_layout_uninit(&layout_); }
+    ~OutputFormat() { av_channel_layout_uninit(&mLayout); }
     void clear();
 
-    bool known() const { return format_ != AV_SAMPLE_FMT_NONE; }
+    bool known() const { return mFormat != AV_SAMPLE_FMT_NONE; }
     // Signed 32-bit for sources deeper than 16 bits (lossless ones), signed 16-bit otherwise.
     bool fixFrom(const AVFrame* frame);
     // The service's description: PCM, rate, mask by channel count, format code.
     bool describe(audio::audio_codec_parameter_t& record) const;
 
-    const AVChannelLayout* layout() const { return &layout_; }
-    AVSampleFormat sampleFormat() const { return format_; }
-    int rate() const { return rate_; }
+    const AVChannelLayout* layout() const { return &mLayout; }
+    AVSampleFormat sampleFormat() const { return mFormat; }
+    int rate() const { return mRate; }
     size_t frameBytes() const;
 
 private:
-    AVSampleFormat format_ = AV_SAMPLE_FMT_NONE;
-    int rate_ = 0;
-    AVChannelLayout layout_{};
+    AVSampleFormat mFormat = AV_SAMPLE_FMT_NONE;
+    int mRate = 0;
+    AVChannelLayout mLayout{};
 };
 
 }  // namespace hostaudio

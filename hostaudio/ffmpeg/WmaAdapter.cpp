@@ -25,23 +25,23 @@ void putLe(std::vector<uint8_t>& out, uint32_t value, int bytes) {
 class WmaAdapter final : public FormatAdapter {
 public:
     bool configure(const audio::audio_codec_parameter_t& input) override {
-        pending_.clear();
+        mPending.clear();
         int channels = __builtin_popcount(input.channelMap);
         // The codec decodes mono and stereo only, and needs to know how long an object is.
         if (input.sampleRate <= 0 || channels < 1 || channels > 2 || input.wma.blockAlignment == 0) return false;
-        blockAlign_ = input.wma.blockAlignment;
-        setup_ = CodecSetup();
-        setup_.codecId = AV_CODEC_ID_WMAV2;
-        setup_.sampleRate = input.sampleRate;
-        setup_.channels = channels;
-        setup_.blockAlign = input.wma.blockAlignment;
-        setup_.bitRate = int64_t{input.wma.avgBytesPerSecond} * 8;
-        setup_.bitsPerCodedSample = input.wma.bitsPerSample;
+        mBlockAlign = input.wma.blockAlignment;
+        mSetup = CodecSetup();
+        mSetup.codecId = AV_CODEC_ID_WMAV2;
+        mSetup.sampleRate = input.sampleRate;
+        mSetup.channels = channels;
+        mSetup.blockAlign = input.wma.blockAlignment;
+        mSetup.bitRate = int64_t{input.wma.avgBytesPerSecond} * 8;
+        mSetup.bitsPerCodedSample = input.wma.bitsPerSample;
         // The bytes behind the stream's WAVE format: samples per block, encode options and the
         // super block alignment, which the record does not carry (the codec does not use it).
-        putLe(setup_.extradata, input.wma.samplesPerBlock, 4);
-        putLe(setup_.extradata, input.wma.encodeOptions, 2);
-        putLe(setup_.extradata, 0, 4);
+        putLe(mSetup.extradata, input.wma.samplesPerBlock, 4);
+        putLe(mSetup.extradata, input.wma.encodeOptions, 2);
+        putLe(mSetup.extradata, 0, 4);
         return true;
     }
 
@@ -57,38 +57,38 @@ public:
             return false;
         }
         uint8_t object = data[4];
-        if (!pending_.empty() && object != object_) {
-            problem = format("media object %ld ends after %ld of %ld bytes; dropped", object_, long(pending_.size()),
-                             long(blockAlign_));
-            pending_.clear();
+        if (!mPending.empty() && object != mObject) {
+            problem = format("media object %ld ends after %ld of %ld bytes; dropped", mObject, long(mPending.size()),
+                             long(mBlockAlign));
+            mPending.clear();
         }
-        object_ = object;
-        pending_.insert(pending_.end(), data + kPrefixLength, data + length);
+        mObject = object;
+        mPending.insert(mPending.end(), data + kPrefixLength, data + length);
 
-        if (!out.isOpen() && !out.open(setup_)) {
+        if (!out.isOpen() && !out.open(mSetup)) {
             problem = "the WMA decoder cannot be opened";
-            pending_.clear();
+            mPending.clear();
             return false;
         }
         bool decoded = true;
         size_t at = 0;
-        for (; pending_.size() - at >= blockAlign_; at += blockAlign_) {
-            if (!out.packet(pending_.data() + at, blockAlign_)) {
+        for (; mPending.size() - at >= mBlockAlign; at += mBlockAlign) {
+            if (!out.packet(mPending.data() + at, mBlockAlign)) {
                 decoded = false;
                 if (problem.empty()) problem = format("media object %ld does not decode", object);
             }
         }
-        pending_.erase(pending_.begin(), pending_.begin() + long(at));
+        mPending.erase(mPending.begin(), mPending.begin() + long(at));
         return decoded;
     }
 
-    void finish(PacketOutput&) override { pending_.clear(); }  // a cut-off object cannot decode
+    void finish(PacketOutput&) override { mPending.clear(); }  // a cut-off object cannot decode
 
 private:
-    CodecSetup setup_;
-    size_t blockAlign_ = 0;
-    std::vector<uint8_t> pending_;  // the media object being joined
-    long object_ = 0;
+    CodecSetup mSetup;
+    size_t mBlockAlign = 0;
+    std::vector<uint8_t> mPending;  // the media object being joined
+    long mObject = 0;
 };
 
 }  // namespace

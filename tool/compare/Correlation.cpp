@@ -15,21 +15,21 @@ using Complex = AVComplexDouble;
 
 class Fft {
 public:
-    Fft(int size, bool inverse) : size_(size) {
+    Fft(int size, bool inverse) : mSize(size) {
         const double scale = 1.0;
-        if (av_tx_init(&ctx_, &fn_, AV_TX_DOUBLE_FFT, inverse, size, &scale, AV_TX_UNALIGNED) < 0) ctx_ = nullptr;
+        if (av_tx_init(&mCtx, &mFn, AV_TX_DOUBLE_FFT, inverse, size, &scale, AV_TX_UNALIGNED) < 0) mCtx = nullptr;
     }
-    ~Fft() { av_tx_uninit(&ctx_); }
+    ~Fft() { av_tx_uninit(&mCtx); }
     Fft(const Fft&) = delete;
     Fft& operator=(const Fft&) = delete;
-    bool ok() const { return ctx_ != nullptr; }
-    void run(std::vector<Complex>& in, std::vector<Complex>& out) { fn_(ctx_, out.data(), in.data(), sizeof(Complex)); }
-    int size() const { return size_; }
+    bool ok() const { return mCtx != nullptr; }
+    void run(std::vector<Complex>& in, std::vector<Complex>& out) { mFn(mCtx, out.data(), in.data(), sizeof(Complex)); }
+    int size() const { return mSize; }
 
 private:
-    int size_;
-    AVTXContext* ctx_ = nullptr;
-    av_tx_fn fn_ = nullptr;
+    int mSize;
+    AVTXContext* mCtx = nullptr;
+    av_tx_fn mFn = nullptr;
 };
 
 int powerOfTwoAtLeast(size_t n) {
@@ -44,18 +44,18 @@ int powerOfTwoAtLeast(size_t n) {
 class Prefix {
 public:
     Prefix(const Signal& s, int channel, long from, long stop, long firstA, long firstB, long width)
-        : from_(from),
-          stop_(std::min(stop, long(s.frames()))),
-          firstA_(clamp(firstA)),
-          firstB_(clamp(firstB)),
-          a_(size_t(width)),
-          b_(size_t(width)) {
+        : mFrom(from),
+          mStop(std::min(stop, long(s.frames()))),
+          mFirstA(clamp(firstA)),
+          mFirstB(clamp(firstB)),
+          mA(size_t(width)),
+          mB(size_t(width)) {
         const double lsb = s.lsb();
         double sum = 0;
-        for (long x = from_; x <= stop_; ++x) {
-            if (x >= firstA_ && x < firstA_ + width) a_[size_t(x - firstA_)] = sum;
-            if (x >= firstB_ && x < firstB_ + width) b_[size_t(x - firstB_)] = sum;
-            if (x < 0 || x == stop_) continue;
+        for (long x = mFrom; x <= mStop; ++x) {
+            if (x >= mFirstA && x < mFirstA + width) mA[size_t(x - mFirstA)] = sum;
+            if (x >= mFirstB && x < mFirstB + width) mB[size_t(x - mFirstB)] = sum;
+            if (x < 0 || x == mStop) continue;
             double v = 0;
             if (channel >= 0) {
                 v = s.at(size_t(x), channel) * lsb;
@@ -64,23 +64,23 @@ public:
             }
             sum += v * v;
         }
-        total_ = sum;
+        mTotal = sum;
     }
 
     double at(long position) const {
         const long x = clamp(position);
-        if (x == from_) return 0;
-        if (x == stop_) return total_;
-        if (x >= firstA_ && x < firstA_ + long(a_.size())) return a_[size_t(x - firstA_)];
-        return b_[size_t(x - firstB_)];
+        if (x == mFrom) return 0;
+        if (x == mStop) return mTotal;
+        if (x >= mFirstA && x < mFirstA + long(mA.size())) return mA[size_t(x - mFirstA)];
+        return mB[size_t(x - mFirstB)];
     }
 
 private:
-    long clamp(long x) const { return std::max(from_, std::min(stop_, x)); }
+    long clamp(long x) const { return std::max(mFrom, std::min(mStop, x)); }
 
-    long from_, stop_, firstA_, firstB_;
-    std::vector<double> a_, b_;
-    double total_ = 0;
+    long mFrom, mStop, mFirstA, mFirstB;
+    std::vector<double> mA, mB;
+    double mTotal = 0;
 };
 
 }  // namespace

@@ -50,38 +50,38 @@ int bitsOfFormat(AVSampleFormat f) {
 // Rounds and converts every frame into `out`; the first frame fixes rate and channels.
 class Collector {
 public:
-    Collector(Signal& out, int bits) : out_(out), bits_(bits) {}
+    Collector(Signal& out, int bits) : mOut(out), mBits(bits) {}
 
     bool add(const AVFrame* frame, std::string& error) {
-        if (swr_ == nullptr) {
+        if (mSwr == nullptr) {
             if (!start(frame, error)) return false;
-        } else if (frame->sample_rate != out_.rate || frame->ch_layout.nb_channels != out_.channels) {
+        } else if (frame->sample_rate != mOut.rate || frame->ch_layout.nb_channels != mOut.channels) {
             error = "its audio changes to " + std::to_string(frame->sample_rate) + " Hz, " +
                     std::to_string(frame->ch_layout.nb_channels) + " channels at sample " +
-                    std::to_string(out_.frames()) + "; only one format can be compared";
+                    std::to_string(mOut.frames()) + "; only one format can be compared";
             return false;
         }
-        const size_t count = size_t(frame->nb_samples), channels = size_t(out_.channels);
-        if ((out_.frames() + count) * channels > kMaxSamples) {
+        const size_t count = size_t(frame->nb_samples), channels = size_t(mOut.channels);
+        if ((mOut.frames() + count) * channels > kMaxSamples) {
             error = "its decode is too long to compare in memory";
             return false;
         }
-        buffer_.resize(count * channels);
-        uint8_t* planes[1] = {reinterpret_cast<uint8_t*>(buffer_.data())};
-        const int got = swr_convert(swr_.get(), planes, int(count), const_cast<const uint8_t**>(frame->extended_data),
+        mBuffer.resize(count * channels);
+        uint8_t* planes[1] = {reinterpret_cast<uint8_t*>(mBuffer.data())};
+        const int got = swr_convert(mSwr.get(), planes, int(count), const_cast<const uint8_t**>(frame->extended_data),
                                     frame->nb_samples);
         if (got < 0) {
             error = "converting its samples failed: " + averror(got);
             return false;
         }
         // Rounded as a decoder writing this word length rounds: to nearest, clipped to full scale.
-        const double scale = std::ldexp(1.0, bits_ - 1), top = scale - 1;
+        const double scale = std::ldexp(1.0, mBits - 1), top = scale - 1;
         for (size_t i = 0; i < size_t(got) * channels; ++i)
-            out_.samples.push_back(int32_t(std::fmax(-scale, std::fmin(top, std::nearbyint(buffer_[i] * scale)))));
+            mOut.samples.push_back(int32_t(std::fmax(-scale, std::fmin(top, std::nearbyint(mBuffer[i] * scale)))));
         return true;
     }
 
-    int sourceBits() const { return sourceBits_; }
+    int sourceBits() const { return mSourceBits; }
 
 private:
     bool start(const AVFrame* frame, std::string& error) {
@@ -95,23 +95,23 @@ private:
                                      AVSampleFormat(frame->format), frame->sample_rate, 0, nullptr);
         av_channel_layout_uninit(&layout);
         if (rc >= 0) rc = swr_init(swr);
-        swr_.reset(swr);
+        mSwr.reset(swr);
         if (rc < 0 || frame->ch_layout.nb_channels < 1 || frame->sample_rate < 1) {
             error = "its decoded format cannot be converted: " + averror(rc);
             return false;
         }
-        out_.rate = frame->sample_rate;
-        out_.channels = frame->ch_layout.nb_channels;
-        sourceBits_ = bitsOfFormat(AVSampleFormat(frame->format));
-        out_.bits = bits_ = bits_ != 0 ? bits_ : sourceBits_ != 0 ? sourceBits_ : 16;
+        mOut.rate = frame->sample_rate;
+        mOut.channels = frame->ch_layout.nb_channels;
+        mSourceBits = bitsOfFormat(AVSampleFormat(frame->format));
+        mOut.bits = mBits = mBits != 0 ? mBits : mSourceBits != 0 ? mSourceBits : 16;
         return true;
     }
 
-    Signal& out_;
-    int bits_;
-    int sourceBits_ = 0;
-    Owned<SwrContext> swr_;
-    std::vector<double> buffer_;
+    Signal& mOut;
+    int mBits;
+    int mSourceBits = 0;
+    Owned<SwrContext> mSwr;
+    std::vector<double> mBuffer;
 };
 
 }  // namespace

@@ -53,17 +53,17 @@ std::string escapeHtml(const std::string& text) {
 }
 
 Chart::Chart(double xMin, double xMax, double yMin, double yMax, std::string xLabel, std::string yLabel)
-    : x0_(xMin),
-      x1_(xMax > xMin ? xMax : xMin + 1),
-      y0_(yMin),
-      y1_(yMax > yMin ? yMax : yMin + 1),
-      xLabel_(std::move(xLabel)),
-      yLabel_(std::move(yLabel)) {}
+    : mX0(xMin),
+      mX1(xMax > xMin ? xMax : xMin + 1),
+      mY0(yMin),
+      mY1(yMax > yMin ? yMax : yMin + 1),
+      mXLabel(std::move(xLabel)),
+      mYLabel(std::move(yLabel)) {}
 
-double Chart::px(double x) const { return kLeft + (x - x0_) / (x1_ - x0_) * (kWidth - kLeft - kRight); }
+double Chart::px(double x) const { return kLeft + (x - mX0) / (mX1 - mX0) * (kWidth - kLeft - kRight); }
 double Chart::py(double y) const {
-    const double clamped = std::min(y1_, std::max(y0_, y));
-    return kTop + (y1_ - clamped) / (y1_ - y0_) * (kHeight - kTop - kBottom);
+    const double clamped = std::min(mY1, std::max(mY0, y));
+    return kTop + (mY1 - clamped) / (mY1 - mY0) * (kHeight - kTop - kBottom);
 }
 
 void Chart::line(const Points& points, const std::string& color, const std::string& label, bool dashed) {
@@ -78,36 +78,36 @@ void Chart::line(const Points& points, const std::string& color, const std::stri
         open = true;
     }
     if (!path.empty())
-        body_ += "<path d=\"" + path + "\" fill=\"none\" stroke=\"" + color + "\" stroke-width=\"1.4\"" +
+        mBody += "<path d=\"" + path + "\" fill=\"none\" stroke=\"" + color + "\" stroke-width=\"1.4\"" +
                  (dashed ? " stroke-dasharray=\"5 3\"" : "") + "/>\n";
-    const double lx = kLeft + 10 + 190 * legendItems_++;
-    legend_ += "<line x1=\"" + num(lx) + "\" y1=\"14\" x2=\"" + num(lx + 24) + "\" y2=\"14\" stroke=\"" + color +
+    const double lx = kLeft + 10 + 190 * mLegendItems++;
+    mLegend += "<line x1=\"" + num(lx) + "\" y1=\"14\" x2=\"" + num(lx + 24) + "\" y2=\"14\" stroke=\"" + color +
                "\" stroke-width=\"2\"" + (dashed ? " stroke-dasharray=\"5 3\"" : "") + "/><text x=\"" + num(lx + 30) +
                "\" y=\"18\">" + escapeHtml(label) + "</text>\n";
 }
 
 void Chart::level(double y, const std::string& color, const std::string& label) {
-    if (y < y0_ || y > y1_) return;
-    body_ += "<line x1=\"" + num(kLeft) + "\" y1=\"" + num(py(y)) + "\" x2=\"" + num(kWidth - kRight) + "\" y2=\"" +
+    if (y < mY0 || y > mY1) return;
+    mBody += "<line x1=\"" + num(kLeft) + "\" y1=\"" + num(py(y)) + "\" x2=\"" + num(kWidth - kRight) + "\" y2=\"" +
              num(py(y)) + "\" stroke=\"" + color + "\" stroke-dasharray=\"2 3\"/><text x=\"" +
              num(kWidth - kRight + 6) + "\" y=\"" + num(py(y) + 4) + "\" fill=\"" + color + "\">" + escapeHtml(label) +
              "</text>\n";
 }
 
 void Chart::span(double a, double b, const std::string& color, const std::string& label) {
-    const double l = px(std::max(x0_, a)), r = std::max(l + 2, px(std::min(x1_, b)));
-    body_ += "<rect x=\"" + num(l) + "\" y=\"" + num(kTop) + "\" width=\"" + num(r - l) + "\" height=\"" +
+    const double l = px(std::max(mX0, a)), r = std::max(l + 2, px(std::min(mX1, b)));
+    mBody += "<rect x=\"" + num(l) + "\" y=\"" + num(kTop) + "\" width=\"" + num(r - l) + "\" height=\"" +
              num(kHeight - kTop - kBottom) + "\" fill=\"" + color + "\" opacity=\"0.25\"><title>" + escapeHtml(label) +
              "</title></rect>\n";
 }
 
 void Chart::mark(double x, const std::string& color) {
-    body_ += "<line x1=\"" + num(px(x)) + "\" y1=\"" + num(kTop) + "\" x2=\"" + num(px(x)) + "\" y2=\"" +
+    mBody += "<line x1=\"" + num(px(x)) + "\" y1=\"" + num(kTop) + "\" x2=\"" + num(px(x)) + "\" y2=\"" +
              num(kHeight - kBottom) + "\" stroke=\"" + color + "\" stroke-width=\"1\"/>\n";
 }
 
 void Chart::message(const std::string& text) {
-    body_ += "<text x=\"" + num(kWidth / 2) + "\" y=\"" + num(kHeight / 2) +
+    mBody += "<text x=\"" + num(kWidth / 2) + "\" y=\"" + num(kHeight / 2) +
              "\" text-anchor=\"middle\" class=\"message\">" + escapeHtml(text) + "</text>\n";
 }
 
@@ -117,19 +117,19 @@ std::string Chart::svg(const std::string& title) const {
                       "</title>\n<rect x=\"" + num(kLeft) + "\" y=\"" + num(kTop) + "\" width=\"" +
                       num(kWidth - kLeft - kRight) + "\" height=\"" + num(kHeight - kTop - kBottom) +
                       "\" fill=\"#fff\" stroke=\"#888\"/>\n";
-    for (double t : ticks(x0_, x1_))
+    for (double t : ticks(mX0, mX1))
         out += "<line x1=\"" + num(px(t)) + "\" y1=\"" + num(kTop) + "\" x2=\"" + num(px(t)) + "\" y2=\"" +
                num(kHeight - kBottom) + "\" stroke=\"#eee\"/><text x=\"" + num(px(t)) + "\" y=\"" +
                num(kHeight - kBottom + 16) + "\" text-anchor=\"middle\">" + tickText(t) + "</text>\n";
-    for (double t : ticks(y0_, y1_))
+    for (double t : ticks(mY0, mY1))
         out += "<line x1=\"" + num(kLeft) + "\" y1=\"" + num(py(t)) + "\" x2=\"" + num(kWidth - kRight) + "\" y2=\"" +
                num(py(t)) + "\" stroke=\"#eee\"/><text x=\"" + num(kLeft - 6) + "\" y=\"" + num(py(t) + 4) +
                "\" text-anchor=\"end\">" + tickText(t) + "</text>\n";
     out += "<text x=\"" + num((kLeft + kWidth - kRight) / 2) + "\" y=\"" + num(kHeight - 6) +
-           "\" text-anchor=\"middle\">" + escapeHtml(xLabel_) + "</text>\n<text transform=\"translate(16 " +
-           num((kTop + kHeight - kBottom) / 2) + ") rotate(-90)\" text-anchor=\"middle\">" + escapeHtml(yLabel_) +
+           "\" text-anchor=\"middle\">" + escapeHtml(mXLabel) + "</text>\n<text transform=\"translate(16 " +
+           num((kTop + kHeight - kBottom) / 2) + ") rotate(-90)\" text-anchor=\"middle\">" + escapeHtml(mYLabel) +
            "</text>\n";
-    return out + body_ + legend_ + "</svg>\n";
+    return out + mBody + mLegend + "</svg>\n";
 }
 
 }  // namespace compare

@@ -24,9 +24,9 @@ private:
     double px(double x) const;
     double py(double y) const;
 
-    double x0_, x1_, y0_, y1_;
-    std::string xLabel_, yLabel_, body_, legend_;
-    int legendItems_ = 0;
+    double mX0, mX1, mY0, mY1;
+    std::string mXLabel, mYLabel, mBody, mLegend;
+    int mLegendItems = 0;
 };
 
 std::string escapeHtml(const std::string& text);
