@@ -18,20 +18,8 @@ TEST(ApeReader, BothLayoutsDeliverHeadersAndReversedWordsInChunks) {
     // frame lengths, bytes behind the audio data.
     // Every optional new-layout part, no WAV header (its stored length then ignored), twenty frames.
     // The data end inside a word: the last read still finds four bytes.
-    const ApeLayout wide{3990,
-                         2000,
-                         0x20,
-                         1,
-                         8000,
-                         60,
-                         32,
-                         8,
-                         24,
-                         4608,
-                         44,
-                         1000,
-                         {1, 2, 3, 5, 1023, 1021, 7, 1, 1, 1, 2048, 9, 10, 11, 12, 13, 14, 15, 16, 1},
-                         3};
+    const std::vector<uint32_t> twenty = {1, 2, 3, 5, 1023, 1021, 7, 1, 1, 1, 2048, 9, 10, 11, 12, 13, 14, 15, 16, 1};
+    const ApeLayout wide{3990, 2000, 0x20, 1, 8000, 60, 32, 8, 24, 4608, 44, 1000, twenty, 3};
     ApeLayout tagged;  // what follows the audio data is never delivered
     tagged.tailBytes = 32;
     auto old = [](uint16_t version, uint16_t level, uint16_t flags, uint16_t channels) {

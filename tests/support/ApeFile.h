@@ -63,27 +63,13 @@ inline ApeFile buildApe(const ApeLayout& l) {
                  le(0, 4), le(frames, 4), le(l.finalFrameBlocks, 4), (l.flags & 0x04) ? le(0x7FFF, 4) : le(0, 0),
                  (l.flags & 0x10) ? le(frames, 4) : le(0, 0), wav, table});
     } else {
-        b = cat({b,
-                 le(0, 2),
-                 le(l.descriptorLength, 4),
-                 le(l.headerLength, 4),
-                 le(frames * 4 + l.spareSeekBytes, 4),
-                 le(l.wavHeaderLength, 4),
-                 le(audioLength, 4),
-                 le(0, 8),
-                 std::vector<uint8_t>(16 + extraDescriptor, 0x5A),  // MD5 and the descriptor's extra bytes
-                 le(l.level, 2),
-                 le(l.flags, 2),
-                 le(l.blocksPerFrame, 4),
-                 le(l.finalFrameBlocks, 4),
-                 le(frames, 4),
-                 le(l.bitsPerSample, 2),
-                 le(l.channels, 2),
-                 le(l.rate, 4),
-                 std::vector<uint8_t>(l.headerLength > 24 ? l.headerLength - 24 : 0, 0),
-                 table,
-                 std::vector<uint8_t>(l.spareSeekBytes, 0xEE),
-                 wav});
+        // Behind the lengths: 16 bytes of MD5 and the descriptor's extra bytes.
+        const std::vector<uint8_t> md5(16 + extraDescriptor, 0x5A), pad(std::max(l.headerLength, 24u) - 24, 0),
+            spare(l.spareSeekBytes, 0xEE);
+        b = cat({b, le(0, 2), le(l.descriptorLength, 4), le(l.headerLength, 4), le(frames * 4 + l.spareSeekBytes, 4),
+                 le(l.wavHeaderLength, 4), le(audioLength, 4), le(0, 8), md5});
+        b = cat({b, le(l.level, 2), le(l.flags, 2), le(l.blocksPerFrame, 4), le(l.finalFrameBlocks, 4), le(frames, 4),
+                 le(l.bitsPerSample, 2), le(l.channels, 2), le(l.rate, 4), pad, table, spare, wav});
     }
     for (uint32_t i = 0; i < audioLength; ++i) b.push_back(static_cast<uint8_t>(i * 7 + i / 251));
     b.resize(b.size() + l.tailBytes, 'T');

@@ -1,5 +1,7 @@
 #include "TestSupport.h"
 
+#include "ReaderBytes.h"
+
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -74,34 +76,14 @@ std::vector<uint8_t> sinePcm(uint32_t rate, uint32_t channels, uint32_t bitsPerS
 }
 
 std::vector<uint8_t> wavFile(const WavLayout& layout, const std::vector<uint8_t>& pcm) {
-    auto tag = [](std::vector<uint8_t>& out, const char* text) { out.insert(out.end(), text, text + 4); };
-    uint32_t blockAlign = layout.channels * layout.bitsPerSample / 8;
-    std::vector<uint8_t> list;
-    if (layout.listChunk) {
-        tag(list, "LIST");
-        appendLe(list, 12, 4);
-        tag(list, "INFO");
-        tag(list, "ISFT");
-        appendLe(list, 0, 4);
-    }
-    std::vector<uint8_t> out;
-    tag(out, "RIFF");
-    appendLe(out, static_cast<uint32_t>(36 + layout.extraFormatBytes + list.size() + pcm.size()), 4);
-    tag(out, "WAVE");
-    tag(out, "fmt ");
-    appendLe(out, 16 + layout.extraFormatBytes, 4);
-    appendLe(out, 1, 2);
-    appendLe(out, layout.channels, 2);
-    appendLe(out, layout.rate, 4);
-    appendLe(out, layout.rate * blockAlign, 4);
-    appendLe(out, blockAlign, 2);
-    appendLe(out, layout.bitsPerSample, 2);
-    for (uint32_t i = 0; i < layout.extraFormatBytes; ++i) out.push_back(static_cast<uint8_t>(0xE0 + i));
-    out.insert(out.end(), list.begin(), list.end());
-    tag(out, "data");
-    appendLe(out, static_cast<uint32_t>(pcm.size()), 4);
-    out.insert(out.end(), pcm.begin(), pcm.end());
-    return out;
+    const uint32_t blockAlign = layout.channels * layout.bitsPerSample / 8;
+    std::vector<uint8_t> extra, list;
+    for (uint32_t i = 0; i < layout.extraFormatBytes; ++i) extra.push_back(static_cast<uint8_t>(0xE0 + i));
+    if (layout.listChunk) list = cat({str("LIST"), le(12, 4), str("INFOISFT"), le(0, 4)});
+    return cat({str("RIFF"), le(36 + extra.size() + list.size() + pcm.size(), 4), str("WAVEfmt "),
+                le(16 + extra.size(), 4), le(1, 2), le(layout.channels, 2), le(layout.rate, 4),
+                le(layout.rate * blockAlign, 4), le(blockAlign, 2), le(layout.bitsPerSample, 2), extra, list,
+                str("data"), le(pcm.size(), 4), pcm});
 }
 
 }  // namespace testsupport

@@ -6,35 +6,18 @@
 
 namespace {
 
-bool parse(std::vector<const char*> words, DecoderArgs* args) {
-    words.insert(words.begin(), "ostrel");
-    bool ok = false;
-    testsupport::captureStdout([&] { ok = parseDecoderArgs(static_cast<int>(words.size()), words.data(), args); });
-    return ok;
-}
-
-TEST(DecoderArgs, DefaultsAndNumbers) {
+// Defaults, the file suffixes and the plain options are checked end to end; these are the
+// number forms and the suffixes that only nearly match.
+TEST(DecoderArgs, NumbersAndNearSuffixes) {
+    const char* words[] = {"ostrel", "-f=x", "-s=08000", "--channel=1", "--bit=33", "-s"};
     DecoderArgs a;
-    ASSERT_TRUE(parse({"-f=x.wav"}, &a));
-    EXPECT_STREQ("example0", a.progressName);
-    EXPECT_STREQ("decoder0", a.name);
-    EXPECT_STREQ("", a.saveFile);
-    EXPECT_EQ(48000, a.sampleFrequency);
-    EXPECT_EQ(2, a.channel);
-    EXPECT_EQ(16, a.bitDepth);
-    ASSERT_TRUE(parse({"-f=x", "-s=08000", "--channel=1", "--bit=33", "-s"}, &a));
+    bool ok = false;
+    testsupport::captureStdout([&] { ok = parseDecoderArgs(6, words, &a); });
+    ASSERT_TRUE(ok);
     EXPECT_EQ(8000, a.sampleFrequency);
     EXPECT_EQ(1, a.channel);
     EXPECT_EQ(33, a.bitDepth);
-}
-
-TEST(DecoderArgs, SuffixAndCodec) {
-    EXPECT_EQ(nullptr, fileSuffix("song"));
-    EXPECT_EQ(nullptr, fileSuffix("song."));
-    EXPECT_STREQ("old/song", fileSuffix("dir.old/song"));
-    EXPECT_STREQ("gz", fileSuffix("a.tar.gz"));
     EXPECT_EQ(0, codecOfSuffix("WaV"));
-    EXPECT_EQ(160, codecOfSuffix("M4A"));
     EXPECT_EQ(-1, codecOfSuffix("mp"));
     EXPECT_EQ(-1, codecOfSuffix("mp33"));
     EXPECT_EQ(-1, codecOfSuffix(""));
