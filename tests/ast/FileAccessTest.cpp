@@ -32,59 +32,44 @@ TEST(FileAccess, ClosedObjectRefusesEverythingWithOneLineEach) {
     EXPECT_EQ("[AST][ERR]Failed to open file '/nonexistent/x'.\n", out);
 }
 
+const char kNotReadable[] = "[AST][ERR]File is NOT readable, please check READ permission.\n";
+const char kNotWritable[] = "[AST][ERR]File is NOT writable, please check WRITE permission.\n";
+
+// Each mode reads or writes two bytes at the start of an eight-byte file, then seeks to its end.
 TEST(FileAccess, ModeBitsChooseStreamAndRefusedDirection) {
+    const struct {
+        int32_t mode;
+        bool reads, writes;
+        std::string refused;
+        std::vector<uint8_t> after;  // the file
+    } cases[] = {
+        {5, true, false, kNotWritable, {1, 2, 3, 4, 5, 6, 7, 8}},
+        {3, false, false, std::string(kNotReadable) + kNotWritable, {1, 2, 3, 4, 5, 6, 7, 8}},  // both bits: neither
+        {4, true, true, "", {9, 9, 3, 4, 5, 6, 7, 8}},  // no direction bit: existing file, both directions
+        {6, false, true, kNotReadable, {9, 9}},         // truncates
+    };
     TempDir dir;
-    std::string path = dir.path("f.bin");
-    testsupport::writeFile(path, {1, 2, 3, 4, 5, 6, 7, 8});
-    uint8_t b[8] = {};
-
-    ASTFileAccess reading;
-    ASSERT_TRUE(reading.open(path.c_str(), 5));
-    EXPECT_EQ("[AST][ERR]File is NOT writable, please check WRITE permission.\n",
-              captureStdout([&] { EXPECT_EQ(-1, reading.write(b, 1)); }));
-    EXPECT_TRUE(reading.seek(3, 7));  // any origin but 1 and 2 is the start
-    EXPECT_EQ(3, reading.tell());
-    EXPECT_EQ(5, reading.read(b, 8));
-    EXPECT_EQ(4, b[0]);
-    EXPECT_TRUE(reading.isEof());
-    EXPECT_TRUE(reading.seek(-2, 2));
-    EXPECT_EQ(6, reading.tell());
-    EXPECT_TRUE(reading.seek(1, 1));
-    EXPECT_EQ(7, reading.tell());
-    reading.close();
-    EXPECT_FALSE(reading.isOpen());
-
-    ASTFileAccess both;  // read and write bits: opened for reading, both directions refused
-    ASSERT_TRUE(both.open(path.c_str(), 3));
-    std::string out = captureStdout([&] {
-        EXPECT_EQ(-1, both.read(b, 1));
-        EXPECT_EQ(-1, both.write(b, 1));
-    });
-    EXPECT_EQ("[AST][ERR]File is NOT readable, please check READ permission.\n"
-              "[AST][ERR]File is NOT writable, please check WRITE permission.\n",
-              out);
-    both.close();
-
-    ASTFileAccess update;  // no direction bit: existing file, both directions
-    ASSERT_TRUE(update.open(path.c_str(), 4));
-    EXPECT_EQ(2, update.read(b, 2));
-    EXPECT_TRUE(update.seek(0, 0));
-    const uint8_t x[2] = {9, 9};
-    EXPECT_EQ(2, update.write(x, 2));
-    update.close();
-    EXPECT_EQ((std::vector<uint8_t>{9, 9, 3, 4, 5, 6, 7, 8}), testsupport::readFile(path));
-    ASTFileAccess absent;
+    const std::string path = dir.path("f.bin");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.mode);
+        testsupport::writeFile(path, {1, 2, 3, 4, 5, 6, 7, 8});
+        ASTFileAccess f;
+        ASSERT_TRUE(f.open(path.c_str(), c.mode));
+        uint8_t b[2];
+        const uint8_t x[2] = {9, 9};
+        EXPECT_EQ(c.refused, captureStdout([&] {
+                      EXPECT_EQ(c.reads ? 2 : -1, f.read(b, 2));
+                      if (c.reads) f.seek(0, 0);
+                      EXPECT_EQ(c.writes ? 2 : -1, f.write(x, 2));
+                  }));
+        EXPECT_TRUE(f.seek(0, 2));
+        EXPECT_EQ(int32_t(c.after.size()), f.tell());
+        f.close();
+        EXPECT_FALSE(f.isOpen());
+        EXPECT_EQ(c.after, testsupport::readFile(path));
+    }
+    ASTFileAccess absent;  // mode 4 does not create a file
     captureStdout([&] { EXPECT_FALSE(absent.open(dir.path("absent").c_str(), 4)); });
-
-    ASTFileAccess writing;  // truncates, refuses reads, still seeks and tells
-    ASSERT_TRUE(writing.open(path.c_str(), 6));
-    EXPECT_EQ(2, writing.write(x, 2));
-    EXPECT_EQ("[AST][ERR]File is NOT readable, please check READ permission.\n",
-              captureStdout([&] { EXPECT_EQ(-1, writing.read(b, 1)); }));
-    EXPECT_TRUE(writing.seek(0, 2));
-    EXPECT_EQ(2, writing.tell());
-    writing.close();
-    EXPECT_EQ(2u, testsupport::readFile(path).size());
 }
 
 TEST(FileAccess, DebugPrinters) {
@@ -127,7 +112,7 @@ TEST(FileAccess, ReadingAcrossTheBufferKeepsPositionsAndTheEndIndicator) {
         {0, -1, true, 300000, 300000, false},   // larger than the buffer
         {4000, 1, true, 20, 20, false},
         {-3, 2, true, 10, 3, true},        // short at the end
-        {0, 0, true, 5, 5, false},         // a seek clears the indicator
+        {0, 7, true, 5, 5, false},         // a seek clears the indicator; any origin but 1 and 2 is the start
         {size - 4, 0, true, 4, 4, false},  // ending exactly at the end sets nothing
         {0, -1, true, 1, 0, true},
         {-1, 0, false, 0, 0, true},        // a failed seek changes nothing

@@ -77,16 +77,12 @@ TEST(FfmpegBackend, WmaPayloadsJoinIntoMediaObjects) {
     EXPECT_FALSE(a.pcm.empty());
     EXPECT_TRUE(a.pcm == b.pcm);
     const std::string n = std::to_string(blockAlign), rest = std::to_string(blockAlign - 300);
+    const std::string said = std::to_string((blockAlign - 300) ^ 1);
     EXPECT_EQ("hostaudio: unit 2: a unit of 20 bytes without the WMA frame prefix\n"
               "hostaudio: unit 3: the frame prefix says " +
-                  std::to_string((blockAlign - 300) ^ 1) + " payload bytes, the unit carries " + rest +
-                  "\n"
-                  "hostaudio: unit 4: media object 1 ends after 300 of " +
-                  n +
-                  " bytes; dropped\n"
-                  "hostaudio: unit 7: media object 3 ends after " +
-                  rest + " of " + n +
-                  " bytes; dropped\n"
+                  said + " payload bytes, the unit carries " + rest + "\n" +
+                  "hostaudio: unit 4: media object 1 ends after 300 of " + n + " bytes; dropped\n" +
+                  "hostaudio: unit 7: media object 3 ends after " + rest + " of " + n + " bytes; dropped\n" +
                   "hostaudio: units skipped in all: 2\n",
               c.err);
     EXPECT_LT(c.pcm.size(), a.pcm.size());
