@@ -30,21 +30,21 @@ protected:
     }
 };
 
-// Names are cut to the fields' sizes; priority -1 stands for the FIFO maximum.
 TEST(Thread, NamesAreCutAndAnnouncedMutexFirst) {
-    const struct {
-        const char* name;
-        int32_t priority, expected;
-        std::string out;
-    } cases[] = {
-        {"ASTDecoder-ReaderThread", -1, sched_get_priority_max(SCHED_FIFO),
-         "[AST][INF]Create mutex(ASTMutex:ASTDecoder-ReaderThrea).\n"
-         "[AST][INF]Create thread(ASTThread:ASTDecoder-ReaderThre).\n"},
-        {nullptr, 0, 0, "[AST][INF]Create mutex(ASTMutex:Default).\n[AST][INF]Create thread(ASTThread:Default).\n"},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(c.out, captureStdout([&] { EXPECT_EQ(c.expected, CountingThread(c.name, c.priority).priority()); }));
-    }
+    std::string out = captureStdout([] { CountingThread t("ASTDecoder-ReaderThread"); });
+    EXPECT_EQ("[AST][INF]Create mutex(ASTMutex:ASTDecoder-ReaderThrea).\n"
+              "[AST][INF]Create thread(ASTThread:ASTDecoder-ReaderThre).\n",
+              out);
+    out = captureStdout([] { CountingThread t(nullptr); });
+    EXPECT_EQ("[AST][INF]Create mutex(ASTMutex:Default).\n[AST][INF]Create thread(ASTThread:Default).\n", out);
+}
+
+TEST(Thread, PriorityMinusOneIsTheFifoMaximum) {
+    captureStdout([] {
+        CountingThread a("a", -1), b("b", 0);
+        EXPECT_EQ(sched_get_priority_max(SCHED_FIFO), a.priority());
+        EXPECT_EQ(0, b.priority());
+    });
 }
 
 TEST(Thread, StartRunsRealtimeAndStopJoinEnds) {
