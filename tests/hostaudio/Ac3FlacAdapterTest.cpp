@@ -31,22 +31,15 @@ TEST(Ac3Adapter, GroupsEac3FramesAndRefusesViolations) {
 
     CapturedPackets refused;
     // At 44.1 kHz an odd frame size code adds a padding word.
-    EXPECT_EQ((std::vector<std::string>{"a unit of 2787 bytes where the frame header says 2788",
-                                        "reserved rate or frame size code in the AC-3 header (C0)",
-                                        "reserved rate or frame size code in the AC-3 header (26)",
-                                        "no sync word 0B77 at the start of the unit (0B78)",
-                                        "a unit of 5 bytes cannot hold a sync frame header",
-                                        "bit stream id 9 is neither AC-3 nor E-AC-3",
-                                        "a dependent E-AC-3 frame without the independent frame before it"}),
-              feedAdapter(*hostaudio::makeAc3Adapter(), record,
-                          {ac3(1, 37, 2787),
-                           ac3(3, 0, 128),
-                           ac3(0, 38, 128),
-                           {0x0B, 0x78, 0, 0, 0, 64},
-                           {0x0B, 0x77, 0, 0, 0},
-                           {0x0B, 0x77, 0, 0, 0, 9 << 3},
-                           d1},
-                          refused));
+    expectProblems(*hostaudio::makeAc3Adapter(), record,
+                   {{ac3(1, 37, 2787), "a unit of 2787 bytes where the frame header says 2788"},
+                    {ac3(3, 0, 128), "reserved rate or frame size code in the AC-3 header (C0)"},
+                    {ac3(0, 38, 128), "reserved rate or frame size code in the AC-3 header (26)"},
+                    {{0x0B, 0x78, 0, 0, 0, 64}, "no sync word 0B77 at the start of the unit (0B78)"},
+                    {{0x0B, 0x77, 0, 0, 0}, "a unit of 5 bytes cannot hold a sync frame header"},
+                    {{0x0B, 0x77, 0, 0, 0, 9 << 3}, "bit stream id 9 is neither AC-3 nor E-AC-3"},
+                    {d1, "a dependent E-AC-3 frame without the independent frame before it"}},
+                   refused);
     EXPECT_TRUE(refused.packets.empty());
 }
 
@@ -67,22 +60,16 @@ TEST(FlacAdapter, RefusesBrokenFramesAndOpensOnTheFirstGoodOne) {
     continuation[4] = 0x80;
     const Bytes good = flac(13, 0, 4, {0x2B, 0x11});
     CapturedPackets out;
-    EXPECT_EQ((std::vector<std::string>{
-                  "frame header CRC-8 C2 where the header holds 3D",
-                  "no FLAC frame sync code at the start of a unit of 26 bytes",
-                  "reserved codes in the frame header C9B8", "reserved codes in the frame header C916",
-                  "a coded frame number starting with 80", "a unit of 6 bytes ends inside its frame header",
-                  "the first frame leaves its sample size to a STREAMINFO the service never gets", ""}),
-              feedAdapter(*hostaudio::makeFlacAdapter(), codecRecord(audio::AUDIO_CODEC_FLAC, 0, 0),
-                          {flac(9, 1, 4, {}, true),
-                           noSync,
-                           flac(9, 11, 4),
-                           flac(9, 1, 3),
-                           continuation,
-                           {0xFF, 0xF8, 0xC9, 0x18, 0xC2, 0x80},
-                           flac(9, 1, 0),
-                           good},
-                          out));
+    expectProblems(*hostaudio::makeFlacAdapter(), codecRecord(audio::AUDIO_CODEC_FLAC, 0, 0),
+                   {{flac(9, 1, 4, {}, true), "frame header CRC-8 C2 where the header holds 3D"},
+                    {noSync, "no FLAC frame sync code at the start of a unit of 26 bytes"},
+                    {flac(9, 11, 4), "reserved codes in the frame header C9B8"},
+                    {flac(9, 1, 3), "reserved codes in the frame header C916"},
+                    {continuation, "a coded frame number starting with 80"},
+                    {{0xFF, 0xF8, 0xC9, 0x18, 0xC2, 0x80}, "a unit of 6 bytes ends inside its frame header"},
+                    {flac(9, 1, 0), "the first frame leaves its sample size to a STREAMINFO the service never gets"},
+                    {good, ""}},
+                   out);
     EXPECT_TRUE(Units{good} == out.packets);
     ASSERT_EQ(1u, out.setups.size());
     EXPECT_EQ(AV_CODEC_ID_FLAC, out.setups[0].codecId);

@@ -132,3 +132,20 @@ inline std::vector<std::string> feedAdapter(hostaudio::FormatAdapter& adapter,
     adapter.finish(out);
     return problems;
 }
+
+// A unit and the problem an adapter finds in it ("" when taken).
+struct Fed {
+    Bytes unit;
+    std::string problem;
+};
+
+inline void expectProblems(hostaudio::FormatAdapter& adapter, const audio::audio_codec_parameter_t& record,
+                           const std::vector<Fed>& rows, CapturedPackets& out) {
+    Units units;
+    std::vector<std::string> problems;
+    for (const Fed& r : rows) {
+        units.push_back(r.unit);
+        problems.push_back(r.problem);
+    }
+    EXPECT_EQ(problems, feedAdapter(adapter, record, units, out));
+}

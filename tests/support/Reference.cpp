@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 
 #include "TestSupport.h"
 
@@ -27,17 +28,10 @@ std::vector<Packet> ffprobePackets(const std::string& file) {
     if (!shell("ffprobe -v error -select_streams a:0 -show_entries packet=pos,size -of csv=p=0 '" + file + "' > '" +
                out + "'"))
         return packets;
-    std::vector<uint8_t> text = testsupport::readFile(out);
-    std::string line;
-    for (uint8_t c : text) {
-        if (c != '\n') {
-            line += static_cast<char>(c);
-            continue;
-        }
-        long size = 0, position = 0;
+    std::ifstream text(out);
+    long size = 0, position = 0;
+    for (std::string line; std::getline(text, line);)
         if (sscanf(line.c_str(), "%ld,%ld", &size, &position) == 2) packets.push_back({position, size});
-        line.clear();
-    }
     return packets;
 }
 

