@@ -11,17 +11,17 @@ namespace {
 
 // What a version-3990 file says of its stream, read straight from its descriptor and header.
 testsupport::ApeStream streamOf(const Bytes& file) {
-    const uint32_t header = le(file, 8), table = header + le(file, 12);
-    testsupport::ApeStream s{uint16_t(le(file, 4, 2)),
-                             uint16_t(le(file, header, 2)),
-                             uint16_t(le(file, header + 16, 2)),
-                             uint16_t(le(file, header + 18, 2)),
-                             le(file, header + 20),
-                             le(file, header + 4),
-                             le(file, header + 8),
-                             {},
-                             0};
-    for (uint32_t i = 0; i < le(file, header + 12); ++i) s.seekTable.push_back(le(file, table + 4 * i));
+    const uint32_t h = le(file, 8), table = h + le(file, 12);
+    auto u16 = [&](uint32_t at) { return uint16_t(le(file, at, 2)); };
+    testsupport::ApeStream s;
+    s.version = u16(4);
+    s.level = u16(h);
+    s.bits = u16(h + 16);
+    s.channels = u16(h + 18);
+    s.rate = le(file, h + 20);
+    s.blocksPerFrame = le(file, h + 4);
+    s.finalFrameBlocks = le(file, h + 8);
+    for (uint32_t i = 0; i < le(file, h + 12); ++i) s.seekTable.push_back(le(file, table + 4 * i));
     s.end = s.seekTable[0] + le(file, 24);
     return s;
 }

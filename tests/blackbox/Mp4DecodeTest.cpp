@@ -5,6 +5,7 @@
 #include <regex>
 
 #include "DecodeCheck.h"
+#include "ReaderBytes.h"
 
 using namespace blackbox;
 
@@ -52,22 +53,7 @@ Bytes rewritten(Bytes f, Mdat how) {
     if (how != Mdat::LargeSize) return f;
     EXPECT_EQ("free", std::string(f.begin() + at - 4, f.begin() + at));
     const uint32_t size = be(f, size_t(at)) + 8;
-    const Bytes large = {0,
-                         0,
-                         0,
-                         1,
-                         'm',
-                         'd',
-                         'a',
-                         't',
-                         0,
-                         0,
-                         0,
-                         0,
-                         uint8_t(size >> 24),
-                         uint8_t(size >> 16),
-                         uint8_t(size >> 8),
-                         uint8_t(size)};
+    const Bytes large = testsupport::cat({{0, 0, 0, 1}, testsupport::str("mdat"), testsupport::be(size, 8)});
     std::copy(large.begin(), large.end(), f.begin() + at - 8);
     return f;
 }
