@@ -70,7 +70,8 @@ TEST(CommandLine, NothingIsLostInSilence) {
     link(in.c_str(), dir.path("hard.wav").c_str());
     symlink("/dev/null", nullPcm.c_str());
     for (const char* name : {"d.wav", "d.mp3", "outdir"}) mkdir(dir.path(name).c_str(), 0755);
-    writeFile(readOnly, {'k', 'e', 'e', 'p'});
+    const Bytes keep = {'k', 'e', 'e', 'p'};
+    writeFile(readOnly, keep);
     chmod(readOnly.c_str(), 0444);
     SmallDevice device(dir.path("small"));
     const std::string full = device.mounted ? device.path + "/o.wav" : "/dev/full";
@@ -105,7 +106,7 @@ TEST(CommandLine, NothingIsLostInSilence) {
 
     enum class Holds { Unchecked, Nothing, Exactly, CompletedWav };  // the output file afterwards
     struct Row {
-        std::vector<std::string> args;
+        std::string args;  // split at spaces
         int status;
         std::string lines;  // the main thread's, stack frames folded
         std::string output = "";
@@ -115,101 +116,78 @@ TEST(CommandLine, NothingIsLostInSilence) {
     };
     std::vector<Row> rows = {
         // Parse failures print the validation, then the help; words after -h are not parsed.
-        {{}, 255, kBadFile + kNoSave + refused},
-        {{"-h"}, 255, kBadFile + kNoSave + refused},
-        {{"-f=a.wav", "--help", "-v=x.pcm"}, 255, kNoSave + refused},
-        {{"-f=a.wav", "-v=x.pcm", "-h"}, 255, refused},
-        {{"-g=", "-f=a.wav", "-v=o"}, 255, kBadProgress + refused},
-        {{"--name=", "-f=a.wav", "-x=1"}, 255, kBadName + kNoSave + refused},
-        {{"-g=", "-n=", "-f="}, 255, kBadProgress + kBadName + kBadFile + kNoSave + refused},
+        {"", 255, kBadFile + kNoSave + refused},
+        {"-h", 255, kBadFile + kNoSave + refused},
+        {"-f=a.wav --help -v=x.pcm", 255, kNoSave + refused},
+        {"-f=a.wav -v=x.pcm -h", 255, refused},
+        {"-g= -f=a.wav -v=o", 255, kBadProgress + refused},
+        {"--name= -f=a.wav -x=1", 255, kBadName + kNoSave + refused},
+        {"-g= -n= -f=", 255, kBadProgress + kBadName + kBadFile + kNoSave + refused},
         // Prefixes are case-sensitive and need the '='.
-        {{"-F=a.wav", "-f", "--FILE=a.wav"}, 255, kBadFile + kNoSave + refused},
+        {"-F=a.wav -f --FILE=a.wav", 255, kBadFile + kNoSave + refused},
         // Long options; the last value wins; over-long names are cut to the field's size.
-        {{"--progress=first", "-g=second", "--name=dec", "--file=x.xyz", "--save=o.pcm", "-f=y.zzz"},
-         255,
+        {"--progress=first -g=second --name=dec --file=x.xyz --save=o.pcm -f=y.zzz", 255,
          argsLines("y.zzz", "o.pcm", "second", "dec") + "[AST][INF]File suffix=zzz, codec=-1.\n" + noReader},
-        {{"-g=" + longName, "-n=" + longName, "-f=x"},
-         255,
+        {"-g=" + longName + " -n=" + longName + " -f=x", 255,
          kNoSave + argsLines("x", "", std::string(63, 'n'), std::string(63, 'n')) + "[AST][ERR]Unknown file type.\n"},
         // The suffix is what follows the last dot, in any case.
-        {{"-f=song", "-v=" + out}, 255, argsLines("song", out) + "[AST][ERR]Unknown file type.\n"},
-        {{"-f=song.", "-v=" + out}, 255, argsLines("song.", out) + "[AST][ERR]Unknown file type.\n"},
-        {{"-f=dir.old/song", "-v=" + out}, 255, suffixed("dir.old/song", out, -1) + noReader},
-        {{"-f=song.xyz", "-v=" + out}, 255, suffixed("song.xyz", out, -1) + noReader},
-        {{"-f=" + long255, "-v=" + save255}, 0, decoding(long255, save255, layout) + end, save255, Holds::Exactly, wav},
-        {{"-f=" + long255 + ".mp3", "-v=" + out}, 255, kBadFile + refused, out, Holds::Nothing},
-        {{"-f=" + in, "-v=" + save256},
-         255,
-         "[AST][ERR]Invalid save file name, please input a valid value.\n" + refused,
-         save256.substr(0, 255),
+        {"-f=song -v=" + out, 255, argsLines("song", out) + "[AST][ERR]Unknown file type.\n"},
+        {"-f=song. -v=" + out, 255, argsLines("song.", out) + "[AST][ERR]Unknown file type.\n"},
+        {"-f=dir.old/song -v=" + out, 255, suffixed("dir.old/song", out, -1) + noReader},
+        {"-f=song.xyz -v=" + out, 255, suffixed("song.xyz", out, -1) + noReader},
+        {"-f=" + long255 + " -v=" + save255, 0, decoding(long255, save255, layout) + end, save255, Holds::Exactly, wav},
+        {"-f=" + long255 + ".mp3 -v=" + out, 255, kBadFile + refused, out, Holds::Nothing},
+        {"-f=" + in + " -v=" + save256, 255,
+         "[AST][ERR]Invalid save file name, please input a valid value.\n" + refused, save256.substr(0, 255),
          Holds::Nothing},
-        {{"-f=" + missing, "-c=3", "-b=24"}, 255, kNoSave + badChannelAndBits + refused},
-        {{"-f=" + missing, "--channel=0", "--bit=-16"}, 255, kNoSave + badChannelAndBits + refused},
-        {{"-f=" + missing, "-s=4000", "-c=1", "-b=8"}, 255, numbersTaken},
-        {{"-f=" + missing, "-s=192000", "-c=2", "-b=33"}, 255, numbersTaken},
+        {"-f=" + missing + " -c=3 -b=24", 255, kNoSave + badChannelAndBits + refused},
+        {"-f=" + missing + " --channel=0 --bit=-16", 255, kNoSave + badChannelAndBits + refused},
+        {"-f=" + missing + " -s=4000 -c=1 -b=8", 255, numbersTaken},
+        {"-f=" + missing + " -s=192000 -c=2 -b=33", 255, numbersTaken},
         // Directories are refused as input whatever the suffix; character devices are read.
-        {{"-f=" + dir.path("d.wav"), "-v=" + out}, 255, unreadable(dir.path("d.wav"), out, 0), out, Holds::Nothing},
-        {{"-f=" + dir.path("d.mp3"), "-v=" + out}, 255, unreadable(dir.path("d.mp3"), out, 48), out, Holds::Nothing},
-        {{"-f=" + nullPcm},
-         0,
+        {"-f=" + dir.path("d.wav") + " -v=" + out, 255, unreadable(dir.path("d.wav"), out, 0), out, Holds::Nothing},
+        {"-f=" + dir.path("d.mp3") + " -v=" + out, 255, unreadable(dir.path("d.mp3"), out, 48), out, Holds::Nothing},
+        {"-f=" + nullPcm, 0,
          kNoSave + argsLines(nullPcm, "") +
              "[AST][INF]File suffix=pcm, codec=0.\n[AST][INF]Reached end of data:0.\n"
              "[AST][WRN]Treat as PCM raw data because failed to parse WAVE header.\n" +
              wavReaderLines("PCM format", 48000, 2, 16, 0) + kThreadLines + end},
-        {{"-f=" + fault, "-v=" + dir.path("no/o.wav")},
-         255,
-         cannotOpen(dir.path("no/o.wav")),
-         dir.path("no/o.wav"),
+        {"-f=" + fault + " -v=" + dir.path("no/o.wav"), 255, cannotOpen(dir.path("no/o.wav")), dir.path("no/o.wav"),
          Holds::Nothing},
-        {{"-f=" + fault, "-v=" + outDir}, 255, cannotOpen(outDir)},
-        {{"-f=" + fault, "-v=" + readOnly},
-         255,
-         cannotOpen(readOnly),
-         readOnly,
-         Holds::Exactly,
-         {'k', 'e', 'e', 'p'},
+        {"-f=" + fault + " -v=" + outDir, 255, cannotOpen(outDir)},
+        {"-f=" + fault + " -v=" + readOnly, 255, cannotOpen(readOnly), readOnly, Holds::Exactly, keep,
          [](ToolRun& r) { r.prefix = asNobody("+sys_nice"); }},
         // 4096 bytes hold the header, one block and 2004 bytes of the next.
-        {{"-f=" + fault, "-v=" + full},
-         255,
+        {"-f=" + fault + " -v=" + full, 255,
          decoding(fault, full, faultLayout) + (device.mounted
                                                    ? "[AST][ERR]Failed to write:2004.\n" + stopped + end
                                                    : "[AST][ERR]Failed to write:0.\n[AST][ERR]Failed to write:0.\n" +
                                                          stopped + end + "[AST][ERR]Failed to write:0.\n"),
-         full,
-         device.mounted ? Holds::Exactly : Holds::Unchecked,
-         faultWav(4096 - 44)},
-        {{"-f=" + fault, "-v=" + limited},
-         255,
-         decoding(fault, limited, faultLayout) + "[AST][ERR]Failed to write:1000.\n" + stopped + end,
-         limited,
-         Holds::Exactly,
-         faultWav(2048 + 1000),
-         [](ToolRun& r) { r.fileSizeLimit = 44 + 2048 + 1000; }},
+         full, device.mounted ? Holds::Exactly : Holds::Unchecked, faultWav(4096 - 44)},
+        {"-f=" + fault + " -v=" + limited, 255,
+         decoding(fault, limited, faultLayout) + "[AST][ERR]Failed to write:1000.\n" + stopped + end, limited,
+         Holds::Exactly, faultWav(2048 + 1000), [](ToolRun& r) { r.fileSizeLimit = 44 + 2048 + 1000; }},
     };
     const std::pair<const char*, int> codecs[] = {
         {"song.mp3", 48},  {"song.MP3", 48},  {"a.b.aac", 16},   {"song.ac3", 80},  {"song.ec3", 80},
         {"song.flac", 96}, {"song.ogg", 112}, {"song.ape", 128}, {"song.wma", 144}, {"song.Alac", 160},
         {"song.m4a", 160}, {"song.ra", 176},  {"song.wav", 0},   {"song.PCM", 0}};
     for (const auto& c : codecs)
-        rows.push_back({{std::string("-f=") + c.first, "-v=" + out}, 255, unreadable(c.first, out, c.second)});
+        rows.push_back({std::string("-f=") + c.first + " -v=" + out, 255, unreadable(c.first, out, c.second)});
     for (const char* rate :
          {"-s=abc", "-s=0", "-s=4294967296", "-s=48000abc", "-s=+8000", "-s=", "-s=3999", "--sample=192001"})
-        rows.push_back({{"-f=" + missing, rate}, 255, kNoSave + badRate + refused});
+        rows.push_back({"-f=" + missing + " " + rate, 255, kNoSave + badRate + refused});
     // Standard output a pipe nobody reads, or closed: the decode goes on.
     for (ToolRun::Stdout to : {ToolRun::Stdout::BrokenPipe, ToolRun::Stdout::Closed}) {
         const std::string save = dir.path(to == ToolRun::Stdout::Closed ? "closed.wav" : "piped.wav");
         rows.push_back(
-            {{"-f=" + in, "-v=" + save}, 0, "", save, Holds::Exactly, wav, [to](ToolRun& r) { r.stdoutTo = to; }});
+            {"-f=" + in + " -v=" + save, 0, "", save, Holds::Exactly, wav, [to](ToolRun& r) { r.stdoutTo = to; }});
     }
     for (const char* name : {"in.wav", "link.wav", "hard.wav"})
         rows.push_back(
-            {{"-f=" + in, "-v=" + dir.path(name)},
-             255,
+            {"-f=" + in + " -v=" + dir.path(name), 255,
              argsLines(in, dir.path(name)) + "[AST][ERR]Save file is the file to decode, please input another one.\n",
-             in,
-             Holds::Exactly,
-             wav});
+             in, Holds::Exactly, wav});
 
     // Inputs that stall after 524288 bytes (136 whole units), as FIFOs that never end, so that a
     // signal finds PCM written and the decode not over.
@@ -225,13 +203,9 @@ TEST(CommandLine, NothingIsLostInSilence) {
         std::string report = signum == SIGHUP    ? ""
                              : signum == SIGSEGV ? "signum = 11\nSegmentation Fault!\ninfo.si_code  = 0 ()\n" + folded
                                                  : "signum = " + n + "\n" + folded;
-        rows.push_back({{"-f=" + fifo, "-v=" + save},
-                        255,
-                        decoding(fifo, save, layout) + "[AST][WRN]Signal " + n + " received.\n" + report,
-                        save,
-                        Holds::CompletedWav,
-                        stallWav,
-                        [signum](ToolRun& r) {
+        rows.push_back({"-f=" + fifo + " -v=" + save, 255,
+                        decoding(fifo, save, layout) + "[AST][WRN]Signal " + n + " received.\n" + report, save,
+                        Holds::CompletedWav, stallWav, [signum](ToolRun& r) {
                             r.trigger = "Encode params";
                             r.signal = signum;
                             r.signalDelayMs = 500;
@@ -249,20 +223,10 @@ TEST(CommandLine, NothingIsLostInSilence) {
         r.signal = SIGUSR1;
         r.timeoutSeconds = 15;
     };
-    rows.push_back({{"-f=" + longIn, "-v=" + usr1},
-                    0,
-                    decoding(longIn, usr1, layout) + usr1Line + kStopped,
-                    usr1,
-                    Holds::CompletedWav,
-                    longWav,
-                    onUsr1});
-    rows.push_back({{"-f=" + longLow},
-                    0,
-                    kNoSave + decoding(longLow, "", low) + usr1Line + kStopped,
-                    "",
-                    Holds::Unchecked,
-                    {},
-                    onUsr1});
+    rows.push_back({"-f=" + longIn + " -v=" + usr1, 0, decoding(longIn, usr1, layout) + usr1Line + kStopped, usr1,
+                    Holds::CompletedWav, longWav, onUsr1});
+    rows.push_back({"-f=" + longLow, 0, kNoSave + decoding(longLow, "", low) + usr1Line + kStopped, "",
+                    Holds::Unchecked, Bytes(), onUsr1});
     // As nobody with an rtprio limit of 0: a file decode needs no real-time priority, a track does,
     // unless CAP_SYS_NICE is granted.
     auto withoutRealtime = [](const std::string& caps) {
@@ -272,46 +236,27 @@ TEST(CommandLine, NothingIsLostInSilence) {
             r.env = {{"HOSTAUDIO_TRACK_REALTIME", "0"}};
         };
     };
-    const std::string open = dir.path("open"), noRt = open + "/noRt.wav", nice = open + "/nice.wav";
-    mkdir(open.c_str(), 0777);
-    chmod(open.c_str(), 0777);
+    const std::string shared = dir.path("shared"), noRt = shared + "/noRt.wav", nice = shared + "/nice.wav";
+    mkdir(shared.c_str(), 0777);
+    chmod(shared.c_str(), 0777);  // nobody writes here
     const std::string warning =
         "[AST][WRN]No permission for real-time priority, thread(ASTThread:ASTDecoder-ReaderThre) runs with normal "
         "scheduling; grant it with setcap cap_sys_nice+ep on the binary or an rtprio limit of 50 or more.\n";
-    rows.push_back({{"-f=" + in, "-v=" + noRt},
-                    0,
-                    decoding(in, noRt, layout) + warning + end,
-                    noRt,
-                    Holds::Exactly,
-                    wav,
-                    withoutRealtime("-all")});
+    rows.push_back({"-f=" + in + " -v=" + noRt, 0, decoding(in, noRt, layout) + warning + end, noRt, Holds::Exactly,
+                    wav, withoutRealtime("-all")});
     rows.push_back(
-        {{"-f=" + in},
-         255,
+        {"-f=" + in, 255,
          kNoSave + decoding(in, "", layout) +
              "[AST][ERR]Failed to start thread(ASTThread:ASTDecoder-ReaderThre).\n[AST][ERR]Failed to start pcm data reader thread.\n",
-         "",
-         Holds::Unchecked,
-         {},
-         withoutRealtime("-all")});
-    rows.push_back({{"-f=" + in, "-v=" + nice},
-                    0,
-                    decoding(in, nice, layout) + end,
-                    nice,
-                    Holds::Exactly,
-                    wav,
+         "", Holds::Unchecked, Bytes(), withoutRealtime("-all")});
+    rows.push_back({"-f=" + in + " -v=" + nice, 0, decoding(in, nice, layout) + end, nice, Holds::Exactly, wav,
                     withoutRealtime("+sys_nice")});
-    rows.push_back({{"-f=" + in},
-                    0,
-                    kNoSave + decoding(in, "", layout) + end,
-                    "",
-                    Holds::Unchecked,
-                    {},
+    rows.push_back({"-f=" + in, 0, kNoSave + decoding(in, "", layout) + end, "", Holds::Unchecked, Bytes(),
                     withoutRealtime("+sys_nice")});
 
     std::vector<ToolRun> runs;
     for (const Row& row : rows) {
-        runs.emplace_back(row.args);
+        runs.emplace_back(words(row.args));
         runs.back().timeoutSeconds = 60;  // a hang, not a slow run
         if (row.setup) row.setup(runs.back());
     }
@@ -320,7 +265,7 @@ TEST(CommandLine, NothingIsLostInSilence) {
     for (size_t i = 0; i < rows.size(); ++i) {
         const Row& row = rows[i];
         if (!runs[i].prefix.empty() && (geteuid() != 0 || access("/usr/bin/setpriv", X_OK) != 0)) continue;
-        SCOPED_TRACE(testing::PrintToString(row.args));
+        SCOPED_TRACE(row.args);
         EXPECT_EQ(row.status, results[i].exitCode);
         EXPECT_EQ(row.lines, foldStack(mainThreadLines(results[i].out)));
         // The host service's only word: a decode that stopped writing leaves PCM behind.
