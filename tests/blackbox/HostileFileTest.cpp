@@ -24,17 +24,9 @@ struct Damage {
     uint32_t value = 0;
 
     std::string describe() const {
-        switch (kind) {
-        case Cut: return "cut at " + std::to_string(at);
-        case Flip: return "bit " + std::to_string(value) + " flipped at " + std::to_string(at);
-        case Overwrite: {
-            char text[64];
-            snprintf(text, sizeof text, "4 bytes %08X written at %zu", value, at);
-            return text;
-        }
-        case Remove: return std::to_string(length) + " bytes removed at " + std::to_string(at);
-        }
-        return "";
+        const char* names[] = {"cut", "bit flipped", "4 bytes written", "bytes removed"};
+        return std::string(names[kind]) + " at " + std::to_string(at) + " (value " + std::to_string(value) +
+               ", length " + std::to_string(length) + ")";
     }
 
     Bytes apply(const Bytes& f) const {
