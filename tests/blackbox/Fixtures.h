@@ -18,6 +18,7 @@ inline std::vector<Fixture> fixtures() {
     auto enc = [](int channels, uint32_t rate, std::string options) {
         return [=](const std::string& p) { return encodeTones(p, channels, rate, options); };
     };
+    auto sh = [](std::string command) { return [=](const std::string& p) { return made(command, p); }; };
     auto wav = [](const testsupport::WavLayout& l) {
         return [=](const std::string& p) {
             const Bytes pcm = testsupport::sinePcm(l.rate, l.channels, l.bitsPerSample, l.rate / 2);
@@ -40,22 +41,12 @@ inline std::vector<Fixture> fixtures() {
         {"aac latm mono", "aac", enc(1, 32000, "-c:a aac -b:a 48k -f latm"), lossy},
         {"ac3 5.1", "ac3", enc(6, 44100, "-c:a ac3 -b:a 448k"), lossy},
         {"eac3 stereo", "ec3", enc(2, 48000, "-c:a eac3 -b:a 96k -f eac3"), lossy},
-        {"flac 16 stereo, flac tool", "flac",
-         [](const std::string& p) {
-             return shell("ffmpeg -nostdin -y -f lavfi -i sine=duration=1 -ac 2 '" + p + ".wav' && flac -s -f -o '" +
-                          p + "' '" + p + ".wav'");
-         },
-         exact},
+        {"flac 16 stereo, flac tool", "flac", sh("$S1 -ac 2 $W && flac -s -f -o $O $W"), exact},
         {"flac 24 mono, ffmpeg", "flac", enc(1, 96000, "-c:a flac -sample_fmt s32"), exact},
         {"ogg vorbis stereo", "ogg", enc(2, 44100, "-c:a libvorbis"), lossy},
         {"ogg opus mono", "ogg", enc(1, 48000, "-c:a libopus -b:a 48k"), lossy},
         {"ogg flac", "ogg", enc(2, 44100, "-c:a flac -sample_fmt s16"), exact},
-        {"ape jmac c2 stereo", "ape",
-         [](const std::string& p) {
-             return shell("ffmpeg -nostdin -y -f lavfi -i sine=duration=1 -ac 2 '" + p + ".wav' && jmac c2000 '" + p +
-                          ".wav' '" + p + "' >/dev/null 2>&1");
-         },
-         exact},
+        {"ape jmac c2 stereo", "ape", sh("$S1 -ac 2 $W && jmac c2000 $W $O >/dev/null 2>&1"), exact},
         {"ape old layout", "ape",
          [](const std::string& p) {
              testsupport::ApeLayout l;

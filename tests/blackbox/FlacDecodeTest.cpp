@@ -12,17 +12,6 @@ namespace {
 
 const char kSuffix[] = "[AST][INF]File suffix=flac, codec=96.\n";
 
-// $S<seconds> is ffmpeg making a 440 Hz sine of that length, $W a WAV file, $O the output.
-std::string command(std::string c, const std::string& out) {
-    const std::pair<std::string, std::string> words[] = {
-        {"$O", "'" + out + "'"},
-        {"$W", "'" + out + ".wav'"},
-        {"$S", "ffmpeg -nostdin -y -f lavfi -i sine=frequency=440:duration="}};
-    for (const auto& w : words)
-        for (size_t at; (at = c.find(w.first)) != std::string::npos;) c.replace(at, 2, w.second);
-    return c;
-}
-
 // One more metadata block right behind STREAMINFO, which encoders write first.
 Bytes withBlock(const Bytes& flac, uint8_t type) {
     Bytes out;
@@ -84,7 +73,7 @@ Decode decode(const std::string& label, const std::string& in, const Bytes& file
     writeFile(in, file);
     const long maxFrameSize = long(file[15] << 16 | file[16] << 8 | file[17]);
     const std::string reads = expectedReads(file, packets, std::max(16384L, maxFrameSize + 32), maxFrameSize == 0);
-    Decode d(label, in, decodedLines(kSuffix + opening, reads), unitsAre(packetsOf(in)));
+    Decode d{label, in, decodedLines(kSuffix + opening, reads), unitsAre(packetsOf(in))};
     d.filter = withoutLookalikes;
     return d.pcm(in, rate, channels, bits > 16 ? 4 : 2);
 }
@@ -120,7 +109,7 @@ TEST(FlacDecode, RealEncodersAndBrokenFiles) {
     std::vector<Decode> rows;
     for (const auto& f : fixtures) {
         const std::string in = dir.path(std::to_string(rows.size()) + ".flac");
-        ASSERT_TRUE(shell(command(f.make, in))) << f.label;
+        ASSERT_TRUE(made(f.make, in)) << f.label;
         Bytes file = readFile(in);
         for (char type : f.blocks) file = withBlock(file, uint8_t(type));
         writeFile(in, file);
@@ -142,12 +131,11 @@ TEST(FlacDecode, RealEncodersAndBrokenFiles) {
     rows.back().problems = {"unit 6: the frame does not decode"};
     // A block of the invalid type 127: the walk stops at it, and the bytes there are no frame header.
     writeFile(dir.path("invalid.flac"), withBlock(file, 127));
-    rows.emplace_back(
-        "metadata block of type 127", dir.path("invalid.flac"),
-        kSuffix + std::string("[AST][ERR]FLAC file metadata type error(type=127).\n") +
-            "[AST][ERR]Failed to parse meta header.\n[AST][ERR]FLAC file sync word error(syncWord=1FC0).\n"
-            "[AST][ERR]Invalid audio data reader.\n",
-        nullptr, 255);
+    rows.push_back({"metadata block of type 127", dir.path("invalid.flac"),
+                    kSuffix + std::string("[AST][ERR]FLAC file metadata type error(type=127).\n") +
+                        "[AST][ERR]Failed to parse meta header.\n[AST][ERR]FLAC file sync word error(syncWord=1FC0).\n"
+                        "[AST][ERR]Invalid audio data reader.\n",
+                    nullptr, 255});
     checkDecodes(rows);
 }
 

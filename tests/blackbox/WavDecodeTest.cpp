@@ -1,15 +1,9 @@
 // WAV and raw PCM decodes end to end: messages, output files, units and track bytes.
-#include <gtest/gtest.h>
-
 #include <sstream>
 
 #include "DecodeCheck.h"
-#include "ReaderBytes.h"
-#include "TestSupport.h"
-#include "ToolRunner.h"
 
 using namespace blackbox;
-using testsupport::TempDir;
 using testsupport::WavLayout;
 
 namespace {
@@ -28,19 +22,31 @@ std::vector<uint8_t> widened(const std::vector<uint8_t>& pcm) {
     return out;
 }
 
+// `pcm` in units of `bytes` bytes, the last one shorter: the PCM passes the decoder as it is.
+std::vector<Bytes> unitsOf(const Bytes& pcm, size_t bytes) {
+    std::vector<Bytes> units;
+    for (size_t at = 0; at < pcm.size(); at += bytes)
+        units.emplace_back(pcm.begin() + long(at), pcm.begin() + long(std::min(at + bytes, pcm.size())));
+    return units;
+}
+
 // Headers the reader takes, refuses (the whole file, header included, is then PCM by the command
-// line) or cannot make frames of: the lines, and the output, a canonical WAV of the PCM (raw for a
-// .pcm name) with one description of it, or no file at all.
+// line) or cannot make frames of: the lines, the units, and the output, a canonical WAV of the PCM
+// (raw for a .pcm name) with one description of it, or no file at all.
 TEST(WavDecode, HeadersRawPcmAndTheOutput) {
-    struct Row {
-        std::string label, suffix;  // of the input and the output
-        Bytes file;
-        std::string lines;                          // behind the suffix line
-        Bytes output;                               // none: no writer, no file
-        uint32_t rate = 0, channels = 0, bits = 0;  // the description's
-        std::vector<std::string> options = {};
+    TempDir dir;
+    std::vector<Decode> rows;
+    // `file` decoded to `pcm` in units of `unit` bytes, written as `out` says; no PCM: no writer.
+    auto add = [&](const std::string& label, const std::string& suffix, const Bytes& file, const std::string& lines,
+                   const Bytes& pcm, const WavLayout& out, size_t unit) {
+        const std::string in = dir.path(std::to_string(rows.size()) + "." + suffix);
+        writeFile(in, file);
+        rows.push_back({label, in, "[AST][INF]File suffix=" + suffix + ", codec=0.\n" + lines,
+                        pcm.empty() ? nullptr : unitsAre(unitsOf(pcm, unit))});
+        rows.back().save = "." + suffix;
+        if (!pcm.empty()) rows.back().pcm("", out.rate, int(out.channels), int(out.bitsPerSample / 8));
+        rows.back().output = pcm.empty() || suffix == "pcm" ? pcm : testsupport::wavFile(out, pcm);
     };
-    std::vector<Row> rows;
     const std::string fallBack = "[AST][WRN]Treat as PCM raw data because failed to parse WAVE header.\n";
     const std::string widening = "[AST][WRN]24-bit PCM is widened to signed 32-bit for the decoder.\n";
     const std::pair<WavLayout, std::string> layouts[] = {
@@ -56,31 +62,22 @@ TEST(WavDecode, HeadersRawPcmAndTheOutput) {
         // 1.05 s, so the last 20 ms frame is short.
         const Bytes pcm = testsupport::sinePcm(l.rate, l.channels, l.bitsPerSample, l.rate * 105 / 100);
         const bool wide = l.bitsPerSample == 24;
-        const uint32_t bits = wide ? 32 : l.bitsPerSample;
-        rows.push_back({std::to_string(l.rate) + " Hz " + std::to_string(l.bitsPerSample) + " bits", "wav",
-                        testsupport::wavFile(l, pcm),
-                        c.second +
-                            wavReaderLines("parseWavHeader", l.rate, l.channels, bits,
-                                           44 + int(l.extraFormatBytes) + (l.listChunk ? 20 : 0)) +
-                            kThreadLines + endOfData(pcm.size(), l.rate * l.channels * l.bitsPerSample / 8 / 50) +
-                            kStopped,
-                        testsupport::wavFile({l.rate, l.channels, bits, 0, false}, wide ? widened(pcm) : pcm), l.rate,
-                        l.channels, bits});
+        const uint32_t bits = wide ? 32 : l.bitsPerSample, frame = l.rate * l.channels * l.bitsPerSample / 8 / 50;
+        add(std::to_string(l.rate) + " Hz " + std::to_string(l.bitsPerSample) + " bits", "wav",
+            testsupport::wavFile(l, pcm),
+            decodedLines(c.second + wavReaderLines("parseWavHeader", l.rate, l.channels, bits,
+                                                   44 + int(l.extraFormatBytes) + (l.listChunk ? 20 : 0)),
+                         endOfData(pcm.size(), frame)),
+            wide ? widened(pcm) : pcm, {l.rate, l.channels, bits, 0, false}, wide ? frame / 3 * 4 : frame);
     }
 
     Bytes raw = testsupport::sinePcm(8000, 1, 8, 8000 * 3 / 2);
     std::copy_n("raw!", 4, raw.begin());  // a known first word for the magic message
-    rows.push_back({"raw PCM by the command line",
-                    "pcm",
-                    raw,
-                    "[AST][ERR]WAV file magic(RIFF) error(magic=72617721).\n" + fallBack +
-                        wavReaderLines("PCM format", 8000, 1, 8, 0) + kThreadLines + endOfData(raw.size(), 160) +
-                        kStopped,
-                    raw,
-                    8000,
-                    1,
-                    8,
-                    {"-s=8000", "-c=1", "-b=8"}});
+    add("raw PCM by the command line", "pcm", raw,
+        "[AST][ERR]WAV file magic(RIFF) error(magic=72617721).\n" +
+            decodedLines(fallBack + wavReaderLines("PCM format", 8000, 1, 8, 0), endOfData(raw.size(), 160)),
+        raw, {8000, 1, 8, 0, false}, 160);
+    rows.back().options = {"-s=8000", "-c=1", "-b=8"};
 
     const Bytes pcm = testsupport::sinePcm(48000, 2, 16, 4800);
     Bytes dataFirst = testsupport::wavFile(WavLayout(), pcm), shortFormat = dataFirst, lowerRiff = dataFirst;
@@ -94,77 +91,36 @@ TEST(WavDecode, HeadersRawPcmAndTheOutput) {
         {{'R', 'I', 'F', 'F', 1, 2, 3, 4, 5, 6}, "[AST][INF]Reached end of data:10.\n"},
         {{}, "[AST][INF]Reached end of data:0.\n"},
     };
-    for (const auto& c : refused) {
-        const Bytes output = c.first.empty() ? Bytes() : testsupport::wavFile({48000, 2, 16, 0, false}, c.first);
-        rows.push_back({c.second, "wav", c.first,
-                        c.second + fallBack + wavReaderLines("PCM format", 48000, 2, 16, 0) + kThreadLines +
-                            endOfData(c.first.size(), 3840) + kStopped,
-                        output, 48000, 2, 16});
-    }
+    for (const auto& c : refused)
+        add(c.second, "wav", c.first,
+            c.second +
+                decodedLines(fallBack + wavReaderLines("PCM format", 48000, 2, 16, 0), endOfData(c.first.size(), 3840)),
+            c.first, {48000, 2, 16, 0, false}, 3840);
 
     // Formats a frame cannot express: 20-bit samples, 9 channels.
     for (const WavLayout& l : {WavLayout{44100, 2, 20, 0, false}, WavLayout{44100, 9, 16, 0, false}})
-        rows.push_back({"bits " + std::to_string(l.bitsPerSample) + " channels " + std::to_string(l.channels),
-                        "wav",
-                        testsupport::wavFile(l, testsupport::sinePcm(l.rate, l.channels, 16, 100)),
-                        wavReaderLines("parseWavHeader", 44100, l.channels <= 2 ? l.channels : 0,
-                                       l.bitsPerSample == 20 ? 0 : l.bitsPerSample, 44) +
-                            kThreadLines + "[AST][ERR]Invalid frame length(0).\n" + kStopped,
-                        {}});
-
-    TempDir dir;
-    std::vector<ToolRun> runs;
-    for (size_t i = 0; i < rows.size(); ++i) {
-        const std::string in = dir.path(std::to_string(i) + "." + rows[i].suffix);
-        testsupport::writeFile(in, rows[i].file);
-        runs.emplace_back(std::vector<std::string>{"-f=" + in, "-v=" + in + ".out." + rows[i].suffix});
-        runs.back().args.insert(runs.back().args.end(), rows[i].options.begin(), rows[i].options.end());
-    }
-    const std::vector<ToolResult> results = runTools(runs);
-    for (size_t i = 0; i < rows.size(); ++i) {
-        const Row& row = rows[i];
-        SCOPED_TRACE(row.label);
-        const std::string in = runs[i].args[0].substr(3), out = runs[i].args[1].substr(3);
-        EXPECT_EQ(0, results[i].exitCode);
-        EXPECT_EQ(argsLines(in, out) + "[AST][INF]File suffix=" + row.suffix + ", codec=0.\n" + row.lines,
-                  mainThreadLines(results[i].out));
-        const uint32_t mask = row.channels == 1 ? 1 : 3, format = row.bits == 8 ? 1 : row.bits == 16 ? 2 : 14;
-        const std::string described = "[AST][INF]Encode params:codec=256 sampleRate=" + std::to_string(row.rate) +
-                                      " chanels=0 channelMap=" + std::to_string(mask) +
-                                      " pcm.format=" + std::to_string(format) + ".\n";
-        if (row.output.empty()) {
-            EXPECT_EQ(std::string::npos, results[i].out.find("Encode params"));
-            EXPECT_NE(0, access(out.c_str(), F_OK));
-        } else {
-            EXPECT_EQ(results[i].out.find(described), results[i].out.rfind(described)) << "described once";
-            EXPECT_NE(std::string::npos, results[i].out.find(described));
-            EXPECT_TRUE(row.output == testsupport::readFile(out));
-        }
-    }
+        add("bits " + std::to_string(l.bitsPerSample) + " channels " + std::to_string(l.channels), "wav",
+            testsupport::wavFile(l, testsupport::sinePcm(l.rate, l.channels, 16, 100)),
+            decodedLines(wavReaderLines("parseWavHeader", 44100, l.channels <= 2 ? l.channels : 0,
+                                        l.bitsPerSample == 20 ? 0 : l.bitsPerSample, 44),
+                         "[AST][ERR]Invalid frame length(0).\n"),
+            {}, l, 0);
+    checkDecodes(rows);
 }
 
-TEST(WavDecode, TrackPlaysEveryByteAndUnitsAre20Milliseconds) {
+// The track gets every byte, the short last unit's too.
+TEST(WavDecode, TrackPlaysEveryByte) {
     TempDir dir;
-    std::vector<uint8_t> pcm = testsupport::sinePcm(44100, 2, 16, 44100 / 2 + 7);
-    std::string in = dir.path("in.wav"), units = dir.path("units.bin"), played = dir.path("track.bin");
-    testsupport::writeFile(in, testsupport::wavFile(WavLayout(), pcm));
-    ToolResult r = runTool(
-        {{"-f=" + in},
-         {{"HOSTAUDIO_UNITS_FILE", units}, {"HOSTAUDIO_TRACK_FILE", played}, {"HOSTAUDIO_TRACK_REALTIME", "0"}}});
+    const Bytes pcm = testsupport::sinePcm(44100, 2, 16, 44100 / 2 + 7);
+    const std::string in = dir.path("in.wav"), played = dir.path("track.bin");
+    writeFile(in, testsupport::wavFile(WavLayout(), pcm));
+    const ToolResult r = runTool({{"-f=" + in}, {{"HOSTAUDIO_TRACK_FILE", played}, {"HOSTAUDIO_TRACK_REALTIME", "0"}}});
     EXPECT_EQ(0, r.exitCode);
     EXPECT_EQ("[AST][ERR]Inexistent save file name, decode to track will be activated.\n" + argsLines(in, "") +
-                  "[AST][INF]File suffix=wav, codec=0.\n" + wavReaderLines("parseWavHeader", 44100, 2, 16, 44) +
-                  kThreadLines + endOfData(pcm.size(), 3528) + kStopped,
+                  "[AST][INF]File suffix=wav, codec=0.\n" +
+                  decodedLines(wavReaderLines("parseWavHeader", 44100, 2, 16, 44), endOfData(pcm.size(), 3528)),
               mainThreadLines(r.out));
-    EXPECT_TRUE(pcm == testsupport::readFile(played));
-
-    std::vector<uint8_t> recorded = testsupport::readFile(units), expected;
-    for (size_t at = 0; at < pcm.size(); at += 3528) {
-        size_t n = std::min<size_t>(3528, pcm.size() - at);
-        testsupport::appendLe(expected, static_cast<uint32_t>(n), 4);
-        expected.insert(expected.end(), pcm.begin() + static_cast<long>(at), pcm.begin() + static_cast<long>(at + n));
-    }
-    EXPECT_TRUE(expected == recorded);
+    EXPECT_TRUE(pcm == readFile(played));
 }
 
 // The size field of the first chunk `id` in a RIFF file, and where that chunk's data begin.
@@ -246,10 +202,10 @@ TEST(WavDecode, RealToolsFilesDecodeCompletely) {
             opening +=
                 "[AST][WRN]Skip WAV chunk(" + id + ") of " + std::to_string(chunkSize(file, id.c_str())) + " bytes.\n";
         if (!f.refusal.empty()) {
-            rows.emplace_back(
-                f.label, in,
-                opening + "[AST][ERR]" + f.refusal + ", not decoded.\n[AST][ERR]Invalid audio data reader.\n", nullptr,
-                255);
+            rows.push_back(
+                {f.label, in,
+                 opening + "[AST][ERR]" + f.refusal + ", not decoded.\n[AST][ERR]Invalid audio data reader.\n", nullptr,
+                 255});
             continue;
         }
         size_t start = 0;
@@ -261,16 +217,13 @@ TEST(WavDecode, RealToolsFilesDecodeCompletely) {
                        std::to_string(file.size() - start - data) + " bytes behind it are not decoded.\n";
         const size_t frame = f.rate * size_t(f.channels) * size_t(f.bits / 8) / 50;
         const bool wide = f.bits == 24;
-        // The PCM passes through, so the units' bytes are checked with it.
-        UnitsCheck units = [unit = wide ? frame / 3 * 4 : frame](const std::vector<Bytes>& got) {
-            return std::string(!got.empty() && got[0].size() == unit ? "" : "the first unit is not 20 ms");
-        };
-        rows.emplace_back(f.label, in,
-                          decodedLines(opening + warning +
-                                           wavReaderLines("parseWavHeader", f.rate, uint32_t(f.channels),
-                                                          wide ? 32 : uint32_t(f.bits), int(start)),
-                                       endOfData(data, frame)),
-                          units);
+        const Bytes pcm(file.begin() + long(start), file.begin() + long(start + data));
+        rows.push_back({f.label, in,
+                        decodedLines(opening + warning +
+                                         wavReaderLines("parseWavHeader", f.rate, uint32_t(f.channels),
+                                                        wide ? 32 : uint32_t(f.bits), int(start)),
+                                     endOfData(data, frame)),
+                        unitsAre(unitsOf(wide ? widened(pcm) : pcm, wide ? frame / 3 * 4 : frame))});
         rows.back().pcm(in, f.rate, f.channels, wide ? 4 : 2);
     }
     checkDecodes(rows);
