@@ -70,9 +70,7 @@ TEST(AacDecode, AdtsAndLatm) {
         writeFile(clean, file);
         std::string opening = "[AST][INF]File suffix=aac, codec=16.\n", reads;
         if (f.junk) {
-            size_t sixth = 0;
-            for (size_t i = 0; i < 5; ++i) sixth += frames[i].size();
-            writeFile(in, withJunk(file, {0, sixth}));
+            writeFile(in, withJunk(file, {0, sixthFrame(clean)}));
             opening += "[AST][ERR]AAC file ADTS sync word error(syncWord=4A5).\n"
                        "[AST][ERR]AAC file LOAS sync word error(syncWord=252).\n" +
                        skippedJunk("AAC");
@@ -82,10 +80,10 @@ TEST(AacDecode, AdtsAndLatm) {
         } else if (f.muxer == "latm") {
             opening += "[AST][ERR]AAC file ADTS sync word error(syncWord=56E).\n";  // LOAS's 2B7
         }
-        rows.emplace_back(f.label, in,
-                          decodedLines(opening + summaryLines("parseAacHeader", f.rate, f.channels),
-                                       reads + "[AST][INF]Reached end of data:0.\n"),
-                          unitsAre(frames));
+        rows.push_back({f.label, in,
+                        decodedLines(opening + summaryLines("parseAacHeader", f.rate, f.channels),
+                                     reads + "[AST][INF]Reached end of data:0.\n"),
+                        unitsAre(frames)});
         if (f.rewrite == Rewrite::ExplicitRate)  // FFmpeg's AAC decoder refuses explicit frequencies
             rows.back().problems = {"invalid sampling rate index 15"};
         else

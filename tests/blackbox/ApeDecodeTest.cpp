@@ -11,23 +11,31 @@ namespace {
 
 // What a version-3990 file says of its stream, read straight from its descriptor and header.
 testsupport::ApeStream streamOf(const Bytes& file) {
-    const uint32_t header = le(file, 8), table = header + le(file, 12);
-    testsupport::ApeStream s{uint16_t(le(file, 4, 2)),
-                             uint16_t(le(file, header, 2)),
-                             uint16_t(le(file, header + 16, 2)),
-                             uint16_t(le(file, header + 18, 2)),
-                             le(file, header + 20),
-                             le(file, header + 4),
-                             le(file, header + 8),
-                             {},
-                             0};
-    for (uint32_t i = 0; i < le(file, header + 12); ++i) s.seekTable.push_back(le(file, table + 4 * i));
+    const uint32_t h = le(file, 8), table = h + le(file, 12);
+    auto u16 = [&](uint32_t at) { return uint16_t(le(file, at, 2)); };
+    testsupport::ApeStream s;
+    s.version = u16(4);
+    s.level = u16(h);
+    s.bits = u16(h + 16);
+    s.channels = u16(h + 18);
+    s.rate = le(file, h + 20);
+    s.blocksPerFrame = le(file, h + 4);
+    s.finalFrameBlocks = le(file, h + 8);
+    for (uint32_t i = 0; i < le(file, h + 12); ++i) s.seekTable.push_back(le(file, table + 4 * i));
     s.end = s.seekTable[0] + le(file, 24);
     return s;
 }
 
-std::string openingLines(const testsupport::ApeStream& s) {
-    return "[AST][INF]File suffix=ape, codec=128.\n" + testsupport::apeOpenLines(s.seekTable, s.rate, s.channels);
+std::string openingLines(const testsupport::ApeStream& s, const std::string& tag = "") {
+    return "[AST][INF]File suffix=ape, codec=128.\n" + tag + testsupport::apeOpenLines(s.seekTable, s.rate, s.channels);
+}
+
+// `in`, holding `file` behind a tag if `tag` says so: every frame as the decoder takes it, and the PCM.
+Decode decode(const std::string& label, const std::string& in, const Bytes& file, const std::string& tag = "") {
+    const testsupport::ApeStream s = streamOf(file);
+    return Decode{label, in, decodedLines(openingLines(s, tag), "[AST][INF]File reached the last audio frame.\n"),
+                  [file, s](const std::vector<Bytes>& units) { return testsupport::apeUnitsMismatch(units, file, s); }}
+        .pcm(in, s.rate, int(s.channels), s.bits > 16 ? 4 : 2);
 }
 
 // The bytes a read got, which the reverse then refuses, as N.
@@ -62,14 +70,7 @@ TEST(ApeDecode, JmacFilesAndACutOne) {
         for (int level : s.levels) {
             const std::string in = dir.path(std::to_string(rows.size()) + ".ape");
             ASSERT_TRUE(shell("jmac c" + std::to_string(level) + " '" + wav + "' '" + in + "'")) << s.label;
-            const Bytes file = readFile(in);
-            const testsupport::ApeStream stream = streamOf(file);
-            rows.push_back(Decode(std::string(s.label) + " level " + std::to_string(level), in,
-                                  decodedLines(openingLines(stream), "[AST][INF]File reached the last audio frame.\n"),
-                                  [file, stream](const std::vector<Bytes>& units) {
-                                      return testsupport::apeUnitsMismatch(units, file, stream);
-                                  })
-                               .pcm(in, s.rate, int(s.channels), s.bits > 16 ? 4 : 2));
+            rows.push_back(decode(std::string(s.label) + " level " + std::to_string(level), in, readFile(in)));
         }
     }
     const Bytes file = readFile(rows[4].in);  // mono8 level 2
@@ -79,12 +80,12 @@ TEST(ApeDecode, JmacFilesAndACutOne) {
     const std::string in = dir.path("cut.ape");
     writeFile(in, Bytes(file.begin(), file.begin() + long(cut)));
     rows.push_back(
-        Decode("cut inside the last frame", in,
+        Decode{"cut inside the last frame", in,
                decodedLines(openingLines(stream),
                             "[AST][INF]Reached end of data:N.\n[AST][WRN]File read reached unexpexted flow.\n"
                             "[AST][ERR]Cannot reverse endian because of invalid length:N.\n"
                             "[AST][INF]Reached end of data:0.\n[AST][WRN]File read reached unexpexted flow.\n"),
-               [](const std::vector<Bytes>&) { return std::string(); })  // what a cut word becomes is not said
+               [](const std::vector<Bytes>&) { return std::string(); }}  // what a cut word becomes is not said
             .pcm(in, 22050, 1));
     rows.back().filter = sameLengths;
     rows.back().problems = {"the last APE frame has "};
@@ -95,16 +96,10 @@ TEST(ApeDecode, JmacFilesAndACutOne) {
     Bytes tag = readFile(mp3);
     tag.resize(10 + size_t(tag[6] << 21 | tag[7] << 14 | tag[8] << 7 | tag[9]));
     const Bytes plain = readFile(rows[0].in);
-    const testsupport::ApeStream s0 = streamOf(plain);
     writeFile(tagged, testsupport::cat({tag, plain}));
     rows.push_back(
-        Decode("ID3v2 tag before the header", tagged,
-               decodedLines("[AST][INF]File suffix=ape, codec=128.\n[AST][WRN]ID3v2 tag of " +
-                                std::to_string(tag.size()) + " bytes skipped before the APE header.\n" +
-                                testsupport::apeOpenLines(s0.seekTable, s0.rate, s0.channels),
-                            "[AST][INF]File reached the last audio frame.\n"),
-               [plain, s0](const std::vector<Bytes>& units) { return testsupport::apeUnitsMismatch(units, plain, s0); })
-            .pcm(tagged, 44100, 2));
+        decode("ID3v2 tag before the header", tagged, plain,
+               "[AST][WRN]ID3v2 tag of " + std::to_string(tag.size()) + " bytes skipped before the APE header.\n"));
     checkDecodes(rows);
 }
 

@@ -9,9 +9,11 @@
 #include <cstdlib>
 #include <functional>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 #include "ParallelRuns.h"
+#include "ReaderBytes.h"
 #include "TestSupport.h"
 
 namespace blackbox {
@@ -40,6 +42,18 @@ inline bool encodeTones(const std::string& path, int channels, uint32_t rate, co
                  ":d=1.2\" -fflags +bitexact " + options + " '" + path + "'");
 }
 
+// Makes `out` by the shell command `c`, where $O is `out`, $W a WAV file beside it and $S<seconds>
+// ffmpeg making a 440 Hz sine of that length.
+inline bool made(std::string c, const std::string& out) {
+    const std::pair<std::string, std::string> words[] = {
+        {"$O", "'" + out + "'"},
+        {"$W", "'" + out + ".wav'"},
+        {"$S", "ffmpeg -nostdin -y -f lavfi -i sine=frequency=440:duration="}};
+    for (const auto& w : words)
+        for (size_t at; (at = c.find(w.first)) != std::string::npos;) c.replace(at, 2, w.second);
+    return shell(c);
+}
+
 // The unsigned number of `bytes` bytes at `at`, little- or big-endian.
 inline uint32_t le(const Bytes& b, size_t at, int bytes = 4) {
     uint32_t value = 0;
@@ -65,6 +79,8 @@ inline Bytes withJunk(const Bytes& clean, const std::vector<size_t>& at) {
     out.insert(out.end(), clean.begin() + long(from), clean.end());
     return out;
 }
+// Where ffprobe finds the sixth frame of `file`: junk goes there too.
+inline size_t sixthFrame(const std::string& file) { return size_t(testsupport::ffprobePackets(file)[5].position); }
 inline std::string skippedJunk(const std::string& format) {
     return "[AST][WRN]Skipped 37 bytes to the next " + format + " frame header.\n";
 }
@@ -106,30 +122,27 @@ inline std::vector<Bytes> packetsOf(const std::string& file) {
 }
 
 struct Decode {
-    Decode(std::string label_, std::string in_, std::string lines_, UnitsCheck units_ = nullptr, int exitCode_ = 0)
-        : label(std::move(label_)),
-          in(std::move(in_)),
-          lines(std::move(lines_)),
-          units(std::move(units_)),
-          exitCode(exitCode_) {}
     Decode& pcm(const std::string& reference_, uint32_t rate_, int channels_, int bytes_ = 2) {
         reference = reference_, rate = rate_, channels = channels_, bytes = bytes_;
         return *this;
     }
 
     std::string label, in;
-    std::string lines;  // the main thread's lines behind the Args lines
-    UnitsCheck units;   // none: no unit at all
+    std::string lines = "";      // the main thread's lines behind the Args lines
+    UnitsCheck units = nullptr;  // none: no unit at all
     int exitCode = 0;
-    std::vector<std::string> problems;  // on the host service's standard error; none: nothing there
+    std::vector<std::string> problems = {};  // on the host service's standard error; none: nothing there
     // The PCM is ffmpeg's decode of `reference` (none: no PCM and no writer) within `tolerance`,
     // up to a shift of `maxShift` frames; ours may lack `uncovered` frames of it and have
     // `surplus` frames it does not (codec delay, padding, end trimming by granule positions).
-    std::string reference;
+    std::string reference = "";
     uint32_t rate = 0;
     int channels = 2, bytes = 2, tolerance = 0;
     long maxShift = 0, uncovered = 0, surplus = 0;
     std::string (*filter)(const std::string&) = nullptr;  // applied to the lines before comparing
+    std::string save = ".pcm";                            // the output's suffix: ".wav" writes a WAV file
+    std::vector<std::string> options = {};                // further arguments
+    Bytes output = {};  // when set, the output file exactly, instead of the reference's decode
 };
 
 // The reference comes from the build machine's ffmpeg; a cross-built service uses the target's
@@ -157,8 +170,10 @@ inline std::vector<Decode> rowsToRun(const std::vector<Decode>& rows) {
 inline void checkDecodes(const std::vector<Decode>& all) {
     const std::vector<Decode> rows = rowsToRun(all);
     std::vector<ToolRun> runs;
-    for (const Decode& d : rows)
-        runs.push_back(ToolRun({"-f=" + d.in, "-v=" + d.in + ".pcm"}, {{"HOSTAUDIO_UNITS_FILE", d.in + ".units"}}));
+    for (const Decode& d : rows) {
+        runs.push_back(ToolRun({"-f=" + d.in, "-v=" + d.in + d.save}, {{"HOSTAUDIO_UNITS_FILE", d.in + ".units"}}));
+        runs.back().args.insert(runs.back().args.end(), d.options.begin(), d.options.end());
+    }
     const std::vector<ToolResult> results = runTools(runs);
     for (size_t i = 0; i < rows.size(); ++i) {
         const Decode& d = rows[i];
@@ -166,24 +181,29 @@ inline void checkDecodes(const std::vector<Decode>& all) {
         SCOPED_TRACE(d.label);
         EXPECT_EQ(d.exitCode, r.exitCode);
         const std::string lines = mainThreadLines(r.out);
-        EXPECT_EQ(argsLines(d.in, d.in + ".pcm") + d.lines, d.filter ? d.filter(lines) : lines);
+        EXPECT_EQ(argsLines(d.in, d.in + d.save) + d.lines, d.filter ? d.filter(lines) : lines);
         EXPECT_TRUE(!d.problems.empty() || r.err.empty()) << "the host service found a unit it could not take:\n"
                                                           << r.err;
         for (const std::string& p : d.problems) EXPECT_NE(std::string::npos, r.err.find(p)) << r.err;
         const std::vector<Bytes> units = readUnits(d.in + ".units");
         EXPECT_EQ("", d.units ? d.units(units) : units.empty() ? "" : std::to_string(units.size()) + " units");
 
-        const Bytes ours = readFile(d.in + ".pcm");
-        const size_t described = r.out.find("[AST][INF]Encode params:");
-        if (d.reference.empty()) {
-            EXPECT_TRUE(ours.empty() && described == std::string::npos) << "no PCM, no writer";
+        const Bytes ours = readFile(d.in + d.save);
+        if (d.reference.empty() && d.output.empty()) {
+            EXPECT_TRUE(access((d.in + d.save).c_str(), F_OK) != 0 && r.out.find("Encode params") == std::string::npos)
+                << "no PCM, no writer";
             continue;
         }
         const int mask = d.channels == 1 ? 0x1 : d.channels == 2 ? 0x3 : 0x3F;
-        EXPECT_NE(std::string::npos,
-                  r.out.find("[AST][INF]Encode params:codec=256 sampleRate=" + std::to_string(d.rate) +
-                             " chanels=0 channelMap=" + std::to_string(mask) +
-                             " pcm.format=" + (d.bytes == 4 ? "14" : "2") + ".\n"));
+        const std::string described = "[AST][INF]Encode params:codec=256 sampleRate=" + std::to_string(d.rate) +
+                                      " chanels=0 channelMap=" + std::to_string(mask) +
+                                      " pcm.format=" + std::to_string(d.bytes == 4 ? 14 : d.bytes) + ".\n";
+        EXPECT_NE(std::string::npos, r.out.find(described));
+        EXPECT_EQ(r.out.find(described), r.out.rfind(described)) << "described once";
+        if (!d.output.empty()) {
+            EXPECT_TRUE(d.output == ours);
+            continue;
+        }
         EXPECT_FALSE(ours.empty());
         const PcmMatch m = comparePcm(ours, ffmpegDecode(d.reference, d.bytes == 4 ? "s32le" : "s16le"), d.bytes,
                                       d.channels, d.maxShift, std::max(d.tolerance, kPlatformTolerance), d.uncovered);

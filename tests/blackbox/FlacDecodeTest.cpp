@@ -12,17 +12,6 @@ namespace {
 
 const char kSuffix[] = "[AST][INF]File suffix=flac, codec=96.\n";
 
-// $S<seconds> is ffmpeg making a 440 Hz sine of that length, $W a WAV file, $O the output.
-std::string command(std::string c, const std::string& out) {
-    const std::pair<std::string, std::string> words[] = {
-        {"$O", "'" + out + "'"},
-        {"$W", "'" + out + ".wav'"},
-        {"$S", "ffmpeg -nostdin -y -f lavfi -i sine=frequency=440:duration="}};
-    for (const auto& w : words)
-        for (size_t at; (at = c.find(w.first)) != std::string::npos;) c.replace(at, 2, w.second);
-    return c;
-}
-
 // One more metadata block right behind STREAMINFO, which encoders write first.
 Bytes withBlock(const Bytes& flac, uint8_t type) {
     Bytes out;
@@ -84,7 +73,7 @@ Decode decode(const std::string& label, const std::string& in, const Bytes& file
     writeFile(in, file);
     const long maxFrameSize = long(file[15] << 16 | file[16] << 8 | file[17]);
     const std::string reads = expectedReads(file, packets, std::max(16384L, maxFrameSize + 32), maxFrameSize == 0);
-    Decode d(label, in, decodedLines(kSuffix + opening, reads), unitsAre(packetsOf(in)));
+    Decode d{label, in, decodedLines(kSuffix + opening, reads), unitsAre(packetsOf(in))};
     d.filter = withoutLookalikes;
     return d.pcm(in, rate, channels, bits > 16 ? 4 : 2);
 }
@@ -95,62 +84,34 @@ TEST(FlacDecode, RealEncodersAndBrokenFiles) {
         const char* make;
         uint32_t rate;
         int channels, bits;
-        std::vector<uint8_t> blocks;  // metadata block types to add
-        std::string opening;          // what the reader says about them
+        std::string blocks;   // metadata block types to add, a byte each
+        std::string opening;  // what the reader says about them
     } fixtures[] = {
         {"flac 16 stereo 44.1k; seek table, comment, padding, picture, application",
-         "$S1 -ac 2 -ar 44100 $W && flac -s -f -o $O $W",
-         44100,
-         2,
-         16,
-         {6, 2},
-         ""},
+         "$S1 -ac 2 -ar 44100 $W && flac -s -f -o $O $W", 44100, 2, 16, "\x06\x02", ""},
         {"flac 24 mono 12k, rate in kHz, block 192: 188 frames",
-         "$S3 -ar 12000 -c:a pcm_s24le $W && flac -s -f -b 192 -o $O $W",
-         12000,
-         1,
-         24,
-         {},
-         ""},
+         "$S3 -ar 12000 -c:a pcm_s24le $W && flac -s -f -b 192 -o $O $W", 12000, 1, 24, "", ""},
         {"flac 16 stereo 11.025k, block 16384, rate in Hz",
-         "$S3 -ac 2 -ar 11025 $W && flac -s -f --lax -b 16384 -o $O $W",
-         11025,
-         2,
-         16,
-         {},
-         ""},
-        {"flac 24 5.1 96k", "$S1 -ac 6 -ar 96000 -c:a pcm_s24le $W && flac -s -f -o $O $W", 96000, 6, 24, {}, ""},
+         "$S3 -ac 2 -ar 11025 $W && flac -s -f --lax -b 16384 -o $O $W", 11025, 2, 16, "", ""},
+        {"flac 24 5.1 96k", "$S1 -ac 6 -ar 96000 -c:a pcm_s24le $W && flac -s -f -o $O $W", 96000, 6, 24, "", ""},
         // Frames of about 100 KB, each close to STREAMINFO's maximum: the window holds the largest.
         {"flac 24 stereo 48k noise, large frames",
          "ffmpeg -nostdin -y -f lavfi -i anoisesrc=d=1:a=1:seed=8 -ac 2 -ar 48000 -c:a pcm_s24le $W && "
          "flac -s -f --lax -b 16384 -o $O $W",
-         48000,
-         2,
-         24,
-         {},
-         ""},
+         48000, 2, 24, "", ""},
         {"ffmpeg 24 stereo 96k, block 8192",
-         "$S1 -ac 2 -ar 96000 -sample_fmt s32 -bits_per_raw_sample 24 -c:a flac -frame_size 8192 $O",
-         96000,
-         2,
-         24,
-         {},
+         "$S1 -ac 2 -ar 96000 -sample_fmt s32 -bits_per_raw_sample 24 -c:a flac -frame_size 8192 $O", 96000, 2, 24, "",
          ""},
-        {"ffmpeg 16 5.1 8k, reserved metadata type",
-         "$S2 -ac 6 -ar 8000 -c:a flac $O",
-         8000,
-         6,
-         16,
-         {99},
+        {"ffmpeg 16 5.1 8k, reserved metadata type", "$S2 -ac 6 -ar 8000 -c:a flac $O", 8000, 6, 16, "\x63",
          "[AST][WRN]FLAC file metadata type is reserved(type=99).\n"},
     };
     TempDir dir;
     std::vector<Decode> rows;
     for (const auto& f : fixtures) {
         const std::string in = dir.path(std::to_string(rows.size()) + ".flac");
-        ASSERT_TRUE(shell(command(f.make, in))) << f.label;
+        ASSERT_TRUE(made(f.make, in)) << f.label;
         Bytes file = readFile(in);
-        for (uint8_t type : f.blocks) file = withBlock(file, type);
+        for (char type : f.blocks) file = withBlock(file, uint8_t(type));
         writeFile(in, file);
         rows.push_back(
             decode(f.label, in, file, testsupport::ffprobePackets(in), f.rate, f.channels, f.bits, f.opening));
@@ -170,12 +131,11 @@ TEST(FlacDecode, RealEncodersAndBrokenFiles) {
     rows.back().problems = {"unit 6: the frame does not decode"};
     // A block of the invalid type 127: the walk stops at it, and the bytes there are no frame header.
     writeFile(dir.path("invalid.flac"), withBlock(file, 127));
-    rows.emplace_back(
-        "metadata block of type 127", dir.path("invalid.flac"),
-        kSuffix + std::string("[AST][ERR]FLAC file metadata type error(type=127).\n") +
-            "[AST][ERR]Failed to parse meta header.\n[AST][ERR]FLAC file sync word error(syncWord=1FC0).\n"
-            "[AST][ERR]Invalid audio data reader.\n",
-        nullptr, 255);
+    rows.push_back({"metadata block of type 127", dir.path("invalid.flac"),
+                    kSuffix + std::string("[AST][ERR]FLAC file metadata type error(type=127).\n") +
+                        "[AST][ERR]Failed to parse meta header.\n[AST][ERR]FLAC file sync word error(syncWord=1FC0).\n"
+                        "[AST][ERR]Invalid audio data reader.\n",
+                    nullptr, 255});
     checkDecodes(rows);
 }
 

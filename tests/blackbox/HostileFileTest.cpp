@@ -1,6 +1,6 @@
-// Damaged files of every format: real encoders' files cut short at many offsets and altered by
-// seeded mutations. Whatever the damage, a run ends by itself with 0 or 255, without the crash
-// report and without a sanitizer finding.
+// Files of every format from real encoders: intact, each decodes and ostrel-compare judges the
+// decode; then cut short at many offsets and altered by seeded mutations, whatever the damage, a
+// run ends by itself with 0 or 255, without the crash report and without a sanitizer finding.
 #include <unistd.h>
 
 #include <algorithm>
@@ -24,17 +24,9 @@ struct Damage {
     uint32_t value = 0;
 
     std::string describe() const {
-        switch (kind) {
-        case Cut: return "cut at " + std::to_string(at);
-        case Flip: return "bit " + std::to_string(value) + " flipped at " + std::to_string(at);
-        case Overwrite: {
-            char text[64];
-            snprintf(text, sizeof text, "4 bytes %08X written at %zu", value, at);
-            return text;
-        }
-        case Remove: return std::to_string(length) + " bytes removed at " + std::to_string(at);
-        }
-        return "";
+        const char* names[] = {"cut", "bit flipped", "4 bytes written", "bytes removed"};
+        return std::string(names[kind]) + " at " + std::to_string(at) + " (value " + std::to_string(value) +
+               ", length " + std::to_string(length) + ")";
     }
 
     Bytes apply(const Bytes& f) const {
@@ -123,6 +115,19 @@ TEST(HostileFile, DamagedFilesEndCleanly) {
         intact.push_back(ToolRun({"-f=" + path, "-v=" + path + ".pcm"}, {{"HOSTAUDIO_UNITS_FILE", path + ".units"}}));
     }
     const std::vector<ToolResult> decoded = runTools(intact);
+#ifdef OSTREL_COMPARE_BINARY
+    std::vector<std::vector<std::string>> compares;
+    for (const ToolRun& run : intact)
+        compares.push_back({"--input=" + run.args[0].substr(3), "--decoded=" + run.args[1].substr(3)});
+    const std::vector<ToolResult> judged = compare(compares);
+    for (size_t i = 0; i < all.size(); ++i) {
+        const std::string none = "ostrel-compare: cannot open " + compares[i][1].substr(10) + ": no such file";
+        EXPECT_EQ(std::make_pair(all[i].verdict.empty() ? 2 : 0, all[i].verdict.empty() ? none : all[i].verdict),
+                  std::make_pair(judged[i].exitCode, verdict(judged[i])))
+            << all[i].label << "\n"
+            << judged[i].out;
+    }
+#endif
     for (size_t i = 0; i < all.size(); ++i) {
         ASSERT_EQ(0, decoded[i].exitCode) << all[i].label << " intact";
         const std::string path = intact[i].args[0].substr(3);

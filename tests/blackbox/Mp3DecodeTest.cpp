@@ -72,8 +72,8 @@ TEST(Mp3Decode, RealEncoders) {
         const std::string reads =
             junk + (f.id3v1Lines.empty() ? std::string("[AST][INF]Reached end of data:0.\n") : kTagSync) +
             "[AST][ERR]Failed to parse MP3 data frame header.\n";
-        rows.push_back(Decode(f.label, in, decodedLines(opening, reads), unitsAre(packetsOf(clean), f.xing))
-                           .pcm(clean, f.rate, f.channels));
+        rows.push_back(Decode{f.label, in, decodedLines(opening, reads), unitsAre(packetsOf(clean), f.xing)}.pcm(
+            clean, f.rate, f.channels));
         // Encoder delay and padding, which ffmpeg trims by the Xing frame.
         rows.back().maxShift = rows.back().surplus = 4000;
         rows.back().tolerance = 1;

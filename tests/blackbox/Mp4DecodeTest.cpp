@@ -5,8 +5,12 @@
 #include <regex>
 
 #include "DecodeCheck.h"
+#include "ReaderBytes.h"
 
 using namespace blackbox;
+using testsupport::be;
+using testsupport::cat;
+using testsupport::str;
 
 namespace {
 
@@ -34,9 +38,8 @@ std::vector<Bytes> alacUnits(const std::string& encoded, int bits, int rate) {
     std::vector<Bytes> units = packetsOf(encoded);
     for (size_t i = 0; i < units.size(); ++i) {
         const uint32_t size = static_cast<uint32_t>(units[i].size()) | (i + 1 == units.size() ? 0x80000000u : 0);
-        units[i].insert(units[i].begin(), {'A', 'L', 'A', 'C', uint8_t(size >> 24), uint8_t(size >> 16),
-                                           uint8_t(size >> 8), uint8_t(size), uint8_t(bits), uint8_t(rate >> 16),
-                                           uint8_t(rate >> 8), uint8_t(rate), 0, 0, 0x10, 0});
+        units[i] =
+            cat({str("ALAC"), be(size, 4), be(uint32_t(bits) << 24 | uint32_t(rate), 4), be(0x1000, 4), units[i]});
     }
     return units;
 }
@@ -52,22 +55,7 @@ Bytes rewritten(Bytes f, Mdat how) {
     if (how != Mdat::LargeSize) return f;
     EXPECT_EQ("free", std::string(f.begin() + at - 4, f.begin() + at));
     const uint32_t size = be(f, size_t(at)) + 8;
-    const Bytes large = {0,
-                         0,
-                         0,
-                         1,
-                         'm',
-                         'd',
-                         'a',
-                         't',
-                         0,
-                         0,
-                         0,
-                         0,
-                         uint8_t(size >> 24),
-                         uint8_t(size >> 16),
-                         uint8_t(size >> 8),
-                         uint8_t(size)};
+    const Bytes large = cat({{0, 0, 0, 1}, str("mdat"), be(size, 8)});
     std::copy(large.begin(), large.end(), f.begin() + at - 8);
     return f;
 }
@@ -108,9 +96,9 @@ TEST(Mp4Decode, RealFilesAndDamagedOnes) {
         if (f.mdat == Mdat::SizeZero) opening = walkLines(in, "mdat") + "[AST][INF]Last top atom reached.\n";
         const std::string found = f.found ? f.found : "";
         if (!f.found) {
-            rows.push_back(Decode(f.label, in,
+            rows.push_back(Decode{f.label, in,
                                   decodedLines(opening + summaryLines("parseAlacHeader", f.rate, f.channels), kNoMore),
-                                  unitsAre(alacUnits(encoded, f.bits, f.rate)))
+                                  unitsAre(alacUnits(encoded, f.bits, f.rate))}
                                .pcm(encoded, f.rate, f.channels, f.bits == 16 ? 2 : 4));
             continue;
         }
@@ -130,8 +118,8 @@ TEST(Mp4Decode, RealFilesAndDamagedOnes) {
             reference = in + ".aac";
             ASSERT_TRUE(shell("ffmpeg -nostdin -y -i '" + in + "' -c:a copy -f adts '" + reference + "'"));
         }
-        rows.push_back(Decode(f.label, in, decodedLines(opening, kNoMore), unitsAre(packetsOf(reference)))
-                           .pcm(reference, f.rate, f.channels));
+        rows.push_back(Decode{f.label, in, decodedLines(opening, kNoMore), unitsAre(packetsOf(reference))}.pcm(
+            reference, f.rate, f.channels));
         if (codec != 16) rows.back().maxShift = rows.back().surplus = 4000;
         if (codec == 48) rows.back().tolerance = 1;
     }
@@ -143,10 +131,10 @@ TEST(Mp4Decode, RealFilesAndDamagedOnes) {
     writeFile(cut, Bytes(whole.begin(), whole.begin() + last.position + last.size / 2));
     std::vector<Bytes> units = alacUnits(mono, 16, 22050);
     units.pop_back();
-    rows.push_back(Decode("'mdat' cut in the last packet", cut,
+    rows.push_back(Decode{"'mdat' cut in the last packet", cut,
                           decodedLines(walkLines(cut) + summaryLines("parseAlacHeader", 22050, 1),
                                        "[AST][INF]Reached end of data:" + std::to_string(last.size / 2) + ".\n"),
-                          unitsAre(units))
+                          unitsAre(units)}
                        .pcm(mono, 22050, 1));
     rows.back().uncovered = 4096;
 
@@ -154,12 +142,12 @@ TEST(Mp4Decode, RealFilesAndDamagedOnes) {
     ASSERT_TRUE(encodeTones(fragments, 1, 44100, alac16 + "-frag_size 4000"));
     ASSERT_TRUE(encodeTones(opus, 2, 48000, "-c:a libopus -f mp4"));
     const std::string invalid = "[AST][ERR]Invalid audio data reader.\n";
-    rows.emplace_back(
-        "fragments", fragments,
-        walkLines(fragments, "moof") + "[AST][ERR]Fragmented MP4 file ('moof' atom), not supported.\n" + invalid,
-        nullptr, 255);
-    rows.emplace_back("Opus", opus, walkLines(opus) + "[AST][ERR]Unsupported MP4 sample entry 'Opus'.\n" + invalid,
-                      nullptr, 255);
+    rows.push_back(
+        {"fragments", fragments,
+         walkLines(fragments, "moof") + "[AST][ERR]Fragmented MP4 file ('moof' atom), not supported.\n" + invalid,
+         nullptr, 255});
+    rows.push_back(
+        {"Opus", opus, walkLines(opus) + "[AST][ERR]Unsupported MP4 sample entry 'Opus'.\n" + invalid, nullptr, 255});
     checkDecodes(rows);
 }
 

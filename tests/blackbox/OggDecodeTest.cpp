@@ -95,8 +95,8 @@ TEST(OggDecode, RealDamagedAndTwoStreamFiles) {
         writeFile(in, f.repage ? repage(file, f.repage) : file);
         EXPECT_TRUE(!f.repage || std::count(headerPage.begin(), headerPage.end(), 255) > long(f.repage))
             << "the setup header spans pages";
-        rows.push_back(Decode(f.label, in, decodedLines(kSuffix, "[AST][INF]Reached end of data:0.\n"),
-                              oggUnits(encoded, f.headers, f.closing))
+        rows.push_back(Decode{f.label, in, decodedLines(kSuffix, "[AST][INF]Reached end of data:0.\n"),
+                              oggUnits(encoded, f.headers, f.closing)}
                            .pcm(encoded, f.rate, f.channels, f.bytes));
         rows.back().surplus = f.surplus;
     }
@@ -104,10 +104,8 @@ TEST(OggDecode, RealDamagedAndTwoStreamFiles) {
     const std::string vorbis = dir.path("vorbis.ogg"), noise = dir.path("noise.ogg"), two = dir.path("two.ogg");
     const std::string link = dir.path("link.ogg"), chain = dir.path("chain.ogg"), chainRef = dir.path("chain.wav");
     ASSERT_TRUE(encodeTones(vorbis, 2, 44100, "-c:a libvorbis -page_duration 100000"));
-    ASSERT_TRUE(
-        shell("ffmpeg -nostdin -y -f lavfi -i sine=sample_rate=44100:duration=0.5 -ac 2 -c:a libvorbis " + link));
-    Bytes links = readFile(vorbis), second = readFile(link);
-    links.insert(links.end(), second.begin(), second.end());
+    ASSERT_TRUE(made("$S0.5:sample_rate=44100 -ac 2 -c:a libvorbis $O", link));
+    const Bytes links = testsupport::cat({readFile(vorbis), readFile(link)});
     writeFile(chain, links);
     // Units carry no granule positions, so the first link is decoded to its last packet's end.
     ASSERT_TRUE(shell("ffmpeg -nostdin -y -flags2 +skip_manual -i " + vorbis + " -i " + link +
@@ -133,24 +131,24 @@ TEST(OggDecode, RealDamagedAndTwoStreamFiles) {
     const size_t n = rows.size();
     rows.insert(rows.end(),
                 {
-                    Decode("a page without lacing values", dir.path("nolacing.ogg"),
+                    Decode{"a page without lacing values", dir.path("nolacing.ogg"),
                            decodedLines(kSuffix, "[AST][ERR]OGG file segment number error:0\n"),
-                           oggUnits(vorbis, 3, false, packetsEndingOn(pages, 5)))
+                           oggUnits(vorbis, 3, false, packetsEndingOn(pages, 5))}
                         .pcm(vorbis, 44100, 2),
-                    Decode("lacing past the end of the file", dir.path("cut.ogg"),
+                    Decode{"lacing past the end of the file", dir.path("cut.ogg"),
                            decodedLines(kSuffix, "[AST][INF]Reached end of data:10.\n"),
-                           oggUnits(vorbis, 3, false, packetsEndingOn(pages, 6)))
+                           oggUnits(vorbis, 3, false, packetsEndingOn(pages, 6))}
                         .pcm(vorbis, 44100, 2),
-                    Decode("a packet too long for its prefix", noise,
+                    Decode{"a packet too long for its prefix", noise,
                            decodedLines(kSuffix, "[AST][ERR]OGG packet longer than 65527 bytes, stop reading pages.\n"),
-                           unitsAre({}, 2)),
-                    Decode("two logical streams: the Vorbis one", two,
+                           unitsAre({}, 2)},
+                    Decode{"two logical streams: the Vorbis one", two,
                            decodedLines(kSuffix, skipped + std::string("[AST][INF]Reached end of data:0.\n")),
-                           oggUnits(two, 3, false))
+                           oggUnits(two, 3, false)}
                         .pcm(two, 48000, 2),
                     // The decoder starts afresh on the second link's headers.
-                    Decode("two chained streams", chain, decodedLines(kSuffix, "[AST][INF]Reached end of data:0.\n"),
-                           unitsAre({}, packetsEndingOn(chainPages, chainPages.size())))
+                    Decode{"two chained streams", chain, decodedLines(kSuffix, "[AST][INF]Reached end of data:0.\n"),
+                           unitsAre({}, packetsEndingOn(chainPages, chainPages.size()))}
                         .pcm(chainRef, 44100, 2),
                 });
     rows[n].uncovered = rows[n + 1].uncovered = 44100;  // of 52920

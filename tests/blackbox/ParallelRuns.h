@@ -17,4 +17,22 @@ inline std::vector<ToolResult> runTools(const std::vector<ToolRun>& runs) {
     return results;
 }
 
+#ifdef OSTREL_COMPARE_BINARY
+inline std::vector<ToolResult> compare(const std::vector<std::vector<std::string>>& argumentLists) {
+    std::vector<ToolRun> runs;
+    for (const auto& args : argumentLists) {
+        runs.emplace_back(args);
+        runs.back().program = OSTREL_COMPARE_BINARY;
+    }
+    return runTools(runs);
+}
+
+// The verdict line's text, or else the first line of standard error.
+inline std::string verdict(const ToolResult& r) {
+    const size_t at = r.out.find("\nverdict   ");
+    if (at != std::string::npos) return r.out.substr(at + 11, r.out.find('\n', at + 1) - at - 11);
+    return r.err.substr(0, r.err.find('\n'));
+}
+#endif
+
 }  // namespace blackbox

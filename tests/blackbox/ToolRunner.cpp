@@ -17,19 +17,12 @@ namespace blackbox {
 const char kThreadLines[] = "[AST][INF]Create mutex(ASTMutex:ASTDecoder-ReaderThrea).\n"
                             "[AST][INF]Create thread(ASTThread:ASTDecoder-ReaderThre).\n";
 
-namespace {
-
-// The program's path as execve wants it: words without a slash are looked up in PATH.
-std::string resolve(const std::string& program) {
-    if (program.find('/') != std::string::npos) return program;
-    const char* path = getenv("PATH");
-    std::istringstream dirs(path != nullptr ? path : "/usr/bin:/bin");
-    for (std::string dir; std::getline(dirs, dir, ':');)
-        if (access((dir + "/" + program).c_str(), X_OK) == 0) return dir + "/" + program;
-    return program;
+std::vector<std::string> words(const std::string& line) {
+    std::istringstream in(line);
+    std::vector<std::string> all;
+    for (std::string word; in >> word;) all.push_back(word);
+    return all;
 }
-
-}  // namespace
 
 std::vector<std::string> asNobody(const std::string& caps) {
     static const bool reachable =
@@ -43,14 +36,13 @@ std::vector<std::string> asNobody(const std::string& caps) {
 ToolResult runTool(const ToolRun& run) {
     testsupport::TempDir dir;
     std::string outPath = dir.path("stdout"), errPath = dir.path("stderr");
-    std::vector<std::string> words = run.prefix;
+    std::vector<std::string> command = run.prefix;
     // A cross-built tool runs under the emulator, whose words are joined by '|'.
     std::istringstream emulator(OSTREL_EMULATOR);
     for (std::string word; std::getline(emulator, word, '|');)
-        if (!word.empty()) words.push_back(word);
-    words.push_back(run.program.empty() ? OSTREL_BINARY : run.program);
-    words.insert(words.end(), run.args.begin(), run.args.end());
-    words[0] = resolve(words[0]);
+        if (!word.empty()) command.push_back(word);
+    command.push_back(run.program.empty() ? OSTREL_BINARY : run.program);
+    command.insert(command.end(), run.args.begin(), run.args.end());
 
     // Everything the child needs is built here: between fork and exec it may only make system
     // calls, since other test threads can hold the heap's locks.
@@ -63,7 +55,7 @@ ToolResult runTool(const ToolRun& run) {
     }
     for (const auto& kv : run.env) env.push_back(kv.first + "=" + kv.second);
     std::vector<char*> argv, envp;
-    for (std::string& w : words) argv.push_back(&w[0]);
+    for (std::string& w : command) argv.push_back(&w[0]);
     argv.push_back(nullptr);
     for (std::string& e : env) envp.push_back(&e[0]);
     envp.push_back(nullptr);
@@ -87,7 +79,7 @@ ToolResult runTool(const ToolRun& run) {
             const rlimit limit{rlim_t(run.fileSizeLimit), rlim_t(run.fileSizeLimit)};
             setrlimit(RLIMIT_FSIZE, &limit);
         }
-        execve(argv[0], argv.data(), envp.data());
+        execvpe(argv[0], argv.data(), envp.data());  // looks the program up in our PATH
         _exit(127);
     }
     if (pipeEnds[1] >= 0) close(pipeEnds[1]);

@@ -48,6 +48,9 @@ struct ToolResult {
 
 ToolResult runTool(const ToolRun& run);
 
+// The words of `line`, split at spaces: the arguments of a run, written as a user types them.
+std::vector<std::string> words(const std::string& line);
+
 // The prefix that runs the tool as nobody, with `caps` (setpriv's form: "-all", "+sys_nice") as
 // its inheritable and ambient capabilities. Where nobody cannot reach the build (a clone in root's
 // home), CAP_DAC_READ_SEARCH is added: it lets the loader through, and refuses no write less.
