@@ -51,9 +51,10 @@ TEST(ApeReader, BothLayoutsDeliverHeadersAndReversedWordsInChunks) {
         EXPECT_EQ("", testsupport::apeUnitsMismatch(r.frames, file.bytes,
                                                     {l.version, l.level, c.bits, l.channels, l.rate, c.blocksPerFrame,
                                                      l.finalFrameBlocks, file.seekTable, end}));
-        const Lengths n = r.lengths();
+        Lengths first = r.lengths();
+        first.resize(3);
         if (l.frameLengths[0] == 3000) {  // the first frame in chunks
-            EXPECT_EQ(Lengths({1024, 1024, 972}), Lengths(n.begin(), n.begin() + 3));
+            EXPECT_EQ(Lengths({1024, 1024, 972}), first);
         }
     }
 }
