@@ -51,18 +51,18 @@ TEST(ApeReader, BothLayoutsDeliverHeadersAndReversedWordsInChunks) {
         EXPECT_EQ("", testsupport::apeUnitsMismatch(r.frames, file.bytes,
                                                     {l.version, l.level, c.bits, l.channels, l.rate, c.blocksPerFrame,
                                                      l.finalFrameBlocks, file.seekTable, end}));
-        std::vector<size_t> first = r.lengths();
+        Lengths first = r.lengths();
         first.resize(3);
-        if (l.frameLengths[0] == 3000) {
-            EXPECT_EQ((std::vector<size_t>{1024, 1024, 972}), first);
+        if (l.frameLengths[0] == 3000) {  // the first frame in chunks
+            EXPECT_EQ(Lengths({1024, 1024, 972}), first);
         }
     }
 }
 
 TEST(ApeReader, RefusedHeaders) {
-    auto patched = [](Bytes b, size_t at, uint32_t value, size_t keep = 0) {
+    // A seek table beyond the file is read as a short read (the claimed-size test).
+    auto patched = [](Bytes b, size_t at, uint32_t value) {
         std::copy_n(le(value, 4).begin(), 4, b.begin() + long(at));
-        if (keep > 0) b.resize(keep);
         return b;
     };
     testsupport::ApeFile plain = testsupport::buildApe(ApeLayout()), farEntry = plain;
@@ -78,11 +78,10 @@ TEST(ApeReader, RefusedHeaders) {
         Bytes file;
         std::string out;
     } cases[] = {
-        {"magic",
-         {'M', 'A', 'C', '!', 0x96, 0x0F},
+        {"magic", Bytes{'M', 'A', 'C', '!', 0x96, 0x0F},
          err("APE file magic (MAC ) error(magic=4D414321).") + err("Parse magic header fail.")},
-        {"three bytes", {'M', 'A', 'C'}, endOfData(3) + err("Parse magic header fail.")},
-        {"ID3v2 tag beyond the file", cat({str("ID3"), {4, 0, 0x10, 0, 0, 1, 0}}),
+        {"three bytes", Bytes{'M', 'A', 'C'}, endOfData(3) + err("Parse magic header fail.")},
+        {"ID3v2 tag beyond the file", cat({str("ID3"), Bytes{4, 0, 0x10, 0, 0, 1, 0}}),
          "[AST][WRN]ID3v2 tag of 148 bytes skipped before the APE header.\n" + endOfData(0) +
              err("Parse magic header fail.")},
         {"short descriptor", Bytes(p.begin(), p.begin() + 30), endOfData(24) + fail},
@@ -94,7 +93,6 @@ TEST(ApeReader, RefusedHeaders) {
          err("APE seek info error, seekNumber=1073741825, seekTableBytes=4, seekTableLength=16, "
              "totalFrames=1073741825.") +
              fail},
-        {"table beyond the file", patched(patched(p, 64, 1000000, 84), 16, 4000000), endOfData(8) + fail},
         {"WAV header beyond 32-bit positions", patched(p, 20, 0x90000000),
          err("Failed to seek to -1879048192 from 1, ret=0.") + fail},
         {"seek count differs", patched(testsupport::buildApe(counted).bytes, 32, 3),

@@ -11,6 +11,7 @@
 
 #include "ApeAudioDataReader.h"
 #include "ApeFile.h"
+#include "AsfGuid.h"
 #include "FlacAudioDataReader.h"
 #include "Mp3AudioDataReader.h"
 #include "Mp4AudioDataReader.h"
@@ -68,15 +69,13 @@ const uint32_t kHuge = 0x7FFFFFFF;
 
 Bytes mp3() {
     const Bytes frame = cat({str("TIT2"), be(kHuge, 4), be(0, 2), str("Only twenty-one bytes")});
-    return cat({str("ID3"), {3, 0, 0}, be(frame.size(), 4), frame});
+    return cat({str("ID3"), Bytes{3, 0, 0}, be(frame.size(), 4), frame});
 }
 
 Bytes ape() {
-    testsupport::ApeLayout l;
-    Bytes b = testsupport::buildApe(l).bytes;
-    const Bytes tableLength = le(kHuge & ~3u, 4), frames = le(kHuge / 4, 4);
-    std::copy(tableLength.begin(), tableLength.end(), b.begin() + 16);
-    std::copy(frames.begin(), frames.end(), b.begin() + 64);
+    Bytes b = testsupport::buildApe(testsupport::ApeLayout()).bytes;
+    std::copy_n(le(kHuge & ~3u, 4).begin(), 4, b.begin() + 16);  // seek table length
+    std::copy_n(le(kHuge / 4, 4).begin(), 4, b.begin() + 64);    // frames
     return b;
 }
 
@@ -88,23 +87,6 @@ Bytes alac() {
     const Bytes stsz = atom("stsz", cat({be(0, 4), be(0, 4), be(kHuge / 4, 4), Bytes(40, 1)}), kHuge - 100);
     return cat({atom("ftyp", str("M4A ")), atom("moov", atom("trak", atom("mdia", atom("minf", atom("stbl", stsz)))))});
 }
-
-Bytes asf() {
-    const Bytes header = {0x30, 0x26, 0xB2, 0x75, 0x8E, 0x66, 0xCF, 0x11,
-                          0xA6, 0xD9, 0x00, 0xAA, 0x00, 0x62, 0xCE, 0x6C};
-    return cat({header, le(kHuge, 8), le(3, 4), {1, 2}, Bytes(200, 0)});
-}
-
-Bytes rm() { return cat({str(".RMF"), be(kHuge, 4), be(0, 2), be(0, 4), be(4, 4), Bytes(60, 0)}); }
-
-Bytes ogg() {
-    return cat(
-        {str("OggS"), {0, 0}, Bytes(8, 0), le(1, 4), le(0, 4), le(0, 4), {255}, Bytes(255, 255), Bytes(100, 'o')});
-}
-
-Bytes flac() { return cat({str("fLaC"), {0x80}, be(0xFFFFFF, 3), Bytes(50, 'f')}); }
-
-Bytes wavFile() { return testsupport::wavFile({kHuge, 2, 16, 0, false}, Bytes(1000, 'w')); }
 
 TEST(ClaimedSize, HugeClaimsReadWhatIsThereWithinBoundedMemory) {
     const std::string atoms = inf("atom:ftyp") + inf("atom:moov") + inf("atom:trak") + inf("atom:mdia") +
@@ -122,12 +104,18 @@ TEST(ClaimedSize, HugeClaimsReadWhatIsThereWithinBoundedMemory) {
         {"APE seek table", with<ApeAudioDataReader>(), ape(),
          endOfData(4092) + err("Parse header fail, length3980=-1.")},
         {"MP4 'stsz' size and count", with<Mp4AudioDataReader>(), alac(), atoms + endOfData(52)},
-        {"ASF header object size", with<WmaAudioDataReader>(), asf(), endOfData(200)},
-        {"RealMedia chunk size", with<RaAudioDataReader>(), rm(), endOfData(68)},
-        {"Ogg lacing", with<OggAudioDataReader>(), ogg(), endOfData(100)},
-        {"FLAC metadata length", with<FlacAudioDataReader>(), flac(), endOfData(50)},
+        {"ASF header object size", with<WmaAudioDataReader>(),
+         cat({Bytes(asfGuidTable[ASF_GUID_HEADER_OBJECT] + 1, asfGuidTable[ASF_GUID_HEADER_OBJECT] + 17), le(kHuge, 8),
+              le(3, 4), Bytes{1, 2}, Bytes(200, 0)}),
+         endOfData(200)},
+        {"RealMedia chunk size", with<RaAudioDataReader>(),
+         cat({str(".RMF"), be(kHuge, 4), be(0, 2), be(0, 4), be(4, 4), Bytes(60, 0)}), endOfData(68)},
+        {"Ogg lacing", with<OggAudioDataReader>(),
+         cat({str("OggS"), Bytes(10, 0), le(1, 12), Bytes{255}, Bytes(255, 255), Bytes(100, 'o')}), endOfData(100)},
+        {"FLAC metadata length", with<FlacAudioDataReader>(),
+         cat({str("fLaC"), Bytes{0x80, 0xFF, 0xFF, 0xFF}, Bytes(50, 'f')}), endOfData(50)},
         // 20 ms at the header's rate are megabytes.
-        {"WAV frame by the rate", with<WavReader>(), wavFile(),
+        {"WAV frame by the rate", with<WavReader>(), testsupport::wavFile({kHuge, 2, 16, 0, false}, Bytes(1000, 'w')),
          summary("parseWavHeader", kHuge, 2) + inf("pcm.bitDepth=16(8-U8/9-S8/16-S16LE/17-S16BE/32-S32LE/33-S32BE)") +
              inf("WAV header length:44") + endOfData(1000) + endOfData(0)},
     };

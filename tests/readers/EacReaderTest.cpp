@@ -33,11 +33,8 @@ TEST(EacReader, HeadersDecideLengthRateOrRefusal) {
         {"eac3 reserved second rate", eac3(100, 3, 3), 202, "", 0xFFFFFFFFu},
         {"eac3 frame size 1", eac3(1, 0), 6, err("Invalid frame length(4)."), 48000},
         {"ac3 reserved rate", ac3(3, 8), 256, err("Invalid frame length(-2)."), 0xFFFFFFFFu},
-        {"bsid 9 before the sync word",
-         {0, 0, 0, 0, 0, 9 << 3},
-         0,
-         err("EAC file bit stream id error(bitStreamId=9)."),
-         0},
+        {"bsid 9 before the sync word", Bytes{0, 0, 0, 0, 0, 9 << 3}, 0,
+         err("EAC file bit stream id error(bitStreamId=9)."), 0},
         {"bsid 10", ac3(0, 8, 10), 0, err("EAC file bit stream id error(bitStreamId=10)."), 0},
         {"bsid 17", ac3(0, 8, 17), 0, err("EAC file bit stream id error(bitStreamId=17)."), 0},
         {"sync 0B78", badSync, 0, err("EC3 file sync word error(syncWord=B78)."), 0},
@@ -51,16 +48,11 @@ TEST(EacReader, HeadersDecideLengthRateOrRefusal) {
         EXPECT_EQ(c.length == 0, r.invalid);
         EXPECT_EQ(c.rate, r.info.sampleFrequency);
         EXPECT_EQ(0u, r.info.channelMap);
-        if (c.length == 0) {
-            EXPECT_EQ(c.out, r.out());
-        } else if (c.out.empty()) {  // the frame, then nothing behind it
-            EXPECT_EQ(endOfData(0) + parseFailed, r.out());
-            EXPECT_EQ(std::vector<size_t>{c.length}, r.lengths());
-            EXPECT_TRUE(r.handedFrom(file, 0));
-        } else {
-            EXPECT_EQ(c.out, r.out());
-            EXPECT_TRUE(r.frames.empty());
-        }
+        // A frame that opens and is whole comes out, and nothing behind it.
+        const bool whole = c.length > 0 && c.out.empty();
+        EXPECT_EQ(whole ? endOfData(0) + parseFailed : c.out, r.out());
+        EXPECT_EQ(whole ? Lengths({c.length}) : Lengths(), r.lengths());
+        EXPECT_TRUE(r.handedFrom(file, 0));
     }
 }
 

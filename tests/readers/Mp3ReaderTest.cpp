@@ -47,7 +47,6 @@ TEST(Mp3Reader, FrameLengthsFollowTheHeader) {
         {{3, 3, 12, 1, 0, 3}, 384, 48000, 1, 0},
         {{2, 3, 8, 1, 1, 0}, 260, 24000, 2, 0},
         // MPEG 2.5 takes MPEG-2's low-sampling-frequency rates, in each layer.
-        {{0, 1, 5, 2, 0, 3}, 360, 8000, 1, 2},
         {{0, 2, 2, 0, 0, 0}, 208, 11025, 2, 1},
         {{0, 3, 2, 1, 0, 0}, 192, 12000, 2, 0},
         {{0, 1, 14, 2, 1, 0}, 1441, 8000, 2, 2},
@@ -71,21 +70,18 @@ TEST(Mp3Reader, FrameLengthsFollowTheHeader) {
     }
 }
 
-// An ID3v2 tag of text frames {id, payload}; a frame's size can be made to lie, and so can the tag's.
+// An ID3v2 tag of text frames {id, payload}; the tag's size can be made to lie.
 Bytes id3v2(uint8_t major, const std::vector<std::pair<std::string, std::string>>& frames, size_t padding,
-            uint32_t claimed = 0, int tagSizeError = 0) {
+            int tagSizeError = 0) {
     Bytes body;
     for (const auto& f : frames) {
-        uint32_t size = claimed ? claimed : uint32_t(f.second.size());
+        const uint32_t size = uint32_t(f.second.size());
         body = cat({body, str(f.first), major == 2 ? be(size, 3) : cat({be(size, 4), {0, 0}}), str(f.second)});
     }
     body.resize(body.size() + padding, 0);
     uint32_t v = uint32_t(int(body.size()) + tagSizeError);  // synchsafe: seven bits a byte
-    return cat({str("ID3"),
-                {major, 0, 0},
-                {uint8_t(v >> 21 & 0x7F), uint8_t(v >> 14 & 0x7F), uint8_t(v >> 7 & 0x7F)},
-                {uint8_t(v & 0x7F)},
-                body});
+    const Bytes size = {uint8_t(v >> 21 & 0x7F), uint8_t(v >> 14 & 0x7F), uint8_t(v >> 7 & 0x7F), uint8_t(v & 0x7F)};
+    return cat({str("ID3"), Bytes{major, 0, 0}, size, body});
 }
 
 TEST(Mp3Reader, TagsStartsAndEnds) {
@@ -96,8 +92,7 @@ TEST(Mp3Reader, TagsStartsAndEnds) {
     const Bytes v22 = id3v2(2, {{"TT2", z + "Title"}, {"TP1", z + "Artist"}}, 0);
     const Bytes v22big = id3v2(2, {{"TT2", std::string(70000, 'x')}}, 0);
     const Bytes unknown = id3v2(3, {{"TIT2", z + "A"}, {"ZZZZ", "x"}, {"TPE1", z + "B"}}, 0);
-    const Bytes tooMuch = id3v2(3, {{"TIT2", z + "Hello"}}, 0, 0x7FFFFFF0);
-    const Bytes lies = id3v2(3, {{"TIT2", z + "Hi"}}, 20, 0, -5);
+    const Bytes lies = id3v2(3, {{"TIT2", z + "Hi"}}, 20, -5);
     const Bytes tiny = frame({0, 1, 1, 2, 0, 3}, 72, 'a');
     const Bytes reserved = frame({1, 1, 9, 0, 0, 0}, 300, 0);
     // A header whose frame length does not lead to another: no frame starts there.
@@ -125,8 +120,6 @@ TEST(Mp3Reader, TagsStartsAndEnds) {
          tag(2, 70006) + sync(0x2A2) + skip + found + tail},
         {"unknown frame id", cat({unknown, kThree}), unknown.size(),
          tag(3, 35) + "TIT2:A\n" + sync(0x2D2) + skip + found + tail},
-        {"frame bigger than the file", cat({tooMuch, kThree}), tooMuch.size(),
-         tag(3, 16) + endOfData(6 + 3 * 417) + sync(0x2A2) + skip + found + tail},
         {"ID3v1", cat({kThree, id3v1}), 0,
          noTag(kThree) + found + inf("ID3V1, title:" + std::string(30, 'T')) + inf("ID3V1, artist:Artist") +
              inf("ID3V1, album:Alb") + inf("ID3V1, year:2024") + inf("ID3V1, comment:" + std::string(28, 'c')) +

@@ -40,6 +40,7 @@ Bytes pages(const std::vector<Bytes>& packets, size_t maxSegments = 255) {
 }
 
 TEST(OggReader, PacketsJoinedAcrossPagesUntilTheFirstBadPage) {
+    using Packets = std::vector<Bytes>;
     const Bytes p10 = pattern(10, 1), p600 = pattern(600, 2), p30 = pattern(30, 6);
     const std::string tooLong = err("OGG packet longer than 65527 bytes, stop reading pages.");
     const Bytes cutPage = page({1, 2, 3, 4, 5, 6}, {});
@@ -53,32 +54,27 @@ TEST(OggReader, PacketsJoinedAcrossPagesUntilTheFirstBadPage) {
     const struct {
         const char* label;
         Bytes file;
-        std::vector<Bytes> packets;
+        Packets packets;
         std::string out;
         bool invalid = false;
     } cases[] = {
-        {"600 bytes laced 255 255 90, and an empty packet", pages({p10, {}, p600}), {p10, {}, p600}, endOfData(0)},
-        {"the longest packet a prefix can size", pages({pattern(65527, 5)}), {pattern(65527, 5)}, endOfData(0)},
-        {"the counter wraps", pages(std::vector<Bytes>(65537)), std::vector<Bytes>(65537), endOfData(0)},
-        {"bad magic",
-         cat({pages({p10}), str("OggX"), pages({p30})}),
-         {p10},
+        {"600 bytes laced 255 255 90, and an empty packet", pages({p10, {}, p600}), Packets{p10, {}, p600},
+         endOfData(0)},
+        {"the longest packet a prefix can size", pages({pattern(65527, 5)}), Packets{pattern(65527, 5)}, endOfData(0)},
+        {"the counter wraps", pages(Packets(65537)), Packets(65537), endOfData(0)},
+        {"bad magic", cat({pages({p10}), str("OggX"), pages({p30})}), Packets{p10},
          err("OGG file magic (OggS) error(magic=4F676758).")},
-        {"lacing table cut", cat({pages({p10}), Bytes(cutPage.begin(), cutPage.begin() + 31)}), {p10}, endOfData(4)},
-        {"too long over small pages", pages({p10, pattern(70000, 8), p30}, 7), {p10}, tooLong},
-        {"one stream of each link",
-         streams,
-         {vorbis, p30, flac, p30},
+        {"lacing table cut", cat({pages({p10}), Bytes(cutPage.begin(), cutPage.begin() + 31)}), Packets{p10},
+         endOfData(4)},
+        {"too long over small pages", pages({p10, pattern(70000, 8), p30}, 7), Packets{p10}, tooLong},
+        {"one stream of each link", streams, Packets{vorbis, p30, flac, p30},
          "[AST][WRN]OGG logical stream 00000002 skipped: stream 00000001 is decoded.\n"
          "[AST][WRN]OGG logical stream 00000003 skipped: not Vorbis, Opus or FLAC.\n" +
              endOfData(0)},
-        {"empty file", {}, {}, endOfData(0), true},
-        {"no Ogg page",
-         cat({str("RIFF"), Bytes(40, 0)}),
-         {},
-         err("OGG file magic (OggS) error(magic=52494646)."),
-         true},
-        {"first page without lacing values", page({}, {}), {}, err("OGG file segment number error:0"), true},
+        {"empty file", {}, Packets(), endOfData(0), true},
+        {"no Ogg page", cat({str("RIFF"), Bytes(40, 0)}), Packets(),
+         err("OGG file magic (OggS) error(magic=52494646)."), true},
+        {"first page without lacing values", page({}, {}), Packets(), err("OGG file segment number error:0"), true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);

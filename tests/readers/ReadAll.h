@@ -12,6 +12,7 @@
 #include "TestSupport.h"
 
 using Bytes = std::vector<uint8_t>;
+using Lengths = std::vector<size_t>;
 using testsupport::be;
 using testsupport::cat;
 using testsupport::le;
@@ -37,8 +38,8 @@ struct ReadAll {
     AudioInfo info{};  // as the constructor left it
     std::vector<Bytes> frames;
     std::string out() const { return opening + reading; }
-    std::vector<size_t> lengths() const {
-        std::vector<size_t> n;
+    Lengths lengths() const {
+        Lengths n;
         for (const Bytes& f : frames) n.push_back(f.size());
         return n;
     }
