@@ -25,7 +25,7 @@ TESTS = {
     "ast": (UNITS, None),
     "platform": (UNITS, None),
     "readers": (["readers_tests", "hostaudio_tests"], None),
-    "writers": (["writers_tests", "tool_tests"], ["CommandLine", "WavDecode", "Signals"]),
+    "writers": (["writers_tests", "tool_tests"], ["CommandLine", "WavDecode"]),
     "tool": (["tool_tests"], None),
     "hostaudio": (["hostaudio_tests", "writers_tests", "tool_tests"], None),
 }
