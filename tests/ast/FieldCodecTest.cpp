@@ -7,7 +7,6 @@
 #include <cstring>
 #include <functional>
 #include <random>
-#include <set>
 #include <vector>
 
 namespace {
@@ -95,18 +94,15 @@ TEST(ByteField, ReadsAndWritesBothOrders) {
     }
 }
 
-// Every row is found at its own index and is unique; a near miss of a row is not found, and
-// the cursor moves on 16 bytes either way.
+// Every row is found at its own index, so no row repeats an earlier one; a near miss of a row
+// is not found, and the cursor moves on 16 bytes either way.
 TEST(AsfGuid, FindsEachRowAndSkipsUnknownGuids) {
-    std::set<std::vector<uint8_t>> seen;
     for (uint32_t row = 0; row < ASF_GUID_COUNT; ++row) {
         EXPECT_EQ(asfGuidTable[row][0], row);
         const uint8_t* cursor = asfGuidTable[row] + 1;
         EXPECT_EQ(findGuid(cursor), row);
         EXPECT_EQ(cursor, asfGuidTable[row] + 17);
-        seen.insert(std::vector<uint8_t>(asfGuidTable[row] + 1, asfGuidTable[row] + 17));
     }
-    EXPECT_EQ(seen.size(), size_t{ASF_GUID_COUNT});
 
     uint8_t nearMiss[16];
     std::memcpy(nearMiss, asfGuidTable[ASF_GUID_HEADER_OBJECT] + 1, 16);
@@ -148,13 +144,6 @@ TEST(ByteCursor, WalksFieldsAndFailsAtTheEnd) {
         EXPECT_EQ(c.position(), s.position) << s.step;
         EXPECT_EQ(c.ok(), s.ok) << s.step;
     }
-    ByteCursor owned = ByteCursor::allocate(3);
-    ASSERT_TRUE(owned.holds());
-    owned.writable()[2] = 7;
-    EXPECT_EQ(owned.be(4), 0u);
-    EXPECT_FALSE(owned.ok());
-    ByteCursor moved = std::move(owned);
-    EXPECT_TRUE(moved.seek(2) && moved.be(1) == 7 && !owned.holds());
 }
 
 }  // namespace

@@ -15,7 +15,7 @@ const char kNotOpen[] = "[AST][ERR]File is NOT open.\n";
 
 TEST(FileAccess, ClosedObjectRefusesEverythingWithOneLineEach) {
     ASTFileAccess f;
-    std::string out = captureStdout([&] {
+    const std::string out = captureStdout([&] {
         EXPECT_FALSE(f.open(nullptr, 5));
         EXPECT_FALSE(f.isOpen());
         EXPECT_TRUE(f.isEof());
@@ -28,8 +28,6 @@ TEST(FileAccess, ClosedObjectRefusesEverythingWithOneLineEach) {
     });
     EXPECT_EQ(std::string("[AST][ERR]File path is NULL.\n") + kNotOpen + kNotOpen + kNotOpen + kNotOpen + kNotOpen,
               out);
-    out = captureStdout([&] { EXPECT_FALSE(f.open("/nonexistent/x", 5)); });
-    EXPECT_EQ("[AST][ERR]Failed to open file '/nonexistent/x'.\n", out);
 }
 
 const char kNotReadable[] = "[AST][ERR]File is NOT readable, please check READ permission.\n";
@@ -100,8 +98,7 @@ TEST(FileAccess, ReadingAcrossTheBufferKeepsPositionsAndTheEndIndicator) {
     struct Step {
         int32_t offset, whence;  // whence -1: no seek
         bool seeks;
-        int32_t length;
-        int32_t got;
+        int32_t length, got;
         bool eof;
     };
     const int32_t kBuffer = 256 * 1024;

@@ -30,26 +30,24 @@ protected:
     }
 };
 
+// Priority -1 is the FIFO maximum.
 TEST(Thread, NamesAreCutAndAnnouncedMutexFirst) {
-    std::string out = captureStdout([] { CountingThread t("ASTDecoder-ReaderThread"); });
+    std::string out = captureStdout([] {
+        CountingThread t("ASTDecoder-ReaderThread", -1);
+        EXPECT_EQ(sched_get_priority_max(SCHED_FIFO), t.priority());
+    });
     EXPECT_EQ("[AST][INF]Create mutex(ASTMutex:ASTDecoder-ReaderThrea).\n"
               "[AST][INF]Create thread(ASTThread:ASTDecoder-ReaderThre).\n",
               out);
-    out = captureStdout([] { CountingThread t(nullptr); });
+    out = captureStdout([] { EXPECT_EQ(0, CountingThread(nullptr, 0).priority()); });
     EXPECT_EQ("[AST][INF]Create mutex(ASTMutex:Default).\n[AST][INF]Create thread(ASTThread:Default).\n", out);
 }
 
-TEST(Thread, PriorityMinusOneIsTheFifoMaximum) {
-    captureStdout([] {
-        CountingThread a("a", -1), b("b", 0);
-        EXPECT_EQ(sched_get_priority_max(SCHED_FIFO), a.priority());
-        EXPECT_EQ(0, b.priority());
-    });
-}
-
+// The thread's own join is refused and it runs on.
 TEST(Thread, StartRunsRealtimeAndStopJoinEnds) {
     std::string out = captureStdout([] {
         CountingThread t("worker");
+        t.joinSelf = true;
         ASSERT_TRUE(t.start());
         EXPECT_TRUE(t.start());  // second start: message, nothing created
         while (t.loops < 3) usleep(1000);
@@ -61,6 +59,7 @@ TEST(Thread, StartRunsRealtimeAndStopJoinEnds) {
         t.stopAndJoin();  // nothing left to join: silent
     });
     EXPECT_NE(std::string::npos, out.find("[AST][ERR]Thread(ASTThread:worker) has been run already.\n"));
+    EXPECT_NE(std::string::npos, out.find("[AST][ERR]Thread(ASTThread:worker) DEAD LOCK.\n"));
     EXPECT_EQ(std::string::npos, out.find("join:"));
 }
 
@@ -76,27 +75,14 @@ TEST(Thread, AnInvalidPriorityFailsEvenWhereNormalSchedulingIsAllowed) {
               out);
 }
 
-TEST(Thread, JoinFromItsOwnThreadIsRefused) {
-    std::string out = captureStdout([] {
-        CountingThread t("self");
-        t.joinSelf = true;
-        ASSERT_TRUE(t.start());
-        while (t.loops < 1) usleep(1000);
-    });
-    EXPECT_NE(std::string::npos, out.find("[AST][ERR]Thread(ASTThread:self) DEAD LOCK.\n"));
-}
-
 TEST(Thread, MutexLocksAndReportsBusy) {
     captureStdout([] {
         ASTMutex m("m");
-        auto tryFromOtherThread = [&] {
-            int32_t r = 1;
-            std::thread([&] { r = m.trylock(); }).join();
-            return r;
-        };
         {
             ASTMutexGuard guard(&m);
-            EXPECT_EQ(-EBUSY, tryFromOtherThread());
+            int32_t fromOtherThread = 1;
+            std::thread([&] { fromOtherThread = m.trylock(); }).join();
+            EXPECT_EQ(-EBUSY, fromOtherThread);
         }
         EXPECT_EQ(0, m.trylock());
         EXPECT_EQ(0, m.unlock());

@@ -13,10 +13,7 @@
 namespace testsupport {
 
 struct ApeLayout {
-    uint16_t version = 3990;
-    uint16_t level = 2000;
-    uint16_t flags = 0;
-    uint16_t channels = 2;
+    uint16_t version = 3990, level = 2000, flags = 0, channels = 2;
     uint32_t rate = 44100;
     uint32_t descriptorLength = 52;  // new layout only, as are the next five
     uint32_t headerLength = 24;
@@ -31,8 +28,7 @@ struct ApeLayout {
 
 struct ApeFile {
     std::vector<uint8_t> bytes;
-    size_t audioStart = 0;
-    size_t audioEnd = 0;  // end of the audio data
+    size_t audioStart = 0, audioEnd = 0;  // where the audio data starts and ends
     std::vector<uint32_t> seekTable;
 };
 
@@ -78,13 +74,8 @@ inline ApeFile buildApe(const ApeLayout& l) {
 
 // A stream as the reader should hand it out.
 struct ApeStream {
-    uint16_t version = 0;
-    uint16_t level = 0;
-    uint16_t bits = 0;
-    uint16_t channels = 0;
-    uint32_t rate = 0;
-    uint32_t blocksPerFrame = 0;
-    uint32_t finalFrameBlocks = 0;
+    uint16_t version = 0, level = 0, bits = 0, channels = 0;
+    uint32_t rate = 0, blocksPerFrame = 0, finalFrameBlocks = 0;
     std::vector<uint32_t> seekTable;  // where each frame starts in the file
     uint32_t end = 0;                 // where the last one ends
 };

@@ -32,9 +32,7 @@ void writeFile(const std::string& path, const std::vector<uint8_t>& bytes);
 std::vector<uint8_t> sinePcm(uint32_t rate, uint32_t channels, uint32_t bitsPerSample, uint32_t frames);
 
 struct WavLayout {
-    uint32_t rate = 44100;
-    uint32_t channels = 2;
-    uint32_t bitsPerSample = 16;
+    uint32_t rate = 44100, channels = 2, bitsPerSample = 16;
     uint32_t extraFormatBytes = 0;  // behind the 16 standard format bytes
     bool listChunk = false;         // a LIST chunk between "fmt " and "data"
 };

@@ -45,36 +45,6 @@ TEST(CodecParameter, ToRecordByCodecId) {
         memcpy(group, p.raw, sizeof group);
         EXPECT_EQ(std::vector<uint32_t>(c.group, c.group + 3), std::vector<uint32_t>(group, group + 3));
     }
-    audio::audio_codec_parameter_t p{};
-    toCodecParameter(&p, 144, &info);
-    int32_t codec = 0;
-    AudioInfo back{};
-    fromCodecParameter(&p, &codec, &back);
-    EXPECT_EQ(144, codec);
-    EXPECT_EQ(0, memcmp(&info.wma, &back.wma, sizeof(info.wma)));
-    p = {};
-    p.codecType = 0x400;
-    p.aux.option1 = 7;
-    p.aux.option2 = 7;
-    fromCodecParameter(&p, &codec, &back);
-    EXPECT_EQ(64, codec);
-    EXPECT_TRUE(back.auxFlag1);
-    EXPECT_FALSE(back.auxFlag2);  // only 1 counts
-    p.codecType = 0x1234;
-    fromCodecParameter(&p, &codec, &back);
-    EXPECT_EQ(-1, codec);
-}
-
-TEST(CodecParameter, Tables) {
-    const uint32_t masks[] = {0, 0x01, 0x03, 0x23, 0x0F, 0x1F, 0x3F, 0xDF, 0xFF, 0};
-    for (uint32_t n = 0; n < 10; ++n) EXPECT_EQ(masks[n], channelMaskOf(n)) << n;
-    const std::pair<uint32_t, int32_t> formats[] = {{8, 1},   {9, 0},   {16, 2},  {17, 3},
-                                                    {32, 14}, {33, 15}, {24, -1}, {0, -1}};
-    for (auto f : formats) {
-        EXPECT_EQ(f.second, pcmFormatOf(f.first)) << f.first;
-        EXPECT_EQ(f.second >= 0 ? f.first : 0, bitDepthOf(f.second)) << f.second;  // -1: no depth
-    }
-    for (int32_t other : {4, 16}) EXPECT_EQ(0u, bitDepthOf(other)) << other;
 }
 
 TEST(CodecParameter, OutputChannelCount) {
