@@ -23,7 +23,7 @@ TEST(Ac3Adapter, GroupsEac3FramesAndRefusesViolations) {
     const auto i1 = eac3(0, 0, 200), d1 = eac3(1, 0, 100), s1 = eac3(0, 1, 64), i2 = eac3(2, 0, 120);
     const audio::audio_codec_parameter_t record = codecRecord(audio::AUDIO_CODEC_AC3, 48000, 3);
     CapturedPackets grouped;
-    feedAdapter(*hostaudio::makeAc3Adapter(), record, {i1, d1, s1, i2}, grouped);
+    expectProblems(*hostaudio::makeAc3Adapter(), record, {{i1, ""}, {d1, ""}, {s1, ""}, {i2, ""}}, grouped);
     Bytes group = i1;
     group.insert(group.end(), d1.begin(), d1.end());
     group.insert(group.end(), s1.begin(), s1.end());

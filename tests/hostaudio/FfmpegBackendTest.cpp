@@ -13,7 +13,11 @@ TEST(FfmpegBackend, BadUnitsAreSkippedWithOneDiagnosticEach) {
     TempDir dir;
     std::string file = dir.path("x.aac");
     ASSERT_TRUE(testsupport::shell("ffmpeg -nostdin -y -f lavfi -i sine=duration=0.5 -c:a aac -f adts '" + file + "'"));
-    Units frames = framesOf(file), damaged = frames;
+    const Bytes bytes = testsupport::readFile(file);
+    Units frames;
+    for (const testsupport::Packet& p : testsupport::ffprobePackets(file))
+        frames.emplace_back(bytes.begin() + p.position, bytes.begin() + p.position + p.size);
+    Units damaged = frames;
     damaged[3].assign(40, 0x11);  // not ADTS at all
     damaged[5].push_back(0);      // a byte more than its header says
     Decoded good = decodeUnits(codecRecord(audio::AUDIO_CODEC_AAC, 44100, 1), frames);
@@ -59,10 +63,10 @@ TEST(FfmpegBackend, WmaPayloadsJoinIntoMediaObjects) {
     ASSERT_GT(blockAlign, 300u);
     ASSERT_EQ(0u, all.size() % blockAlign);
 
-    // Whole objects; each object in two payloads; the same with object 3's first half missing.
-    Units whole, split, damaged;
+    // Each object in two payloads (ffmpeg's files split objects across packets too, checked end
+    // to end); the same with object 3's first half missing.
+    Units split, damaged;
     for (size_t at = 0, object = 1; at < all.size(); at += blockAlign, ++object) {
-        whole.push_back(wmaUnit(uint8_t(object), &all[at], blockAlign));
         split.push_back(wmaUnit(uint8_t(object), &all[at], 300));
         split.push_back(wmaUnit(uint8_t(object), &all[at + 300], blockAlign - 300));
         if (object != 3) damaged.push_back(split[split.size() - 2]);
@@ -72,10 +76,9 @@ TEST(FfmpegBackend, WmaPayloadsJoinIntoMediaObjects) {
     damaged[2][7] ^= 1;  // the prefix's length no longer matches: object 1 stays unfinished
 
     const audio::audio_codec_parameter_t record = wmaRecord(44100, 0x3, uint16_t(blockAlign));
-    Decoded a = decodeUnits(record, whole), b = decodeUnits(record, split), c = decodeUnits(record, damaged);
-    EXPECT_EQ("", a.err + b.err);
-    EXPECT_FALSE(a.pcm.empty());
-    EXPECT_TRUE(a.pcm == b.pcm);
+    Decoded b = decodeUnits(record, split), c = decodeUnits(record, damaged);
+    EXPECT_EQ("", b.err);
+    EXPECT_FALSE(b.pcm.empty());
     const std::string n = std::to_string(blockAlign), rest = std::to_string(blockAlign - 300);
     const std::string said = std::to_string((blockAlign - 300) ^ 1);
     EXPECT_EQ("hostaudio: unit 2: a unit of 20 bytes without the WMA frame prefix\n"
@@ -85,7 +88,7 @@ TEST(FfmpegBackend, WmaPayloadsJoinIntoMediaObjects) {
                   "hostaudio: unit 7: media object 3 ends after " + rest + " of " + n + " bytes; dropped\n" +
                   "hostaudio: units skipped in all: 2\n",
               c.err);
-    EXPECT_LT(c.pcm.size(), a.pcm.size());
+    EXPECT_LT(c.pcm.size(), b.pcm.size());
 }
 
 // Inputs the fuzz targets found: header fields out of range are refused with a reason, and

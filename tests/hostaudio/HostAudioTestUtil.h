@@ -92,15 +92,6 @@ inline Decoded decodeUnits(const audio::audio_codec_parameter_t& record, const U
     return d;
 }
 
-// The file's frames as ffmpeg's demuxer finds them.
-inline Units framesOf(const std::string& file) {
-    const Bytes bytes = testsupport::readFile(file);
-    Units frames;
-    for (const testsupport::Packet& p : testsupport::ffprobePackets(file))
-        frames.emplace_back(bytes.begin() + p.position, bytes.begin() + p.position + p.size);
-    return frames;
-}
-
 // What an adapter hands on: codec setups and packets.
 struct CapturedPackets final : hostaudio::PacketOutput {
     bool open(const hostaudio::CodecSetup& s) override {
@@ -116,36 +107,21 @@ struct CapturedPackets final : hostaudio::PacketOutput {
     Units packets;
 };
 
-// Configures the adapter, feeds it the units and finishes; the problems, one per unit ("" when
-// taken).
-inline std::vector<std::string> feedAdapter(hostaudio::FormatAdapter& adapter,
-                                            const audio::audio_codec_parameter_t& record, const Units& units,
-                                            CapturedPackets& out) {
-    EXPECT_TRUE(adapter.configure(record));
-    std::vector<std::string> problems;
-    for (const Bytes& u : units) {
-        std::string problem;
-        const bool taken = adapter.unpack(u.data(), u.size(), out, problem);
-        EXPECT_EQ(taken, problem.empty()) << problem;
-        problems.push_back(problem);
-    }
-    adapter.finish(out);
-    return problems;
-}
-
 // A unit and the problem an adapter finds in it ("" when taken).
 struct Fed {
     Bytes unit;
     std::string problem;
 };
 
+// Configures the adapter, feeds it the units, each taken exactly when no problem is expected,
+// and finishes.
 inline void expectProblems(hostaudio::FormatAdapter& adapter, const audio::audio_codec_parameter_t& record,
                            const std::vector<Fed>& rows, CapturedPackets& out) {
-    Units units;
-    std::vector<std::string> problems;
+    EXPECT_TRUE(adapter.configure(record));
     for (const Fed& r : rows) {
-        units.push_back(r.unit);
-        problems.push_back(r.problem);
+        std::string problem;
+        EXPECT_EQ(r.problem.empty(), adapter.unpack(r.unit.data(), r.unit.size(), out, problem));
+        EXPECT_EQ(r.problem, problem);
     }
-    EXPECT_EQ(problems, feedAdapter(adapter, record, units, out));
+    adapter.finish(out);
 }
