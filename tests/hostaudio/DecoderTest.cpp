@@ -90,6 +90,10 @@ TEST(HostDecoder, UnreadAudioIsDroppedAfterTwoIdleSeconds) {
     EXPECT_GE(waited, 1.9);
     EXPECT_LT(waited, 4.0);
     EXPECT_EQ(0, d->isFinished());  // idle, but the stream has not ended
+    Bytes rest(input.size());       // what came after the drop comes out whole
+    const int32_t n = d->readData(rest.data(), int32_t(rest.size()), 0);
+    ASSERT_GT(n, 0);
+    EXPECT_TRUE(std::equal(rest.begin(), rest.begin() + n, input.end() - n));
     d->setEndOfStream();
     EXPECT_EQ(1, d->isFinished());
     uint8_t buf[16];

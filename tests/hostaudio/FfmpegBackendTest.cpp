@@ -99,12 +99,14 @@ TEST(FormatAdapters, RefuseOutOfRangeFieldsFoundByFuzzing) {
     vorbisId.resize(38, 0);
     // 65537 samples a frame: the trial decoders would have sized their buffers by it.
     const Bytes alacHuge = {'A', 'L', 'A', 'C', 0, 0, 0, 4, 16, 0, 0x1F, 0x40, 0, 1, 0, 1, 1, 2, 3, 4};
-    CapturedPackets ogg, alac;
+    CapturedPackets ogg, alac, ape;
     expectProblems(*hostaudio::makeOggAdapter(), codecRecord(audio::AUDIO_CODEC_OGG, 0, 0),
                    {{vorbisId, "a damaged Vorbis identification header"}}, ogg);
     expectProblems(*hostaudio::makeAlacAdapter(), codecRecord(audio::AUDIO_CODEC_ALAC, 8000, 0),
                    {{alacHuge, "a packet header with 65537 samples a frame"}}, alac);
-    for (const CapturedPackets* out : {&ogg, &alac}) EXPECT_TRUE(out->setups.empty() && out->packets.empty());
+    expectProblems(*hostaudio::makeApeAdapter(), codecRecord(audio::AUDIO_CODEC_APE, 0, 0),
+                   {{Bytes(3, 0), "a unit of 3 bytes cannot hold the APE frame header"}}, ape);
+    for (const CapturedPackets* out : {&ogg, &alac, &ape}) EXPECT_TRUE(out->setups.empty() && out->packets.empty());
 }
 
 }  // namespace
