@@ -12,9 +12,9 @@
 #include <unistd.h>
 #include <vector>
 
-#include "ParallelRuns.h"
 #include "ReaderBytes.h"
 #include "TestSupport.h"
+#include "ToolRunner.h"
 
 namespace blackbox {
 

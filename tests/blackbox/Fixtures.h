@@ -59,14 +59,10 @@ inline std::vector<Fixture> fixtures() {
         {"alac 24 mono, moov first", "m4a", enc(1, 48000, "-c:a alac -sample_fmt s32p -movflags +faststart"), exact},
         {"aac in mp4, moov first", "m4a", enc(2, 44100, "-c:a aac -b:a 96k -movflags +faststart"), lossy},
         {"wma v2 stereo", "wma", enc(2, 44100, "-c:a wmav2 -b:a 128k -f asf"), lossy},
+        // ffmpeg announces one chunk more than it writes.
         {"realmedia, chunk count corrected", "ra",
-         [](const std::string& p) {
-             if (!encodeTones(p, 1, 8000, "-c:a real_144 -f rm")) return false;
-             Bytes rm = readFile(p);
-             rm[17] = 4;  // ffmpeg announces one chunk more than it writes
-             writeFile(p, rm);
-             return true;
-         }},
+         sh("$S1.2:sample_rate=8000 -c:a real_144 -f rm $O && printf '\\004' | dd of=$O bs=1 seek=17 conv=notrunc "
+            "status=none")},
     };
 }
 

@@ -80,12 +80,11 @@ Decode decode(const std::string& label, const std::string& in, const Bytes& file
 
 TEST(FlacDecode, RealEncodersAndBrokenFiles) {
     const struct {
-        const char* label;
-        const char* make;
+        const char *label, *make;
         uint32_t rate;
         int channels, bits;
-        std::string blocks;   // metadata block types to add, a byte each
-        std::string opening;  // what the reader says about them
+        // Metadata block types to add, a byte each, and what the reader says about them.
+        std::string blocks, opening;
     } fixtures[] = {
         {"flac 16 stereo 44.1k; seek table, comment, padding, picture, application",
          "$S1 -ac 2 -ar 44100 $W && flac -s -f -o $O $W", 44100, 2, 16, "\x06\x02", ""},

@@ -2,7 +2,9 @@
 // as printed, the units against ffmpeg's packets (ALAC behind its packet header, AAC as the ADTS
 // frames ffmpeg itself makes of them) and the PCM against ffmpeg's decode; and the files refused.
 #include <algorithm>
+#include <map>
 #include <regex>
+#include <tuple>
 
 #include "DecodeCheck.h"
 #include "ReaderBytes.h"
@@ -86,6 +88,12 @@ TEST(Mp4Decode, RealFilesAndDamagedOnes) {
         {"AC-3 5.1", 6, 48000, "-c:a ac3 -b:a 384k -f mp4", "AC-3", 0, Mdat::AsMade},
         {"E-AC-3 stereo", 2, 48000, "-c:a eac3 -b:a 96k -f mp4", "E-AC-3", 0, Mdat::AsMade},
     };
+    // The sample entry, codec and parser of each coding but ALAC, by the name's first letters.
+    const std::map<std::string, std::tuple<const char*, int, const char*>> codings = {
+        {"AAC", {"mp4a", 16, "parseAacHeader"}},
+        {"MPE", {"mp4a", 48, "parseMp3DataFrameHeader"}},
+        {"AC-", {"ac-3", 80, "parseEacHeader"}},
+        {"E-A", {"ec-3", 80, "parseEacHeader"}}};
     TempDir dir;
     std::vector<Decode> rows;
     for (const auto& f : fixtures) {
@@ -94,7 +102,6 @@ TEST(Mp4Decode, RealFilesAndDamagedOnes) {
         writeFile(in, rewritten(readFile(encoded), f.mdat));
         std::string opening = walkLines(in);
         if (f.mdat == Mdat::SizeZero) opening = walkLines(in, "mdat") + "[AST][INF]Last top atom reached.\n";
-        const std::string found = f.found ? f.found : "";
         if (!f.found) {
             rows.push_back(Decode{f.label, in,
                                   decodedLines(opening + summaryLines("parseAlacHeader", f.rate, f.channels), kNoMore),
@@ -102,13 +109,8 @@ TEST(Mp4Decode, RealFilesAndDamagedOnes) {
                                .pcm(encoded, f.rate, f.channels, f.bits == 16 ? 2 : 4));
             continue;
         }
-        const std::string kind = found.substr(0, 3);
-        const int codec = kind == "AAC" ? 16 : kind == "MPE" ? 48 : 80;
-        const char* entry = kind == "AAC" || kind == "MPE" ? "mp4a" : kind == "AC-" ? "ac-3" : "ec-3";
-        const char* parser = kind == "AAC"   ? "parseAacHeader"
-                             : kind == "MPE" ? "parseMp3DataFrameHeader"
-                                             : "parseEacHeader";
-        opening += "[AST][INF]MP4 sample entry '" + std::string(entry) + "' holds " + found +
+        const auto& [entry, codec, parser] = codings.at(std::string(f.found, 3));
+        opening += "[AST][INF]MP4 sample entry '" + std::string(entry) + "' holds " + f.found +
                    ", codec=" + std::to_string(codec) + ".\n" +
                    summaryLines(parser, f.rate, codec == 80 ? 0 : f.channels);
         // AAC goes out as the ADTS frames ffmpeg makes of the same packets, and decodes exactly

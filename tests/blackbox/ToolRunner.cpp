@@ -105,7 +105,6 @@ ToolResult runTool(const ToolRun& run) {
             result.signalSent = kill(pid, run.signal) == 0;
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-    result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     if (WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
     if (WIFSIGNALED(status)) result.termSignal = WTERMSIG(status);
     std::vector<uint8_t> out = testsupport::readFile(outPath), err = testsupport::readFile(errPath);

@@ -1,6 +1,8 @@
 // Runs the built tool as a user would and collects what it did.
 #pragma once
 
+#include <functional>
+#include <future>
 #include <string>
 #include <utility>
 #include <vector>
@@ -41,7 +43,6 @@ struct ToolResult {
     int termSignal = 0;  // the signal that ended it
     bool timedOut = false;
     bool signalSent = false;
-    double seconds = 0;
     std::string out;
     std::string err;
 };
@@ -69,5 +70,32 @@ extern const char kThreadLines[];  // the reader thread's mutex and thread creat
 // The WAV reader's summary: its title ("parseWavHeader" or "PCM format") and fields.
 std::string wavReaderLines(const char* title, uint32_t rate, uint32_t channelMap, uint32_t bitDepth, int headerLength);
 std::string helpText();  // the help, as the tool prints it
+
+// Several runs at once: a run spends most of its time in its fixed waits, so runs overlap.
+inline std::vector<ToolResult> runTools(const std::vector<ToolRun>& runs) {
+    std::vector<std::future<ToolResult>> pending;
+    for (const ToolRun& run : runs) pending.push_back(std::async(std::launch::async, runTool, std::cref(run)));
+    std::vector<ToolResult> results;
+    for (std::future<ToolResult>& p : pending) results.push_back(p.get());
+    return results;
+}
+
+#ifdef OSTREL_COMPARE_BINARY
+inline std::vector<ToolResult> compare(const std::vector<std::vector<std::string>>& argumentLists) {
+    std::vector<ToolRun> runs;
+    for (const auto& args : argumentLists) {
+        runs.emplace_back(args);
+        runs.back().program = OSTREL_COMPARE_BINARY;
+    }
+    return runTools(runs);
+}
+
+// The verdict line's text, or else the first line of standard error.
+inline std::string verdict(const ToolResult& r) {
+    const size_t at = r.out.find("\nverdict   ");
+    if (at != std::string::npos) return r.out.substr(at + 11, r.out.find('\n', at + 1) - at - 11);
+    return r.err.substr(0, r.err.find('\n'));
+}
+#endif
 
 }  // namespace blackbox
