@@ -31,20 +31,22 @@ public:
             __builtin_trap();
         touch(setup.extradata.data(), setup.extradata.size());
         if (mRefuseOpen) return false;
-        open_ = true;
+        mOpen = true;
         return true;
     }
-    bool isOpen() const override { return open_; }
-    bool packet(const uint8_t* data, size_t length) override {
-        // Packets are parts of units of at most 64 KiB, or an adapter's own small buffers.
-        if (!open_ || (data == nullptr && length > 0) || length > (size_t(1) << 24)) __builtin_trap();
+    bool isOpen() const override { return mOpen; }
+    bool packet(const uint8_t* data, size_t length, const std::string& failure) override {
+        // Packets are parts of units of at most 64 KiB, or an adapter's own small buffers; each
+        // says what to report if it turns out bad.
+        if (!mOpen || (data == nullptr && length > 0) || length > (size_t(1) << 24) || failure.empty())
+            __builtin_trap();
         touch(data, length);
         return !mRejectPackets;
     }
 
 private:
     bool mRefuseOpen, mRejectPackets;
-    bool open_ = false;
+    bool mOpen = false;
 };
 
 inline int feedAdapter(std::unique_ptr<hostaudio::FormatAdapter> adapter, const uint8_t* data, size_t size) {

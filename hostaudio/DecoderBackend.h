@@ -16,11 +16,18 @@ class PcmSink {
 public:
     virtual void append(const uint8_t* data, size_t length) = 0;
 
+    // Audio decoded ahead of its turn counts against the same bound as appended audio: room
+    // for `bytes` more of it, or false while that share is taken (the caller then waits for
+    // its turn). The caller releases what it reserved before appending or dropping it.
+    virtual bool reserve(size_t bytes) = 0;
+    virtual void release(size_t bytes) = 0;
+
 protected:
     ~PcmSink() = default;
 };
 
-// One codec instance. Only one thread calls it at a time.
+// One codec instance. Only one thread calls it at a time; it may decode on threads of its own,
+// which then append to the sink one at a time and in order.
 class DecoderBackend {
 public:
     virtual ~DecoderBackend() = default;
@@ -35,6 +42,10 @@ public:
 
     // No more input: appends whatever the codec still holds back.
     virtual void drain(PcmSink& sink) = 0;
+
+    // Units that decode() took but whose packets failed later, on the backend's own threads;
+    // a unit decode() already refused is not counted again.
+    virtual uint64_t lateRejects() const { return 0; }
 
     // The layout of the PCM it appends (codecType 256 and the pcm group). False while it is
     // not known yet, e.g. before the first unit of a compressed stream.

@@ -28,41 +28,136 @@ HostDecoder::HostDecoder(std::unique_ptr<DecoderBackend> backend, const audio::a
     if (mBackend->outputParameter(output)) {
         publishOutputLocked(output);  // no other thread knows this object yet
     }
+    mWorker = std::thread(&HostDecoder::work, this);
+}
+
+HostDecoder::~HostDecoder() {
+    {
+        std::lock_guard<std::mutex> in(mInputMutex);
+        mStopping = true;
+    }
+    mUnitsReady.notify_all();
+    {
+        std::lock_guard<std::mutex> lock(mMutex);
+        mDropping = true;
+    }
+    mDrained.notify_all();
+    mWorker.join();
+    mBackend.reset();  // its threads may still append: the sink must outlive them
 }
 
 int32_t HostDecoder::writeData(const uint8_t* data, int32_t length, int32_t) {
     if (length < 0 || (data == nullptr && length > 0)) {
         return -1;
     }
-    std::lock_guard<std::mutex> feed(mFeedMutex);
+    std::unique_lock<std::mutex> in(mInputMutex);
     if (mInputEnded) {
         return -1;
     }
     mUnits.writeUnit(data, uint32_t(length));
-    // A unit the backend rejects (it says why on standard error) is still taken: a bad frame
-    // must not stall the stream.
-    if (length > 0 && !mBackend->decode(data, size_t(length), *this)) {
-        ++mRejectedUnits;
+    if (length == 0) {
+        return 0;
+    }
+    if (pendingFullLocked(size_t(length))) {
+        if (mWorkerWaiting) {
+            mUnitsReady.notify_one();
+        }
+        mWriterWaiting = true;
+        mUnitsTaken.wait(in, [&] {
+            return mPending.empty() || (pendingHalvedLocked() && mPendingBytes + size_t(length) <= kMaxPendingBytes);
+        });
+        mWriterWaiting = false;
+    }
+    Unit unit;
+    if (!mSpare.empty()) {
+        unit = std::move(mSpare.back());
+        mSpare.pop_back();
+        mSpareBytes -= unit.capacity();
+    }
+    unit.assign(data, data + length);
+    mPendingBytes += unit.size();
+    mPending.push_back(std::move(unit));
+    bool wake = mWorkerWaiting && (mPending.size() >= kWorkerWakeUnits || mPendingBytes >= kWorkerWakeBytes);
+    in.unlock();
+    if (wake) {
+        mUnitsReady.notify_one();
     }
     return length;
 }
 
+// A unit is always taken when nothing is pending, whatever its size.
+bool HostDecoder::pendingFullLocked(size_t length) const {
+    return !mPending.empty() && (mPendingBytes + length > kMaxPendingBytes || mPending.size() >= kMaxPendingUnits);
+}
+
+bool HostDecoder::pendingHalvedLocked() const {
+    return mPendingBytes <= kMaxPendingBytes / 2 && mPending.size() <= kMaxPendingUnits / 2;
+}
+
 int32_t HostDecoder::setEndOfStream() {
-    std::lock_guard<std::mutex> feed(mFeedMutex);
-    if (!mInputEnded) {
-        mInputEnded = true;
-        mBackend->drain(*this);
-        if (mRejectedUnits > 0) {
-            std::fprintf(stderr, "hostaudio: units skipped in all: %llu\n",
-                         static_cast<unsigned long long>(mRejectedUnits));
-        }
-    }
     {
-        std::lock_guard<std::mutex> lock(mMutex);
-        mAllDecoded = true;
+        std::lock_guard<std::mutex> in(mInputMutex);
+        mInputEnded = true;
     }
-    mFilled.notify_all();
+    mUnitsReady.notify_one();
     return 0;
+}
+
+// The worker: decodes the pending units in order, then drains the backend once the stream
+// has ended. A unit the backend rejects (it says why on standard error) is still taken: a bad
+// frame must not stall the stream.
+void HostDecoder::work() {
+    std::unique_lock<std::mutex> in(mInputMutex);
+    for (;;) {
+        mWorkerWaiting = true;
+        while (!mStopping && mPending.empty() && !(mInputEnded && !mEndHandled)) {
+            if (mInputEnded) {
+                mUnitsReady.wait(in);
+            } else {
+                mUnitsReady.wait_for(in, kWorkerPoll);
+            }
+        }
+        mWorkerWaiting = false;
+        if (mStopping) {
+            return;
+        }
+        mBusy = true;
+        if (!mPending.empty()) {
+            Unit unit = std::move(mPending.front());
+            mPending.pop_front();
+            mPendingBytes -= unit.size();
+            bool resume = mWriterWaiting && pendingHalvedLocked();
+            in.unlock();
+            if (resume) {
+                mUnitsTaken.notify_one();
+            }
+            if (!mBackend->decode(unit.data(), unit.size(), *this)) {
+                ++mRejectedUnits;
+            }
+            in.lock();
+            if (mSpareBytes + unit.capacity() <= kMaxPendingBytes) {
+                mSpareBytes += unit.capacity();
+                mSpare.push_back(std::move(unit));
+            }
+        } else {
+            mEndHandled = true;
+            in.unlock();
+            mBackend->drain(*this);
+            uint64_t rejected = mRejectedUnits + mBackend->lateRejects();
+            if (rejected > 0) {
+                std::fprintf(stderr, "hostaudio: units skipped in all: %llu\n",
+                             static_cast<unsigned long long>(rejected));
+            }
+            {
+                std::lock_guard<std::mutex> lock(mMutex);
+                mAllDecoded = true;
+            }
+            mFilled.notify_all();
+            in.lock();
+        }
+        mBusy = false;
+        mWorkerIdle.notify_all();
+    }
 }
 
 int32_t HostDecoder::readData(uint8_t* buffer, int32_t capacity, int32_t) {
@@ -80,7 +175,7 @@ int32_t HostDecoder::readData(uint8_t* buffer, int32_t capacity, int32_t) {
         mDiscarding = false;
         copied = mQueue.pop(buffer, size_t(capacity));
         // A writer waiting for room resumes once a wake level's worth is free, not per read.
-        room = mQueue.size() + wakeLevelLocked() <= mLimit;
+        room = mQueue.size() + wakeLevelLocked() <= queueLimitLocked();
     }
     if (copied > 0 && room) {
         mDrained.notify_all();
@@ -124,25 +219,28 @@ int32_t HostDecoder::reset() {
     return 0;
 }
 
-// Called from the codec while mFeedMutex is held. Waits for room while the reader drains;
-// pushes only what fits, so the queue never goes over its limit.
+// Called by the backend on the worker or on a thread of its own, one at a time. Waits for room
+// while the reader drains; pushes only what fits, so the queue never goes over its limit.
 void HostDecoder::append(const uint8_t* data, size_t length) {
-    audio::audio_codec_parameter_t output;
-    bool known = mBackend->outputParameter(output);
     std::unique_lock<std::mutex> lock(mMutex);
-    if (known) {
+    if (mDropping) {
+        return;  // the backend may be going: leave it alone
+    }
+    audio::audio_codec_parameter_t output;
+    if (mBackend->outputParameter(output)) {
         publishOutputLocked(output);
     }
-    while (length > 0) {
-        while (mQueue.size() >= mLimit) {
+    while (length > 0 && !mDropping) {
+        if (mQueue.size() >= queueLimitLocked()) {
             mFilled.notify_one();
             if (readerIdleLocked()) {
                 discardLocked();
-                break;
+            } else {
+                mDrained.wait_until(lock, mLastRead + kReaderIdle);
             }
-            mDrained.wait_until(lock, mLastRead + kReaderIdle);
+            continue;
         }
-        size_t n = std::min(length, mLimit - mQueue.size());
+        size_t n = std::min(length, queueLimitLocked() - mQueue.size());
         mQueue.push(data, n);
         data += n;
         length -= n;
@@ -152,18 +250,47 @@ void HostDecoder::append(const uint8_t* data, size_t length) {
     }
 }
 
-// Drops all decoded and queued audio and restarts the codec on the same input.
+// Audio decoded ahead may take three quarters of the limit and what the queue leaves free;
+// the queue always keeps a quarter, so the audio whose turn it is can always be appended.
+bool HostDecoder::reserve(size_t bytes) {
+    std::lock_guard<std::mutex> lock(mMutex);
+    if (mReserved + bytes > mLimit - mLimit / 4 || mQueue.size() + mReserved + bytes > mLimit) {
+        return false;
+    }
+    mReserved += bytes;
+    return true;
+}
+
+void HostDecoder::release(size_t bytes) {
+    std::lock_guard<std::mutex> lock(mMutex);
+    mReserved -= std::min(bytes, mReserved);
+}
+
+// Drops all pending units and all decoded and queued audio, and restarts the codec on the
+// same input. The only place that holds both locks: mInputMutex first.
 void HostDecoder::restart(bool clearEnd) {
-    std::lock_guard<std::mutex> feed(mFeedMutex);
+    std::unique_lock<std::mutex> in(mInputMutex);
+    mPending.clear();
+    mPendingBytes = 0;
+    mUnitsTaken.notify_all();
+    {
+        std::lock_guard<std::mutex> lock(mMutex);
+        mDropping = true;
+    }
+    mDrained.notify_all();
+    mWorkerIdle.wait(in, [this] { return !mBusy; });
     mBackend->configure(mInput);
     audio::audio_codec_parameter_t output;
     bool known = mBackend->outputParameter(output);
     if (clearEnd) {
         mInputEnded = false;
+        mEndHandled = false;
     }
     {
         std::lock_guard<std::mutex> lock(mMutex);
         mQueue.clear();
+        mReserved = 0;
+        mDropping = false;
         mHaveOutput = false;
         if (known) {
             publishOutputLocked(output);
@@ -183,7 +310,9 @@ void HostDecoder::publishOutputLocked(const audio::audio_codec_parameter_t& outp
     mLimit = std::max(limit, kMinHeldBytes);
 }
 
-size_t HostDecoder::wakeLevelLocked() const { return std::min(kWakeBytes, mLimit / 2); }
+size_t HostDecoder::queueLimitLocked() const { return mLimit - std::min(mReserved, mLimit - mLimit / 4); }
+
+size_t HostDecoder::wakeLevelLocked() const { return std::min(kWakeBytes, queueLimitLocked() / 2); }
 
 bool HostDecoder::readerIdleLocked() const { return Clock::now() - mLastRead >= kReaderIdle; }
 

@@ -1,16 +1,21 @@
 // The service's decoder: one codec backend behind the queue the reader thread drains.
 //
-// Units are decoded on the thread that writes them; their PCM waits in a bounded queue for
-// readData on another thread. Two locks: mFeedMutex serialises the feeding side (backend,
-// unit record, end of stream) and may be held while waiting for room; mMutex guards what
-// both sides share and is never held while waiting. readData waits at most kReadWait, and only
-// while units are still coming.
+// writeData hands units to the decoder's own worker thread, so the caller's reading, the
+// decode and the reader's draining overlap; their PCM waits in a bounded queue for readData on
+// another thread. Two locks: mInputMutex guards the units on their way to the worker and the
+// feeding state; mMutex guards the PCM side; only a restart holds both, taking mInputMutex
+// first. Both sides wait for room: writeData while units are pending, the worker (or a
+// backend thread) while the queue is full. readData waits at most kReadWait, and only while
+// units are still coming.
 #pragma once
 
 #include <chrono>
 #include <condition_variable>
+#include <deque>
 #include <memory>
 #include <mutex>
+#include <thread>
+#include <vector>
 
 #include "DecoderBackend.h"
 #include "FileRecorder.h"
@@ -33,9 +38,19 @@ public:
     // A waiting reader is woken once this much is queued (at most half the limit), not for
     // every decoded frame: each wake costs two context switches.
     static constexpr size_t kWakeBytes = 32768;
+    // Units written and not yet decoded. Enough for the reading to run ahead of the decode
+    // in batches, small enough that a stopped feed ends soon (64 units of 20 ms PCM are 1.3 s,
+    // 256 KiB of FLAC about 2 s). A writer that found them full resumes once half are taken.
+    static constexpr size_t kMaxPendingBytes = 262144;
+    static constexpr size_t kMaxPendingUnits = 64;
+    // An idle worker is woken for this many pending units or bytes, not for each unit, and
+    // looks on its own this often while the stream goes on.
+    static constexpr size_t kWorkerWakeUnits = 8;
+    static constexpr size_t kWorkerWakeBytes = 65536;
+    static constexpr std::chrono::milliseconds kWorkerPoll{4};
 
     HostDecoder(std::unique_ptr<DecoderBackend> backend, const audio::audio_codec_parameter_t& input);
-    ~HostDecoder() override = default;
+    ~HostDecoder() override;
 
     int32_t writeData(const uint8_t* data, int32_t length, int32_t flag) override;
     int32_t setEndOfStream() override;
@@ -47,29 +62,52 @@ public:
 
 private:
     using Clock = std::chrono::steady_clock;
+    using Unit = std::vector<uint8_t>;
 
+    void work();
+    bool pendingFullLocked(size_t length) const;
+    bool pendingHalvedLocked() const;
     void append(const uint8_t* data, size_t length) override;
+    bool reserve(size_t bytes) override;
+    void release(size_t bytes) override;
     void restart(bool clearEnd);
     void publishOutputLocked(const audio::audio_codec_parameter_t& output);
+    size_t queueLimitLocked() const;
     size_t wakeLevelLocked() const;
     bool readerIdleLocked() const;
     void discardLocked();
 
-    std::mutex mFeedMutex;
     std::unique_ptr<DecoderBackend> mBackend;
     const audio::audio_codec_parameter_t mInput;
+
+    std::mutex mInputMutex;
+    std::condition_variable mUnitsReady;  // a unit or the end came, or the worker is to stop
+    std::condition_variable mUnitsTaken;  // half the pending units were taken, or all dropped
+    std::condition_variable mWorkerIdle;  // the worker is done with a unit or the end of stream
     FileRecorder mUnits;
+    std::deque<Unit> mPending;
+    size_t mPendingBytes = 0;
+    std::vector<Unit> mSpare;  // emptied units kept for reuse, at most kMaxPendingBytes of them
+    size_t mSpareBytes = 0;
     bool mInputEnded = false;
-    uint64_t mRejectedUnits = 0;
+    bool mEndHandled = false;  // the worker has drained the backend for the end of stream
+    bool mBusy = false;        // the worker is decoding or draining
+    bool mWorkerWaiting = false;
+    bool mWriterWaiting = false;
+    bool mStopping = false;
+    uint64_t mRejectedUnits = 0;  // the worker's own
+    std::thread mWorker;
 
     std::mutex mMutex;
     std::condition_variable mDrained;  // readData took bytes, or the queue was emptied
     std::condition_variable mFilled;   // the wake level was reached, or the stream was all decoded
     PcmQueue mQueue;
     size_t mLimit = kFallbackHeldBytes;
+    size_t mReserved = 0;  // decoded ahead by the backend's threads, not yet appended
     bool mHaveOutput = false;
     audio::audio_codec_parameter_t mOutput{};
     bool mAllDecoded = false;  // end of stream seen and the backend drained
+    bool mDropping = false;    // a restart or the destructor: appended audio is dropped
     Clock::time_point mLastRead;
     bool mDiscarding = false;
 };

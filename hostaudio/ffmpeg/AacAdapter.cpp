@@ -7,6 +7,8 @@
 namespace hostaudio {
 namespace {
 
+const std::string kFailure = "the frame does not decode";
+
 enum class Framing { Unknown, Adts, Loas };
 
 bool isAdts(const uint8_t* d, size_t n) { return n >= 7 && d[0] == 0xFF && (d[1] & 0xF0) == 0xF0; }
@@ -40,8 +42,8 @@ public:
             snprintf(text, sizeof text, "a unit of %zu bytes where its header says %zu", length, declared);
             problem = text;
         }
-        if (!out.packet(data, length)) {
-            if (problem.empty()) problem = "the frame does not decode";
+        if (!out.packet(data, length, kFailure)) {
+            if (problem.empty()) problem = kFailure;
             return false;
         }
         return true;

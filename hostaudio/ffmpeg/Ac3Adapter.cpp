@@ -13,6 +13,8 @@ namespace {
 // AC-3 bit rates in kbit/s by frame size code / 2.
 const int kAc3BitRates[19] = {32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384, 448, 512, 576, 640};
 const int kAc3Rates[3] = {48000, 44100, 32000};
+const std::string kFailure = "the frame does not decode";
+const std::string kHeldFailure = "the E-AC-3 frames before this one do not decode";
 
 struct SyncFrame {
     bool eac3 = false;
@@ -103,13 +105,13 @@ public:
             return true;
         }
         bool ok = sendHeld(out);
-        if (!ok) problem = "the E-AC-3 frames before this one do not decode";
+        if (!ok) problem = kHeldFailure;
         if (f.eac3) {
             mHeld.assign(data, data + length);
             return ok;
         }
-        if (!out.packet(data, length)) {
-            problem = "the frame does not decode";
+        if (!out.packet(data, length, kFailure)) {
+            problem = kFailure;
             return false;
         }
         return ok;
@@ -120,7 +122,7 @@ public:
 private:
     bool sendHeld(PacketOutput& out) {
         if (mHeld.empty()) return true;
-        bool ok = out.packet(mHeld.data(), mHeld.size());
+        bool ok = out.packet(mHeld.data(), mHeld.size(), kHeldFailure);
         mHeld.clear();
         return ok;
     }

@@ -20,6 +20,7 @@ const uint32_t kSyncword = 0x414C4143;  // "ALAC"
 const uint32_t kLastPacketBit = 0x80000000u;
 const size_t kHeaderLength = 16;
 const int kMaxChannels = 8;
+const std::string kFailure = "the packet does not decode";
 // libavcodec sizes its buffers by the samples a frame may hold (up to 16M, gigabytes of buffers
 // for a few bytes of header); encoders use 4096.
 const uint32_t kMaxFrameLength = 1u << 16;
@@ -140,8 +141,8 @@ public:
         }
         mEnded = (size & kLastPacketBit) != 0;
         if (n == 0) return true;
-        if (!out.packet(p, n)) {
-            problem = "the packet does not decode";
+        if (!out.packet(p, n, kFailure)) {
+            problem = kFailure;
             return false;
         }
         return true;

@@ -168,9 +168,13 @@ private:
             bool complete = streamEnd() >= (f.last ? f.end() : alignUp(f.end()));
             if (!complete && !ending) break;
             uint64_t wordsEnd = streamEnd() >= f.end() ? alignUp(f.end()) : streamEnd() & ~uint64_t(3);
-            if (wordsEnd > f.start && out.isOpen() && !sendPacket(f, wordsEnd, out)) {
-                problem = format("the APE frame at stream byte %lu (%lu bytes) does not decode", f.start, f.length);
-                ok = false;
+            if (wordsEnd > f.start && out.isOpen()) {
+                const std::string failure =
+                    format("the APE frame at stream byte %lu (%lu bytes) does not decode", f.start, f.length);
+                if (!sendPacket(f, wordsEnd, failure, out)) {
+                    problem = failure;
+                    ok = false;
+                }
             }
             uint64_t keepFrom = streamEnd() < f.end() ? streamEnd() : f.end();
             keepFrom &= ~uint64_t(3);
@@ -181,19 +185,29 @@ private:
         return ok;
     }
 
-    bool sendPacket(const Frame& f, uint64_t wordsEnd, PacketOutput& out) {
+    bool sendPacket(const Frame& f, uint64_t wordsEnd, const std::string& failure, PacketOutput& out) {
         uint32_t skip = uint32_t(f.start & 3);
         if (mParams.version < kFirstByteSkipVersion) skip <<= 3;
         mPacket.clear();
         putLe(mPacket, f.blocks, 4);
         putLe(mPacket, skip, 4);
-        for (uint64_t word = f.start & ~uint64_t(3); word < wordsEnd; word += 4) {
-            for (uint64_t i = 0; i < 4; ++i) {
-                uint64_t from = word < mUnreversedFrom ? word + 3 - i : word + i;
-                mPacket.push_back(from < streamEnd() ? mBytes[from - mBase] : 0);
+        const uint64_t first = f.start & ~uint64_t(3);
+        mPacket.resize(mPacket.size() + (wordsEnd - first));
+        uint8_t* to = mPacket.data() + 8;
+        for (uint64_t word = first; word < wordsEnd; word += 4, to += 4) {
+            const uint8_t* from = mBytes.data() + (word - mBase);
+            if (word + 4 > streamEnd()) {  // the stream's cut last word
+                for (uint64_t i = 0; i < 4; ++i) {
+                    uint64_t at = word < mUnreversedFrom ? word + 3 - i : word + i;
+                    to[i] = at < streamEnd() ? mBytes[at - mBase] : 0;
+                }
+            } else if (word < mUnreversedFrom) {
+                to[0] = from[3], to[1] = from[2], to[2] = from[1], to[3] = from[0];
+            } else {
+                to[0] = from[0], to[1] = from[1], to[2] = from[2], to[3] = from[3];
             }
         }
-        return out.packet(mPacket.data(), mPacket.size());
+        return out.packet(mPacket.data(), mPacket.size(), failure);
     }
 
     std::vector<uint8_t> mBytes;  // the stream as it came, from mBase (a word boundary) on

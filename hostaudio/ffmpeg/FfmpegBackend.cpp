@@ -1,8 +1,12 @@
 #include "FfmpegBackend.h"
 
+#include <sched.h>
+
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <vector>
 
 extern "C" {
@@ -11,6 +15,7 @@ extern "C" {
 #include <libswresample/swresample.h>
 }
 
+#include "FramePool.h"
 #include "OutputFormat.h"
 
 namespace hostaudio {
@@ -18,48 +23,101 @@ namespace {
 
 // A damaged file must not flood standard error: diagnostics stop after this many.
 const uint64_t kReportedProblems = 100;
+const int kMaxThreads = 16;
+// Frames decoded ahead share three quarters of a second of held audio: more contexts than
+// this would each get too little of it to help.
+const int kMaxPoolContexts = 4;
 
-class FfmpegBackend final : public DecoderBackend, private PacketOutput {
+// Threads for a lossless decode: HOSTAUDIO_DECODE_THREADS, else the cores this process may
+// run on.
+int decodeThreads() {
+    if (const char* text = getenv("HOSTAUDIO_DECODE_THREADS")) {
+        char* end = nullptr;
+        long n = strtol(text, &end, 10);
+        if (*text != '\0' && *end == '\0' && n >= 1 && n <= kMaxThreads) return int(n);
+        fprintf(stderr, "hostaudio: HOSTAUDIO_DECODE_THREADS=%s is not a count from 1 to %d, ignored\n", text,
+                kMaxThreads);
+    }
+    cpu_set_t cpus;
+    if (sched_getaffinity(0, sizeof cpus, &cpus) != 0) return 1;
+    return std::max(1, std::min(CPU_COUNT(&cpus), kMaxThreads));
+}
+
+class FfmpegBackend final : public DecoderBackend, private PacketOutput, private FramePool::Client {
 public:
-    explicit FfmpegBackend(std::unique_ptr<FormatAdapter> adapter) : mAdapter(std::move(adapter)) {}
+    explicit FfmpegBackend(std::unique_ptr<FormatAdapter> adapter)
+        : mAdapter(std::move(adapter)), mThreads(decodeThreads()) {}
     ~FfmpegBackend() override { closeCodec(); }
 
     bool configure(const audio::audio_codec_parameter_t& input) override {
         closeCodec();
         mOutput.clear();
-        mUnits = mProblems = 0;
+        mUnits = mProblems = mLateRejects = 0;
         return mAdapter->configure(input);
     }
 
     bool decode(const uint8_t* data, size_t length, PcmSink& sink) override {
-        mSink = &sink;
+        useSink(sink);
         ++mUnits;
+        mInUnit = true;
+        mCurrentFailure.clear();
         std::string problem;
         bool ok = mAdapter->unpack(data, length, *this, problem);
-        if (!problem.empty()) report(problem);
-        mSink = nullptr;
+        settlePool();
+        mInUnit = false;
+        // A packet of this unit found bad on another thread before the unit was done with.
+        if (!mCurrentFailure.empty()) {
+            if (problem.empty()) problem = mCurrentFailure;
+            ok = false;
+        }
+        if (!ok) markCounted(mUnits);
+        if (!problem.empty()) report(mUnits, problem);
         return ok;
     }
 
     void drain(PcmSink& sink) override {
-        mSink = &sink;
+        useSink(sink);
         mAdapter->finish(*this);
         flushCodec();
-        mSink = nullptr;
     }
+
+    uint64_t lateRejects() const override { return mLateRejects; }
 
     bool outputParameter(audio::audio_codec_parameter_t& output) const override { return mOutput.describe(output); }
 
 private:
-    bool open(const CodecSetup& setup) override;
-    bool isOpen() const override { return mCodec != nullptr; }
-    bool packet(const uint8_t* data, size_t length) override;
+    // A packet on its way through the pool: whose it is and what to say if it fails.
+    struct InFlight {
+        uint64_t number;
+        uint64_t unit;  // 0: sent at the end of the stream, after the last unit
+        std::string failure;
+        bool counted;  // its unit is counted as skipped already
+    };
 
-    void report(const std::string& problem) {
-        if (++mProblems <= kReportedProblems)
-            std::fprintf(stderr, "hostaudio: unit %llu: %s\n", static_cast<unsigned long long>(mUnits),
-                         problem.c_str());
+    bool open(const CodecSetup& setup) override;
+    bool isOpen() const override { return mCodec != nullptr || mPool != nullptr; }
+    bool packet(const uint8_t* data, size_t length, const std::string& failure) override;
+
+    // FramePool::Client, on the pool's threads one at a time.
+    void frame(const AVFrame* frame) override { emit(frame); }
+    bool reserve(const AVFrame* frame) override { return mSink->reserve(OutputFormat::bytesOf(frame)); }
+    void release(const AVFrame* frame) override { mSink->release(OutputFormat::bytesOf(frame)); }
+
+    void useSink(PcmSink& sink) {
+        if (mSink == &sink) return;
+        if (mPool != nullptr) mPool->finish();  // its threads read mSink
+        mSink = &sink;
     }
+    void report(uint64_t unit, const std::string& problem) {
+        if (++mProblems > kReportedProblems) return;
+        if (unit == 0)
+            std::fprintf(stderr, "hostaudio: %s\n", problem.c_str());
+        else
+            std::fprintf(stderr, "hostaudio: unit %llu: %s\n", static_cast<unsigned long long>(unit), problem.c_str());
+    }
+    void failed(const InFlight& packet);
+    void markCounted(uint64_t unit);
+    void settlePool();
     void receiveFrames();
     void flushCodec();
     void closeCodec();
@@ -68,14 +126,24 @@ private:
     void convertAndAppend(const uint8_t* const* input, int samples);
 
     std::unique_ptr<FormatAdapter> mAdapter;
+    const int mThreads;
     PcmSink* mSink = nullptr;
     uint64_t mUnits = 0;
     uint64_t mProblems = 0;
+    bool mInUnit = false;
 
     AVCodecContext* mCodec = nullptr;
+    std::unique_ptr<FramePool> mPool;
     AVPacket* mPacket = nullptr;
     AVFrame* mFrame = nullptr;
     int64_t mSkip = 0;
+
+    // The pool finds a bad packet late; these say whose it was.
+    std::deque<InFlight> mInFlight;
+    uint64_t mSent = 0;
+    std::string mCurrentFailure;
+    uint64_t mLateRejects = 0;
+    std::vector<uint64_t> mPoolFailures;
 
     OutputFormat mOutput;
     SwrContext* mSwr = nullptr;
@@ -85,33 +153,28 @@ private:
     std::vector<uint8_t> mConverted;
 };
 
+// Lossless codecs, whose every frame decodes on its own, decode frames side by side on a pool
+// of contexts; the others keep one stream, their frames depending on each other. (libavcodec's
+// frame threads would do for FLAC and ALAC, but they hand frames over in ways ThreadSanitizer
+// cannot follow, and say nothing of a packet that gave neither audio nor an error.)
 bool FfmpegBackend::open(const CodecSetup& setup) {
-    if (mCodec != nullptr) flushCodec();  // a new stream: what the old one holds comes first
+    if (isOpen()) flushCodec();  // a new stream: what the old one holds comes first
     closeCodec();
-    const AVCodec* codec = avcodec_find_decoder(setup.codecId);
-    if (codec == nullptr) return false;
-    mCodec = avcodec_alloc_context3(codec);
     mPacket = av_packet_alloc();
     mFrame = av_frame_alloc();
-    if (mCodec == nullptr || mPacket == nullptr || mFrame == nullptr) {
+    if (mPacket == nullptr || mFrame == nullptr) {
         closeCodec();
         return false;
     }
-    mCodec->sample_rate = setup.sampleRate;
-    if (setup.channels > 0) av_channel_layout_default(&mCodec->ch_layout, setup.channels);
-    mCodec->block_align = setup.blockAlign;
-    mCodec->bit_rate = setup.bitRate;
-    mCodec->bits_per_coded_sample = setup.bitsPerCodedSample;
-    if (!setup.extradata.empty()) {
-        mCodec->extradata = static_cast<uint8_t*>(av_mallocz(setup.extradata.size() + AV_INPUT_BUFFER_PADDING_SIZE));
-        if (mCodec->extradata == nullptr) {
-            closeCodec();
-            return false;
-        }
-        memcpy(mCodec->extradata, setup.extradata.data(), setup.extradata.size());
-        mCodec->extradata_size = static_cast<int>(setup.extradata.size());
+    const AVCodecID id = setup.codecId;
+    if (mThreads > 1 && (id == AV_CODEC_ID_FLAC || id == AV_CODEC_ID_ALAC || id == AV_CODEC_ID_APE)) {
+        FramePool::Client& client = *this;
+        mPool = std::make_unique<FramePool>(client, std::min(mThreads, kMaxPoolContexts));
+        if (!mPool->open(setup)) mPool.reset();
+    } else {
+        mCodec = openCodecContext(setup);
     }
-    if (avcodec_open2(mCodec, codec, nullptr) < 0) {
+    if (!isOpen()) {
         closeCodec();
         return false;
     }
@@ -119,8 +182,14 @@ bool FfmpegBackend::open(const CodecSetup& setup) {
     return true;
 }
 
-bool FfmpegBackend::packet(const uint8_t* data, size_t length) {
-    if (mCodec == nullptr || length == 0 || length > INT32_MAX) return false;
+bool FfmpegBackend::packet(const uint8_t* data, size_t length, const std::string& failure) {
+    if (!isOpen() || length == 0 || length > INT32_MAX) return false;
+    if (mPool != nullptr) {
+        if (!mPool->submit(data, length)) return false;
+        mInFlight.push_back({mSent++, mInUnit ? mUnits : 0, failure, false});
+        settlePool();
+        return true;
+    }
     if (av_new_packet(mPacket, static_cast<int>(length)) < 0) return false;
     memcpy(mPacket->data, data, length);
     int rc = avcodec_send_packet(mCodec, mPacket);
@@ -140,13 +209,54 @@ void FfmpegBackend::receiveFrames() {
     }
 }
 
+// A failure found on a pool thread. One of the unit being decoded is reported with it, as
+// the serial decode does; one of an earlier unit on its own, counted once for that unit.
+void FfmpegBackend::failed(const InFlight& packet) {
+    if (mInUnit && packet.unit == mUnits) {
+        mCurrentFailure = packet.failure;
+        return;
+    }
+    report(packet.unit, packet.failure);
+    if (packet.unit != 0 && !packet.counted) {
+        ++mLateRejects;
+        markCounted(packet.unit);
+    }
+}
+
+void FfmpegBackend::markCounted(uint64_t unit) {
+    for (InFlight& p : mInFlight)
+        if (p.unit == unit) p.counted = true;
+}
+
+// Retires the packets the pool has handed out, reporting those that failed.
+void FfmpegBackend::settlePool() {
+    if (mPool == nullptr) return;
+    mPoolFailures.clear();
+    const uint64_t done = mPool->handedOut(mPoolFailures);
+    size_t next = 0;
+    while (!mInFlight.empty() && mInFlight.front().number < done) {
+        InFlight p = std::move(mInFlight.front());
+        mInFlight.pop_front();
+        while (next < mPoolFailures.size() && mPoolFailures[next] < p.number) ++next;
+        if (next < mPoolFailures.size() && mPoolFailures[next] == p.number) failed(p);
+    }
+}
+
 void FfmpegBackend::flushCodec() {
-    if (mCodec != nullptr && avcodec_send_packet(mCodec, nullptr) >= 0) receiveFrames();
+    if (mPool != nullptr) {
+        mPool->finish();
+        settlePool();
+    } else if (mCodec != nullptr && avcodec_send_packet(mCodec, nullptr) >= 0) {
+        receiveFrames();
+    }
     if (mSwr != nullptr && mSink != nullptr) convertAndAppend(nullptr, 0);  // the resampler's tail
 }
 
 void FfmpegBackend::closeCodec() {
+    mPool.reset();
     avcodec_free_context(&mCodec);
+    mInFlight.clear();
+    mSent = 0;
     av_packet_free(&mPacket);
     av_frame_free(&mFrame);
     swr_free(&mSwr);

@@ -14,6 +14,7 @@ namespace hostaudio {
 namespace {
 
 const int kStreamInfoLength = 34;
+const std::string kFailure = "the frame does not decode";
 const int kBitsBySizeCode[8] = {0, 8, 12, 0, 16, 20, 24, 32};  // 0: from STREAMINFO, 3: reserved
 
 struct FrameHeader {
@@ -104,8 +105,8 @@ public:
         FrameHeader h;
         if (!parseHeader(data, length, h, problem)) return false;
         if (!out.isOpen() && !open(h, out, problem)) return false;
-        if (!out.packet(data, length)) {
-            problem = "the frame does not decode";
+        if (!out.packet(data, length, kFailure)) {
+            problem = kFailure;
             return false;
         }
         return true;

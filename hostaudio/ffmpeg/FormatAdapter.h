@@ -37,8 +37,9 @@ public:
     virtual bool open(const CodecSetup& setup) = 0;
     virtual bool isOpen() const = 0;
     // One codec packet; decoded PCM goes on to the service's queue. False when the codec
-    // rejected it (the caller reports the unit).
-    virtual bool packet(const uint8_t* data, size_t length) = 0;
+    // rejected it (the caller reports the unit). A codec decoding on threads of its own may
+    // find the packet bad only later: `failure` is then reported against the unit.
+    virtual bool packet(const uint8_t* data, size_t length, const std::string& failure) = 0;
 
 protected:
     ~PacketOutput() = default;

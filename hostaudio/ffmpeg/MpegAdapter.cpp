@@ -7,6 +7,8 @@
 namespace hostaudio {
 namespace {
 
+const std::string kFailure = "the frame does not decode";
+
 // Bit rates in kbit/s by [MPEG-1 or not][layer - 1][index], as the standards give them.
 const int kBitRates[2][3][15] = {
     {{0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448},
@@ -62,8 +64,8 @@ public:
             problem = "the MPEG audio decoder cannot be opened";
             return false;
         }
-        if (!out.packet(data, length)) {
-            if (problem.empty()) problem = "the frame does not decode";
+        if (!out.packet(data, length, kFailure)) {
+            if (problem.empty()) problem = kFailure;
             return false;
         }
         return true;

@@ -14,6 +14,7 @@ namespace {
 
 const uint32_t kSyncword = 0x76627349;
 const size_t kPrefixLength = 8;
+const std::string kFailure = "the packet does not decode";
 
 enum class Codec { None, Vorbis, Opus, Flac };
 enum class Header { None, VorbisId, VorbisComment, VorbisSetup, OpusHead, OpusTags, FlacMapping };
@@ -206,8 +207,8 @@ private:
     }
 
     bool decode(const uint8_t* p, size_t n, PacketOutput& out, std::string& problem) {
-        if (out.packet(p, n)) return true;
-        if (problem.empty()) problem = "the packet does not decode";
+        if (out.packet(p, n, kFailure)) return true;
+        if (problem.empty()) problem = kFailure;
         return false;
     }
 

@@ -1,10 +1,19 @@
 #include "OutputFormat.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "PcmRecord.h"
 
 namespace hostaudio {
+namespace {
+
+AVSampleFormat formatFor(const AVFrame* frame) {
+    AVSampleFormat source = av_get_packed_sample_fmt(static_cast<AVSampleFormat>(frame->format));
+    return source == AV_SAMPLE_FMT_S32 ? AV_SAMPLE_FMT_S32 : AV_SAMPLE_FMT_S16;
+}
+
+}  // namespace
 
 void OutputFormat::clear() {
     av_channel_layout_uninit(&mLayout);
@@ -21,10 +30,15 @@ bool OutputFormat::fixFrom(const AVFrame* frame) {
         av_channel_layout_copy(&mLayout, &frame->ch_layout);
     else
         av_channel_layout_default(&mLayout, channels);
-    AVSampleFormat source = av_get_packed_sample_fmt(static_cast<AVSampleFormat>(frame->format));
-    mFormat = source == AV_SAMPLE_FMT_S32 ? AV_SAMPLE_FMT_S32 : AV_SAMPLE_FMT_S16;
+    mFormat = formatFor(frame);
     mRate = frame->sample_rate;
     return true;
+}
+
+size_t OutputFormat::bytesOf(const AVFrame* frame) {
+    return static_cast<size_t>(std::max(frame->nb_samples, 0)) *
+           static_cast<size_t>(std::max(frame->ch_layout.nb_channels, 0)) *
+           static_cast<size_t>(av_get_bytes_per_sample(formatFor(frame)));
 }
 
 size_t OutputFormat::frameBytes() const {

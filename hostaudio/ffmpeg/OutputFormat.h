@@ -24,6 +24,8 @@ public:
     bool known() const { return mFormat != AV_SAMPLE_FMT_NONE; }
     // Signed 32-bit for sources deeper than 16 bits (lossless ones), signed 16-bit otherwise.
     bool fixFrom(const AVFrame* frame);
+    // The bytes a frame becomes in the output fixFrom would choose for it.
+    static size_t bytesOf(const AVFrame* frame);
     // The service's description: PCM, rate, mask by channel count, format code.
     bool describe(audio::audio_codec_parameter_t& record) const;
 

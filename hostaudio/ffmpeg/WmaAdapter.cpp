@@ -71,11 +71,12 @@ public:
             return false;
         }
         bool decoded = true;
+        const std::string failure = format("media object %ld does not decode", object);
         size_t at = 0;
         for (; mPending.size() - at >= mBlockAlign; at += mBlockAlign) {
-            if (!out.packet(mPending.data() + at, mBlockAlign)) {
+            if (!out.packet(mPending.data() + at, mBlockAlign, failure)) {
                 decoded = false;
-                if (problem.empty()) problem = format("media object %ld does not decode", object);
+                if (problem.empty()) problem = failure;
             }
         }
         mPending.erase(mPending.begin(), mPending.begin() + long(at));

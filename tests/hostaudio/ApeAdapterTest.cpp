@@ -27,11 +27,7 @@ TEST(ApeAdapter, PacketsAreTheDemuxersWhateverTheFrameBoundaries) {
     const std::string path = dir.path("a.ape");
     testsupport::writeFile(path, file.bytes);
     std::vector<Fed> units;
-    testsupport::captureStdout([&] {
-        ApeAudioDataReader reader(path.c_str());
-        for (FrameBuffer* f = reader.readFrame(); f->length > 0; f = reader.readFrame())
-            units.push_back({Bytes(f->data, f->data + f->length), ""});
-    });
+    for (Bytes& u : readerUnits<ApeAudioDataReader>(path)) units.push_back({std::move(u), ""});
     CapturedPackets out;
     expectProblems(*hostaudio::makeApeAdapter(), codecRecord(audio::AUDIO_CODEC_APE, 0, 0), units, out);
 

@@ -1,9 +1,14 @@
 // The FFmpeg backend behind the service's decoder, on units cut from ffmpeg-made files: what
-// it says of units it cannot take, and how WMA payloads join into media objects. Whole files
-// are checked against ffmpeg's decode end to end.
+// it says of units it cannot take, how WMA payloads join into media objects, and lossless
+// decodes on several threads against the serial one. Whole files are checked against ffmpeg's
+// decode end to end.
 #include <algorithm>
+#include <sstream>
 
+#include "ApeAudioDataReader.h"
+#include "FlacAudioDataReader.h"
 #include "HostAudioTestUtil.h"
+#include "Mp4AudioDataReader.h"
 
 using testsupport::TempDir;
 
@@ -107,6 +112,109 @@ TEST(FormatAdapters, RefuseOutOfRangeFieldsFoundByFuzzing) {
     expectProblems(*hostaudio::makeApeAdapter(), codecRecord(audio::AUDIO_CODEC_APE, 0, 0),
                    {{Bytes(3, 0), "a unit of 3 bytes cannot hold the APE frame header"}}, ape);
     for (const CapturedPackets* out : {&ogg, &alac, &ape}) EXPECT_TRUE(out->setups.empty() && out->packets.empty());
+}
+
+// The decode with HOSTAUDIO_DECODE_THREADS set; of standard error, the service's own lines in
+// order. libavcodec logs from the pool's threads in pieces, so a line of ours may follow one of
+// its prefixes.
+Decoded decodeOnThreads(const char* threads, const audio::audio_codec_parameter_t& record, const Units& units) {
+    setenv("HOSTAUDIO_DECODE_THREADS", threads, 1);
+    Decoded d = decodeUnits(record, units);
+    unsetenv("HOSTAUDIO_DECODE_THREADS");
+    std::istringstream lines(d.err);
+    std::vector<std::string> ours;
+    for (std::string line; std::getline(lines, line);)
+        if (line.find("hostaudio: ") != std::string::npos) ours.push_back(line.substr(line.find("hostaudio: ")));
+    std::sort(ours.begin(), ours.end());
+    d.err.clear();
+    for (const std::string& line : ours) d.err += line + "\n";
+    return d;
+}
+
+// Damage the decoders find only once they decode: the byte at `at` (-1: the middle one) of
+// each listed unit, or with `frames`, of each listed frame's first unit.
+struct Damage {
+    std::vector<size_t> units;
+    long at = -1;
+    uint8_t value = 0;
+    bool frames = false;
+    void apply(Units& all) const {
+        std::vector<size_t> starts;
+        for (size_t k = 0; k < all.size(); ++k)
+            if (!frames || (all[k].size() > 4 && std::equal(all[k].begin(), all[k].begin() + 4, "APEs")))
+                starts.push_back(k);
+        for (size_t n : units) {
+            Bytes& u = all[starts.at(n)];
+            if (at < 0)
+                u[u.size() / 2] ^= 0x5A;
+            else
+                u.at(size_t(at)) = value;
+        }
+    }
+};
+
+// Lossless decodes on a pool of contexts give the serial decode's PCM byte for byte and, where
+// frames are damaged, the same complaints about the same units, found late. With 3 contexts one
+// waits for turns other than the next; the 8 kHz mono APE file's limit (16000 bytes) holds
+// less than a frame ahead.
+TEST(FfmpegBackend, ThreadedLosslessDecodesGiveTheSerialPcm) {
+    TempDir dir;
+    const std::string noise = "ffmpeg -nostdin -y -f lavfi -i anoisesrc=a=0.3:seed=5:d=";
+    const struct {
+        const char* label;
+        std::string make;  // $O: the file
+        Units (*units)(const std::string&);
+        audio::audio_codec_parameter_t record;
+        Damage damage;
+    } rows[] = {
+        {"flac 16 stereo",
+         noise + "3 -ar 44100 -ac 2 $O.wav && flac -s -f -o $O $O.wav",
+         readerUnits<FlacAudioDataReader>,
+         codecRecord(audio::AUDIO_CODEC_FLAC, 44100, 3),
+         {}},
+        {"flac 24 mono, damaged frames",
+         noise + "3 -ar 48000 -c:a pcm_s24le $O.wav && flac -s -f -o $O $O.wav",
+         readerUnits<FlacAudioDataReader>,
+         codecRecord(audio::AUDIO_CODEC_FLAC, 48000, 1),
+         {{3, 4, 5, 20}}},
+        // A first element of type 2 is one the decoder refuses.
+        {"alac 16 stereo, damaged packets",
+         noise + "3 -ar 44100 -ac 2 -c:a alac $O.m4a && mv $O.m4a $O",
+         readerUnits<Mp4AudioDataReader>,
+         codecRecord(audio::AUDIO_CODEC_ALAC, 44100, 3),
+         {{2, 9, 10}, 16, 0x40}},
+        {"alac 24 stereo",
+         noise + "2 -ar 96000 -ac 2 -c:a alac -sample_fmt s32p $O.m4a && mv $O.m4a $O",
+         readerUnits<Mp4AudioDataReader>,
+         codecRecord(audio::AUDIO_CODEC_ALAC, 96000, 3),
+         {}},
+        {"ape c2000 stereo 48k",
+         noise + "7 -ar 48000 -ac 2 $O.wav && jmac c2000 $O.wav $O >/dev/null",
+         readerUnits<ApeAudioDataReader>,
+         codecRecord(audio::AUDIO_CODEC_APE, 0, 0),
+         {}},
+        // Frames of 2^32 - 1 blocks, which the decoder refuses.
+        {"ape c1000 mono 8k, damaged frames",
+         noise + "30 -ar 8000 $O.wav && jmac c1000 $O.wav $O >/dev/null",
+         readerUnits<ApeAudioDataReader>,
+         codecRecord(audio::AUDIO_CODEC_APE, 0, 0),
+         {{1, 2}, 12, 0xFF, true}},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.label);
+        const std::string file = dir.path("f");
+        std::string make = r.make;
+        for (size_t at; (at = make.find("$O")) != std::string::npos;) make.replace(at, 2, "'" + file + "'");
+        ASSERT_TRUE(testsupport::shell(make));
+        Units units = r.units(file);
+        ASSERT_GT(units.size(), 20u);
+        r.damage.apply(units);
+        const Decoded serial = decodeOnThreads("1", r.record, units), threaded = decodeOnThreads("3", r.record, units);
+        EXPECT_FALSE(serial.pcm.empty());
+        EXPECT_TRUE(serial.pcm == threaded.pcm);
+        EXPECT_EQ(serial.err, threaded.err);
+        EXPECT_EQ(r.damage.units.empty(), serial.err.empty()) << serial.err;
+    }
 }
 
 }  // namespace

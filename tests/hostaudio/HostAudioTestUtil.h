@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "AudioCodecParameter.h"
+#include "FrameBuffer.h"
 #include "FormatAdapter.h"
 #include "KxAudioDecoder.h"
 #include "Reference.h"
@@ -58,6 +59,18 @@ struct ScopedEnvFile {
     std::string path;
 };
 
+// The units the tool's reader hands out for the file.
+template <class Reader>
+Units readerUnits(const std::string& file) {
+    Units units;
+    testsupport::captureStdout([&] {
+        Reader reader(file.c_str());
+        for (FrameBuffer* f = reader.readFrame(); f->length > 0; f = reader.readFrame())
+            units.emplace_back(f->data, f->data + f->length);
+    });
+    return units;
+}
+
 struct Decoded {
     Bytes pcm;
     std::string err;  // the service's standard error
@@ -99,7 +112,7 @@ struct CapturedPackets final : hostaudio::PacketOutput {
         return true;
     }
     bool isOpen() const override { return !setups.empty(); }
-    bool packet(const uint8_t* data, size_t length) override {
+    bool packet(const uint8_t* data, size_t length, const std::string&) override {
         packets.emplace_back(data, data + length);
         return true;
     }
