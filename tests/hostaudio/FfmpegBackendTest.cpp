@@ -157,7 +157,7 @@ struct Damage {
 // frames are damaged, the same complaints about the same units, found late. With 3 contexts one
 // waits for turns other than the next; the 8 kHz mono APE file's limit (16000 bytes) holds
 // less than a frame ahead.
-TEST(FfmpegBackend, ThreadedLosslessDecodesGiveTheSerialPcm) {
+TEST(FramePool, LosslessDecodesGiveTheSerialPcm) {
     TempDir dir;
     const std::string noise = "ffmpeg -nostdin -y -f lavfi -i anoisesrc=a=0.3:seed=5:d=";
     const struct {
