@@ -8,7 +8,12 @@ namespace hostaudio {
 void PcmQueue::push(const uint8_t* data, size_t length) {
     while (length > 0) {
         if (mBlocks.empty() || mTail == kBlockBytes) {
-            mBlocks.push_back(mSpare ? std::move(mSpare) : Block(new uint8_t[kBlockBytes]));
+            if (mSpare.empty()) {
+                mBlocks.push_back(Block(new uint8_t[kBlockBytes]));
+            } else {
+                mBlocks.push_back(std::move(mSpare.back()));
+                mSpare.pop_back();
+            }
             mTail = 0;
         }
         size_t n = std::min(length, kBlockBytes - mTail);
@@ -30,7 +35,7 @@ size_t PcmQueue::pop(uint8_t* out, size_t capacity) {
         mSize -= n;
         copied += n;
         if (mHead == end) {
-            mSpare = std::move(mBlocks.front());
+            mSpare.push_back(std::move(mBlocks.front()));
             mBlocks.pop_front();
             mHead = 0;
             if (mBlocks.empty()) {
@@ -42,6 +47,9 @@ size_t PcmQueue::pop(uint8_t* out, size_t capacity) {
 }
 
 void PcmQueue::clear() {
+    for (Block& b : mBlocks) {
+        mSpare.push_back(std::move(b));
+    }
     mBlocks.clear();
     mHead = 0;
     mTail = 0;

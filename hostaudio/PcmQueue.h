@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <vector>
 
 namespace hostaudio {
 
@@ -26,7 +27,9 @@ private:
     size_t mHead = 0;  // read offset in the first block
     size_t mTail = 0;  // bytes used in the last block
     size_t mSize = 0;
-    Block mSpare;  // one emptied block kept back, so steady streaming does not allocate
+    // Emptied blocks kept for reuse, at most as many as the queue has held at once: one thread
+    // allocating and another freeing would contend for the allocator under the decoder's lock.
+    std::vector<Block> mSpare;
 };
 
 }  // namespace hostaudio

@@ -135,6 +135,7 @@ private:
     AVCodecContext* mCodec = nullptr;
     std::unique_ptr<FramePool> mPool;
     AVPacket* mPacket = nullptr;
+    AVBufferRef* mPacketBuffer = nullptr;
     AVFrame* mFrame = nullptr;
     int64_t mSkip = 0;
 
@@ -190,8 +191,13 @@ bool FfmpegBackend::packet(const uint8_t* data, size_t length, const std::string
         settlePool();
         return true;
     }
-    if (av_new_packet(mPacket, static_cast<int>(length)) < 0) return false;
-    memcpy(mPacket->data, data, length);
+    // One buffer for every packet while the codec lets go of it: a fresh one would cost two
+    // allocations a packet.
+    if (!fillPacketBuffer(mPacketBuffer, data, length)) return false;
+    mPacket->buf = av_buffer_ref(mPacketBuffer);
+    if (mPacket->buf == nullptr) return false;
+    mPacket->data = mPacketBuffer->data;
+    mPacket->size = static_cast<int>(length);
     int rc = avcodec_send_packet(mCodec, mPacket);
     if (rc == AVERROR(EAGAIN)) {  // frames still waiting: take them, then send again
         receiveFrames();
@@ -258,6 +264,7 @@ void FfmpegBackend::closeCodec() {
     mInFlight.clear();
     mSent = 0;
     av_packet_free(&mPacket);
+    av_buffer_unref(&mPacketBuffer);
     av_frame_free(&mFrame);
     swr_free(&mSwr);
     av_channel_layout_uninit(&mSwrLayout);

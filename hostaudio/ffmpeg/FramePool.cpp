@@ -27,6 +27,18 @@ AVCodecContext* openCodecContext(const CodecSetup& setup) {
     return context;
 }
 
+bool fillPacketBuffer(AVBufferRef*& buffer, const uint8_t* data, size_t length) {
+    const size_t need = length + AV_INPUT_BUFFER_PADDING_SIZE;
+    if (buffer == nullptr || size_t(buffer->size) < need || !av_buffer_is_writable(buffer)) {
+        av_buffer_unref(&buffer);
+        buffer = av_buffer_alloc(need + need / 4);  // room for somewhat larger frames
+        if (buffer == nullptr) return false;
+    }
+    memcpy(buffer->data, data, length);
+    memset(buffer->data + length, 0, AV_INPUT_BUFFER_PADDING_SIZE);
+    return true;
+}
+
 FramePool::FramePool(Client& client, int contexts) : mClient(client), mContexts(contexts < 1 ? 1 : contexts) {}
 
 FramePool::~FramePool() { stop(); }
@@ -56,7 +68,6 @@ bool FramePool::open(const CodecSetup& setup) {
 
 bool FramePool::submit(const uint8_t* data, size_t length) {
     if (mSlots.empty() || length == 0 || length > INT32_MAX) return false;
-    const size_t need = length + AV_INPUT_BUFFER_PADDING_SIZE;
     std::unique_lock<std::mutex> lock(mMutex);
     if (mRunBytes >= kRunBytes) {
         mCurrent = (mCurrent + 1) % mSlots.size();
@@ -75,13 +86,7 @@ bool FramePool::submit(const uint8_t* data, size_t length) {
         slot.spare.pop_back();
     }
     lock.unlock();
-    if (buffer == nullptr || size_t(buffer->size) < need || !av_buffer_is_writable(buffer)) {
-        av_buffer_unref(&buffer);
-        buffer = av_buffer_alloc(need + need / 4);  // room for somewhat larger frames
-        if (buffer == nullptr) return false;
-    }
-    memcpy(buffer->data, data, length);
-    memset(buffer->data + length, 0, AV_INPUT_BUFFER_PADDING_SIZE);
+    if (!fillPacketBuffer(buffer, data, length)) return false;
     lock.lock();
     slot.queue.push_back({buffer, static_cast<int>(length), mSubmitted++});
     slot.queuedBytes += length;

@@ -21,6 +21,9 @@ namespace hostaudio {
 
 // A decoder context for the setup, or null when the codec is missing or refuses it.
 AVCodecContext* openCodecContext(const CodecSetup& setup);
+// Copies a packet into `buffer` with the zeroed padding codecs read past its end, reusing the
+// buffer when it is large enough and no codec holds it any more. False when out of memory.
+bool fillPacketBuffer(AVBufferRef*& buffer, const uint8_t* data, size_t length);
 
 class FramePool {
 public:
