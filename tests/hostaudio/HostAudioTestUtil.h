@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "AudioCodecParameter.h"
-#include "FrameBuffer.h"
 #include "FormatAdapter.h"
+#include "FrameBuffer.h"
 #include "KxAudioDecoder.h"
 #include "Reference.h"
 #include "TestSupport.h"
