@@ -193,11 +193,8 @@ bool FfmpegBackend::packet(const uint8_t* data, size_t length, const std::string
     }
     // One buffer for every packet while the codec lets go of it: a fresh one would cost two
     // allocations a packet.
-    if (!fillPacketBuffer(mPacketBuffer, data, length)) return false;
-    mPacket->buf = av_buffer_ref(mPacketBuffer);
-    if (mPacket->buf == nullptr) return false;
-    mPacket->data = mPacketBuffer->data;
-    mPacket->size = static_cast<int>(length);
+    if (!fillPacketBuffer(mPacketBuffer, data, length) || !refPacket(mPacket, mPacketBuffer, static_cast<int>(length)))
+        return false;
     int rc = avcodec_send_packet(mCodec, mPacket);
     if (rc == AVERROR(EAGAIN)) {  // frames still waiting: take them, then send again
         receiveFrames();

@@ -39,6 +39,14 @@ bool fillPacketBuffer(AVBufferRef*& buffer, const uint8_t* data, size_t length) 
     return true;
 }
 
+bool refPacket(AVPacket* packet, AVBufferRef* buffer, int length) {
+    packet->buf = av_buffer_ref(buffer);
+    if (packet->buf == nullptr) return false;
+    packet->data = buffer->data;
+    packet->size = length;
+    return true;
+}
+
 FramePool::FramePool(Client& client, int contexts) : mClient(client), mContexts(contexts < 1 ? 1 : contexts) {}
 
 FramePool::~FramePool() { stop(); }
@@ -125,11 +133,8 @@ void FramePool::run(Slot& slot) {
             slot.queuedBytes -= size_t(p.size);
             if (mWorkerWaits && slot.queue.empty()) mWorker.notify_one();  // it may wait for this queue
         }
-        slot.packet->buf = av_buffer_ref(p.buffer);
-        slot.packet->data = p.buffer->data;
-        slot.packet->size = p.size;
         // As the serial decode does: send the packet, take frames until the codec has none.
-        const bool sent = slot.packet->buf != nullptr && avcodec_send_packet(slot.codec, slot.packet) >= 0;
+        const bool sent = refPacket(slot.packet, p.buffer, p.size) && avcodec_send_packet(slot.codec, slot.packet) >= 0;
         av_packet_unref(slot.packet);
         bool going = true;
         while (going && avcodec_receive_frame(slot.codec, slot.frame) >= 0) {

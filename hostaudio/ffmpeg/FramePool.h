@@ -24,6 +24,9 @@ AVCodecContext* openCodecContext(const CodecSetup& setup);
 // Copies a packet into `buffer` with the zeroed padding codecs read past its end, reusing the
 // buffer when it is large enough and no codec holds it any more. False when out of memory.
 bool fillPacketBuffer(AVBufferRef*& buffer, const uint8_t* data, size_t length);
+// Points the packet at the first `length` bytes of `buffer`, holding a reference to it. False
+// when out of memory.
+bool refPacket(AVPacket* packet, AVBufferRef* buffer, int length);
 
 class FramePool {
 public:
