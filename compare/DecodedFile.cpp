@@ -1,9 +1,14 @@
 #include "DecodedFile.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <sys/stat.h>
+
+extern "C" {
+#include <libavformat/avformat.h>
+}
 
 namespace compare {
 namespace {
@@ -16,6 +21,27 @@ uint32_t le(const std::vector<uint8_t>& b, size_t at, int bytes) {
 
 bool tagIs(const std::vector<uint8_t>& b, size_t at, const char* tag) {
     return at + 4 <= b.size() && memcmp(&b[at], tag, 4) == 0;
+}
+
+// Coded streams without a magic of their own, told by frames following one another as the
+// demuxers' probes tell them: MPEG audio, ADTS, AC-3 and E-AC-3.
+const char* syncedKind(const std::vector<uint8_t>& b) {
+    static const struct {
+        const char* format;
+        const char* kind;
+    } kStreams[] = {{"mp3", "MPEG audio"}, {"aac", "AAC ADTS"}, {"ac3", "AC-3"}, {"eac3", "E-AC-3"}};
+    const size_t size = std::min<size_t>(b.size(), 1 << 16);
+    std::vector<uint8_t> probe(size + AVPROBE_PADDING_SIZE, 0);
+    memcpy(probe.data(), b.data(), size);
+    AVProbeData data{};
+    data.filename = "";
+    data.buf = probe.data();
+    data.buf_size = int(size);
+    int score = 0;
+    const AVInputFormat* format = av_probe_input_format3(&data, 1, &score);
+    for (const auto& s : kStreams)
+        if (format != nullptr && score >= AVPROBE_SCORE_MAX / 2 && strcmp(format->name, s.format) == 0) return s.kind;
+    return nullptr;
 }
 
 // Encoded files handed over as the decoder's output by mistake.
@@ -32,7 +58,7 @@ const char* encodedKind(const std::vector<uint8_t>& b) {
     };
     for (const auto& m : kMagics)
         if (b.size() >= m.at + m.length && memcmp(&b[m.at], m.magic, m.length) == 0) return m.kind;
-    return nullptr;
+    return tagIs(b, 0, "RIFF") ? nullptr : syncedKind(b);
 }
 
 // True when the bytes from `at` to the end are whole chunks, as a LIST chunk behind the data would be.
@@ -104,14 +130,26 @@ bool parseWav(DecodedFile& f, std::string& error) {
 
 }  // namespace
 
-bool readDecodedFile(const std::string& path, DecodedFile& f, std::string& error) {
+std::string notRegular(const std::string& path) {
     struct stat st {};
-    if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
-        error = "cannot open " + path + ": " + (errno == ENOENT ? "no such file" : "not a readable file");
-        return false;
-    }
-    if (uint64_t(st.st_size) > kMaxSamples * 4 + 1024) {
-        error = path + " is too large to compare in memory";
+    if (stat(path.c_str(), &st) != 0) return "cannot open " + path + ": " + (errno == ENOENT ? "no such file" : strerror(errno));
+    const char* kind = S_ISREG(st.st_mode)   ? nullptr
+                       : S_ISDIR(st.st_mode) ? "a folder"
+                       : S_ISFIFO(st.st_mode) ? "a FIFO"
+                       : S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode) ? "a device"
+                       : S_ISSOCK(st.st_mode) ? "a socket"
+                                              : "not a regular file";
+    return kind == nullptr ? "" : path + " is " + kind + ", not a file";
+}
+
+bool readDecodedFile(const std::string& path, DecodedFile& f, std::string& error) {
+    error = notRegular(path);
+    if (!error.empty()) return false;
+    struct stat st {};
+    stat(path.c_str(), &st);
+    // Told from the size before anything is read: the samples take at least as much again.
+    if (uint64_t(st.st_size) > kMaxSamples * 2 + (1 << 20)) {
+        error = path + " is too long to compare: at most " + std::to_string(kMaxSamples * 2) + " bytes of samples";
         return false;
     }
     FILE* in = fopen(path.c_str(), "rb");

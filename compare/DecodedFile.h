@@ -19,6 +19,9 @@ struct DecodedFile {
     std::vector<std::string> findings;  // what is wrong with the file itself
 };
 
+// Empty for a regular file, else what is wrong with the path ("... is a folder, not a file").
+std::string notRegular(const std::string& path);
+
 // Reads the file and its WAV header if it has one. False with `error` when it cannot be read,
 // is empty, is not PCM, or is an encoded file.
 bool readDecodedFile(const std::string& path, DecodedFile& file, std::string& error);

@@ -45,6 +45,23 @@ std::string nameOf(const Level& level) {
     }
 }
 
+double marginDb(const Measures& m, const Requirement& required) {
+    const double root12 = std::sqrt(12.0);
+    const double rmsBound = required.accuracy == Accuracy::Full      ? std::ldexp(1.0, -15) / root12
+                            : required.accuracy == Accuracy::Limited ? std::ldexp(1.0, -11) / root12
+                            : required.accuracy == Accuracy::Bits    ? std::ldexp(1.0, 1 - required.k) / root12
+                                                                     : 0;
+    if (rmsBound == 0 || m.channels.empty()) return std::nan("");
+    double margin = HUGE_VAL;
+    for (const ChannelResult& c : m.channels) {
+        if (c.compared == 0) return -HUGE_VAL;
+        if (c.rmsFs > 0) margin = std::min(margin, 20 * std::log10(rmsBound / c.rmsFs));
+        if (required.accuracy == Accuracy::Full && c.maxFs > 0)
+            margin = std::min(margin, 20 * std::log10(std::ldexp(1.0, -14) / c.maxFs));
+    }
+    return margin;
+}
+
 Measures measure(const Signal& ref, const Signal& dec, const Alignment& alignment) {
     const int channels = ref.channels;
     Measures m;
@@ -79,6 +96,8 @@ Measures measure(const Signal& ref, const Signal& dec, const Alignment& alignmen
             r.rmsFs = r.rmsLsb * lsb;
             r.maxFs = double(r.maxLsb) * lsb;
             r.level = levelOf(r.rmsFs, r.maxFs, r.maxLsb == 0);
+            // No more bits than the output has: below one LSB the bound is met by rounding alone.
+            if (r.level.k != kAllBits) r.level.k = std::min(r.level.k, dec.bits);
         }
         const ChannelResult& w = m.channels[size_t(m.worstChannel)];
         if (lower(r.level, w.level) || (!lower(w.level, r.level) && r.rmsFs > w.rmsFs)) m.worstChannel = c;

@@ -45,6 +45,10 @@ struct Measures {
     std::vector<Spot> worst;  // the largest differences, at least 10 ms apart, largest first
 };
 
+// How far the worst channel stays inside the required class's bounds, in dB (negative: outside);
+// NaN for an exact requirement, which has no bound to measure against, and +inf with no error.
+double marginDb(const Measures& m, const Requirement& required);
+
 Measures measure(const Signal& ref, const Signal& dec, const Alignment& alignment);
 
 }  // namespace compare

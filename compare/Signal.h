@@ -31,7 +31,8 @@ struct Signal {
     double lsb() const { return std::ldexp(1.0, 1 - bits); }
 };
 
-// Neither side may hold more samples than this: both are kept in memory whole.
-constexpr size_t kMaxSamples = size_t(1) << 29;
+// Neither side may hold more samples than this: both are kept in memory whole, and a decoded
+// file's bytes beside its samples (about 46 minutes of 48 kHz stereo, 2.5 GB at most in all).
+constexpr size_t kMaxSamples = size_t(1) << 28;
 
 }  // namespace compare

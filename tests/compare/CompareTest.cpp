@@ -1,6 +1,6 @@
 // ostrel-compare on a decode damaged on purpose and on bad input.
 #include <cstring>
-#include <random>
+#include <sys/stat.h>
 
 #include "DecodeCheck.h"
 
@@ -27,17 +27,38 @@ TEST(Compare, DamagedOutputsAndBadInput) {
         writeFile(dir.path(name), bytes);
         return "--decoded=" + dir.path(name);
     };
-    std::mt19937 random(18);
-    std::normal_distribution<double> noise(0, 32768 * 1e-4);  // -80 dB FS RMS
-    const std::string noisy = damaged("noise", [&](std::vector<int16_t>& s) {
-        for (int16_t& v : s) v = int16_t(std::max(-32768.0, std::min(32767.0, std::nearbyint(v + noise(random)))));
-    });
+    // Differences of known RMS and maximum: 1 LSB on every n-th frame, or `by` LSB on all.
+    auto offset = [&](const std::string& name, size_t every, int by) {
+        return damaged(name, [=](std::vector<int16_t>& s) {
+            for (size_t i = 0; i < s.size(); i += 2 * every) s[i] = int16_t(s[i] + by), s[i + 1] = int16_t(s[i + 1] + by);
+        });
+    };
+    const std::string sparse13 = offset("every13", 13, 1), sparse11 = offset("every11", 11, 1);
+    const std::string plus4 = offset("plus4", 1, 4), plus5 = offset("plus5", 1, 5);
     Bytes wav = testsupport::wavFile({44100, 2, 16, 0, false}, good);
     wav[40] = uint8_t(wav[40] + 4);  // the data chunk's size, 4 bytes too long
     writeFile(dir.path("lying.wav"), wav);
     writeFile(dir.path("empty"), {});
     writeFile(dir.path("notes.txt"), {'a'});
     writeFile(dir.path("notes.mp3"), Bytes(4000, 'a'));
+    // References: the decode with 8000 frames of silence behind it; cut to 40 % and a byte; as
+    // 24-bit samples whose low byte rounds away.
+    Bytes silent = good, cut40(good.begin(), good.begin() + long(good.size() / 10 * 4 + 1)), wide;
+    silent.resize(good.size() + 32000, 0);
+    for (size_t i = 0; i < good.size(); i += 2) wide.insert(wide.end(), {0x70, good[i], good[i + 1]});
+    writeFile(dir.path("silent.pcm"), silent);
+    writeFile(dir.path("cut40.pcm"), cut40);
+    writeFile(dir.path("wide.pcm"), wide);
+    const std::string raw = " --rate=44100 --channels=2 --reference=" + dir.path("");
+    // A stream of no container given as the output, and a Layer II stream whose first frame
+    // differs in its mode from the rest (the demuxer drops such a frame).
+    const std::string bare = dir.path("bare.mp3"), mp2 = dir.path("start.mp3");
+    ASSERT_TRUE(encodeTones(bare, 2, 44100, "-c:a libmp3lame -write_xing 0 -id3v2_version 0 -f mp3"));
+    ASSERT_TRUE(encodeTones(dir.path("tones.wav"), 2, 48000, "-c:a pcm_s16le"));
+    ASSERT_TRUE(made("cd " + dir.path("") + " && twolame --quiet -b 192 -m d tones.wav d.mp2 && twolame --quiet -b 192 -m s "
+                     "tones.wav s.mp2 && head -c 576 d.mp2 | cat - s.mp2 >$O", mp2));
+    ASSERT_EQ(0, runTool(ToolRun({"-f=" + mp2, "-v=" + dir.path("start.pcm")})).exitCode);
+    mkdir(dir.path("folder").c_str(), 0755);
     const std::string late = damaged("late", [&](std::vector<int16_t>& s) {
         for (size_t i = frames - 1; i > 0; --i) s[2 * i + 1] = s[2 * i - 1];
     });
@@ -55,15 +76,29 @@ TEST(Compare, DamagedOutputsAndBadInput) {
         std::string args;  // split at spaces
         int exitCode;
         std::string outcome;
+        std::string shows = "";  // a line standard output holds too
     } rows[] = {
-        {"as decoded", input + " --decoded=" + pcm + " --require=exact", 0, "PASS: exact required, exact reached"},
-        {"noise, full required", input + " " + noisy, 1, "FAIL: full required, limited reached (channel 1)"},
-        {"noise, limited required", input + " " + noisy + " --require=limited", 0,
+        {"as decoded", input + " --decoded=" + pcm + " --require=exact", 0, "PASS: exact required, exact reached",
+         "reference decoded by mp3float, libavcodec "},
+        {"RMS just inside full", input + " " + sparse13, 0, "PASS: full required, full reached",
+         "margin    +0.3 dB inside the full bounds"},
+        {"RMS just outside full", input + " " + sparse11, 1, "FAIL: full required, limited reached (channel 1)"},
+        {"4 LSB: limited, not full", input + " " + plus4 + " --require=limited", 0,
          "PASS: limited required, limited reached"},
-        {"noise, 13 bits required", input + " " + noisy + " --require=13", 1,
-         "FAIL: K=13 required, limited reached (channel 1)"},
+        {"5 LSB: outside limited", input + " " + plus5 + " --require=12", 1,
+         "FAIL: K=12 required, K=11 reached (channel 1)"},
+        {"reference ending in silence", input + " --decoded=" + pcm + raw + "silent.pcm", 0,
+         "PASS: exact required, exact reached", "8000 missing"},
+        {"reference cut to 40 % and a byte", input + " --decoded=" + pcm + raw + "cut40.pcm", 1,
+         "FAIL: exact required, exact reached; 33178 samples extra at the end, more than one frame (1024); the "
+         "reference ends in 1 byte short of a whole frame"},
+        {"24-bit raw reference, 16-bit output", input + " --decoded=" + pcm + raw + "wide.pcm --input-bits=24 --decoded-bits=16",
+         0, "PASS: exact required, exact reached", "note      the source has 24-bit samples, the decoded file 16"},
+        {"Layer II starting with a frame of another mode", "--input=" + mp2 + " --decoded=" + dir.path("start.pcm") +
+         " --require=limited", 0, "PASS: limited required, limited reached", "input     " + mp2 + ": mp2, 48000 Hz, 2 channels, 58752 samples"},
         {"second channel a sample late", input + " " + late, 1,
-         "FAIL: full required, K=5 reached (channel 1); decoded channel 1 is 1 sample early against the others"},
+         "FAIL: full required, K=5 reached (channel 1); 2258 samples extra at the start, more than one frame "
+         "(1152) and the 1105 the file marks to skip; decoded channel 1 is 1 sample early against the others"},
         {"1152 samples dropped in the middle", input + " " + dropped, 1,
          "FAIL: full required, exact reached; 1152 samples missing at 0.576 s"},
         {"channels swapped", input + " " + swapped, 1,
@@ -73,7 +108,7 @@ TEST(Compare, DamagedOutputsAndBadInput) {
          "FAIL: full required, exact reached; the WAV header says " + std::to_string(good.size() + 4) +
              " data bytes, the file holds " + std::to_string(good.size())},
         {"truncated in a sample", input + " " + cut, 1,
-         "FAIL: full required, exact reached; 27529 samples missing at the end; 2 bytes at the end do not make a whole frame of 4 bytes"},
+         "FAIL: full required, exact reached; 27518 samples of audio missing at the end; 2 bytes at the end do not make a whole frame of 4 bytes"},
         {"no input", "--input=" + dir.path("none.mp3") + " --decoded=" + pcm, 2,
          "ostrel-compare: cannot open " + dir.path("none.mp3") + ": no such file"},
         {"input of no format ostrel decodes", "--input=" + dir.path("notes.txt") + " --decoded=" + pcm, 2,
@@ -82,8 +117,16 @@ TEST(Compare, DamagedOutputsAndBadInput) {
          "ostrel-compare: cannot read " + dir.path("notes.mp3") + " as audio: Invalid argument"},
         {"decoded file empty", input + " --decoded=" + dir.path("empty"), 2,
          "ostrel-compare: " + dir.path("empty") + " is empty: the decoder wrote no PCM"},
-        {"decoded file encoded", input + " --decoded=" + mp3, 2,
-         "ostrel-compare: " + mp3 + " is an encoded file (MP3 with an ID3 tag), not decoded PCM"},
+        {"decoded file a bare MP3 stream", input + " --decoded=" + bare, 2,
+         "ostrel-compare: " + bare + " is an encoded file (MPEG audio), not decoded PCM"},
+        {"decoded file a folder", input + " --decoded=" + dir.path("folder"), 2,
+         "ostrel-compare: " + dir.path("folder") + " is a folder, not a file"},
+        {"raw reference without a layout", input + " --decoded=" + pcm + " --reference=" + dir.path("wide.pcm"), 2,
+         "ostrel-compare: " + dir.path("wide.pcm") + " is raw PCM: its layout needs --rate and --channels (or a WAV output)"},
+        {"report over the decoded file", input + " --decoded=" + pcm + " --report=" + pcm, 2,
+         "ostrel-compare: the report " + pcm + " would overwrite " + pcm},
+        {"report in no folder", input + " --decoded=" + pcm + " --report=" + dir.path("none/r.html"), 2,
+         "ostrel-compare: cannot write the report " + dir.path("none/r.html") + ": No such file or directory"},
         {"mismatched rate", input + " --decoded=" + pcm + " --rate=48000", 2,
          "ostrel-compare: mismatched rates: " + pcm + " is 48000 Hz by the command line, " + mp3 +
              " decodes at 44100 Hz; resampled output cannot be compared sample by sample"},
@@ -102,6 +145,7 @@ TEST(Compare, DamagedOutputsAndBadInput) {
                   std::make_pair(results[i].exitCode, verdict(results[i])))
             << rows[i].label << "\n"
             << results[i].out;
+        EXPECT_NE(std::string::npos, results[i].out.find(rows[i].shows)) << rows[i].label << "\n" << results[i].out;
     }
 }
 
