@@ -25,6 +25,7 @@ namespace {
 struct Entry {
     long index = 0;                         // the line's place in the list, from 1
     std::string input, decoded, reference;  // decoded: a file, or a command that makes one
+    std::vector<std::string> options;       // of this line alone
     int status = 2;                         // 0 pass, 1 fail, 2 not compared
     std::string reached = "-", margin = "-", report, message;
 };
@@ -57,9 +58,12 @@ std::vector<std::string> split(const std::string& line, char separator) {
     return fields;
 }
 
-// Fields by tabs, or by spaces on a line without one (whose decoded field cannot be a command).
+// Fields by tabs, or by spaces on a line without one (whose decoded field cannot be a command);
+// fields that start with -- are options of this comparison alone.
 bool parseLine(const std::string& line, Entry& e) {
-    std::vector<std::string> fields = split(line, line.find('\t') != std::string::npos ? '\t' : ' ');
+    std::vector<std::string> fields;
+    for (const std::string& f : split(line, line.find('\t') != std::string::npos ? '\t' : ' '))
+        (f.compare(0, 2, "--") == 0 ? e.options : fields).push_back(f);
     if (fields.size() < 2 || fields.size() > 3) return false;
     e.input = fields[0], e.decoded = fields[1];
     if (fields.size() == 3) e.reference = fields[2];
@@ -126,6 +130,7 @@ void compareEntry(const Options& o, const std::string& self, const std::string& 
     if (o.channels) args.push_back("--channels=" + std::to_string(o.channels));
     if (o.inputBitsCode) args.push_back("--input-bits=" + std::to_string(o.inputBitsCode));
     if (o.decodedBitsCode) args.push_back("--decoded-bits=" + std::to_string(o.decodedBitsCode));
+    args.insert(args.end(), e.options.begin(), e.options.end());
     const std::string log = stem + ".txt";
     const int fd = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     const int rc = fd < 0 ? -1 : spawn(args, fd, fd);

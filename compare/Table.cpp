@@ -84,6 +84,12 @@ std::vector<std::pair<std::string, std::string>> summaryLines(const Result& r) {
                                              : "decoded output " + samples(std::labs(lag)) + " (" +
                                                    format("%.3f ms", 1000.0 * double(std::labs(lag)) / r.ref.rate) +
                                                    ") " + (lag > 0 ? "late" : "early")});
+        lines.push_back({"certainty", a.equivalent > 0 ? "ambiguous: " + std::to_string(a.equivalent) +
+                                                            " other shifts fit within 3 dB (a periodic signal); the one "
+                                                            "of least error over the whole file is taken"
+                                      : std::isinf(a.confidenceDb) ? std::string("no other shift fits")
+                                                                   : format("%.1f dB", a.confidenceDb) +
+                                                                         " better than the next best shift"});
     }
     const size_t refFrames = r.ref.frames();
     lines.push_back({"ends", "samples at the start: " + std::to_string(a.extraStart) + " extra, " +
