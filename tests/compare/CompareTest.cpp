@@ -8,6 +8,15 @@ using namespace blackbox;
 
 namespace {
 
+std::string readText(const std::string& path) {
+    const Bytes b = readFile(path);
+    return std::string(b.begin(), b.end());
+}
+
+}  // namespace
+
+namespace {
+
 TEST(Compare, DamagedOutputsAndBadInput) {
     TempDir dir;
     const std::string mp3 = dir.path("in.mp3"), pcm = dir.path("out.pcm");
@@ -147,6 +156,31 @@ TEST(Compare, DamagedOutputsAndBadInput) {
             << results[i].out;
         EXPECT_NE(std::string::npos, results[i].out.find(rows[i].shows)) << rows[i].label << "\n" << results[i].out;
     }
+
+    // A corpus of three, one failing, one made by a command: whole, and in two slices merged.
+    const std::string list = mp3 + " " + pcm + "\n# a comment\n" + mp3 + "\t" + sparse11.substr(10) + "\n" + mp3 +
+                             "\tcat " + pcm + "\n";
+    writeFile(dir.path("corpus.txt"), Bytes(list.begin(), list.end()));
+    for (const char* d : {"all", "s1", "s2", "merged"}) mkdir(dir.path(d).c_str(), 0755);
+    const std::string corpus = "--corpus=" + dir.path("corpus.txt");
+    const std::vector<ToolResult> runs =
+        compare({{corpus, "--jobs=2", "--report=" + dir.path("all/index.html")},
+                 {corpus, "--shard=1/2", "--report=" + dir.path("s1/index.html")},
+                 {corpus, "--shard=2/2", "--report=" + dir.path("s2/index.html")}});
+    const ToolResult merged = compare({{"--merge", "--report=" + dir.path("merged/index.html"),
+                                        dir.path("s1/index.tsv"), dir.path("s2/index.tsv")}})[0];
+    const std::string pass = "PASS: full required, exact reached";
+    EXPECT_EQ(std::make_pair(1, "PASS  " + mp3 + ": " + pass + "\nFAIL  " + mp3 +
+                                    ": FAIL: full required, limited reached (channel 1)\nPASS  " + mp3 + ": " + pass +
+                                    "\ncorpus   3 files: 2 pass, 1 fail, 0 could not be compared\n"),
+              std::make_pair(runs[0].exitCode, runs[0].out));
+    EXPECT_EQ(std::make_pair(runs[0].exitCode, runs[0].out), std::make_pair(merged.exitCode, merged.out));
+    EXPECT_EQ(std::make_pair(0, 1), std::make_pair(runs[1].exitCode, runs[2].exitCode));
+    const std::string index = readText(dir.path("merged/index.html")), tsv = readText(dir.path("all/index.tsv"));
+    EXPECT_NE(std::string::npos, index.find("href=\"" + dir.path("s2/2-in.mp3.html") + "\"")) << index;
+    EXPECT_NE(std::string::npos, tsv.find("\n3\t" + mp3 + "\tcat " + pcm + "\t-\tPASS\texact\t+inf\t3-in.mp3.html\t")) << tsv;
 }
 
 }  // namespace
+
+
