@@ -1,4 +1,5 @@
 // ostrel-compare on a decode damaged on purpose and on bad input.
+#include <cmath>
 #include <cstring>
 #include <sys/stat.h>
 
@@ -68,6 +69,15 @@ TEST(Compare, DamagedOutputsAndBadInput) {
                      "tones.wav s.mp2 && head -c 576 d.mp2 | cat - s.mp2 >$O", mp2));
     ASSERT_EQ(0, runTool(ToolRun({"-f=" + mp2, "-v=" + dir.path("start.pcm")})).exitCode);
     mkdir(dir.path("folder").c_str(), 0755);
+    // A pure tone 300 samples late and a little quieter, as a lossy decoder could give it.
+    const std::string tone = dir.path("tone.wav");
+    ASSERT_TRUE(encodeTones(tone, 1, 48000, "-c:a pcm_s16le"));
+    const Bytes toneBytes = readFile(tone);
+    std::vector<int16_t> shifted(300 + (toneBytes.size() - 44) / 2, 0);
+    memcpy(shifted.data() + 300, toneBytes.data() + 44, toneBytes.size() - 44);
+    for (int16_t& v : shifted) v = int16_t(std::lround(v * 0.999));
+    writeFile(dir.path("tone.pcm"), Bytes(reinterpret_cast<uint8_t*>(shifted.data()),
+                                          reinterpret_cast<uint8_t*>(shifted.data() + shifted.size())));
     const std::string late = damaged("late", [&](std::vector<int16_t>& s) {
         for (size_t i = frames - 1; i > 0; --i) s[2 * i + 1] = s[2 * i - 1];
     });
@@ -96,6 +106,9 @@ TEST(Compare, DamagedOutputsAndBadInput) {
          "PASS: limited required, limited reached"},
         {"5 LSB: outside limited", input + " " + plus5 + " --require=12", 1,
          "FAIL: K=12 required, K=11 reached (channel 1)"},
+        {"pure tone 300 samples late", "--input=" + tone + " --decoded=" + dir.path("tone.pcm") + " --require=10", 0,
+         "PASS: K=10 required, K=10 reached",
+         "aligned   decoded output 300 samples (6.250 ms) late\ncertainty ambiguous: "},
         {"reference ending in silence", input + " --decoded=" + pcm + raw + "silent.pcm", 0,
          "PASS: exact required, exact reached", "8000 missing"},
         {"reference cut to 40 % and a byte", input + " --decoded=" + pcm + raw + "cut40.pcm", 1,
