@@ -66,7 +66,7 @@ Measures measure(const Signal& ref, const Signal& dec, const Alignment& alignmen
     const int channels = ref.channels;
     Measures m;
     m.channels.resize(size_t(channels));
-    std::vector<double> sums(size_t(channels), 0.0);
+    std::vector<double> sums(size_t(channels), 0.0), means(size_t(channels), 0.0);
     // The largest difference of each 10 ms, from which the spots are taken.
     const size_t span = std::max(1, ref.rate / 100);
     std::vector<Spot> spans(ref.frames() / span + 1, Spot{0, 0, 0});
@@ -79,6 +79,10 @@ Measures measure(const Signal& ref, const Signal& dec, const Alignment& alignmen
                 const int64_t a = d < 0 ? -d : d;
                 ChannelResult& r = m.channels[size_t(c)];
                 sums[size_t(c)] += double(d) * double(d);
+                means[size_t(c)] += double(d);
+                r.differing += d != 0;
+                ++r.histogram[size_t(std::max<int64_t>(-kHistogramReach, std::min<int64_t>(kHistogramReach, d)) +
+                                     kHistogramReach)];
                 if (a > r.maxLsb) r.maxLsb = a, r.worstAt = i;
                 if (a > top.lsb) top = {i, c, a};
             }
@@ -93,6 +97,7 @@ Measures measure(const Signal& ref, const Signal& dec, const Alignment& alignmen
             r.level = {Accuracy::None, 0};
         } else {
             r.rmsLsb = std::sqrt(sums[size_t(c)] / double(r.compared));
+            r.meanLsb = means[size_t(c)] / double(r.compared);
             r.rmsFs = r.rmsLsb * lsb;
             r.maxFs = double(r.maxLsb) * lsb;
             r.level = levelOf(r.rmsFs, r.maxFs, r.maxLsb == 0);

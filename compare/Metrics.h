@@ -24,8 +24,12 @@ Level levelOf(double rmsFs, double maxFs, bool exact);
 bool holds(const Requirement& required, const Level& reached);
 std::string nameOf(const Level& level);
 
+constexpr int kHistogramReach = 16;  // differences of more LSBs fall in the outermost bins
+
 struct ChannelResult {
-    size_t compared = 0;
+    size_t compared = 0, differing = 0;
+    double meanLsb = 0;  // the differences' mean: about -0.5 for a decoder that truncates
+    std::vector<size_t> histogram = std::vector<size_t>(2 * kHistogramReach + 1, 0);  // [lsb + reach]
     double rmsFs = 0, rmsLsb = 0, maxFs = 0;
     int64_t maxLsb = 0;
     size_t worstAt = 0;  // reference frame of the largest difference

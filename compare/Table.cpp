@@ -111,11 +111,15 @@ std::vector<std::pair<std::string, std::string>> summaryLines(const Result& r) {
 
 std::vector<std::vector<std::string>> channelTable(const Result& r) {
     std::vector<std::vector<std::string>> rows = {
-        {"channel", "compared", "rms(FS)", "rms(LSB)", "max(FS)", "max(LSB)", "worst(s)", "K", "class"}};
+        {"channel", "compared", "differ(%)", "mean(LSB)", "rms(FS)", "rms(LSB)", "PSNR(dB)", "max(FS)", "max(LSB)",
+         "worst(s)", "K", "class"}};
     for (size_t c = 0; c < r.measures.channels.size(); ++c) {
         const ChannelResult& m = r.measures.channels[c];
-        rows.push_back({std::to_string(c + 1), std::to_string(m.compared), format("%.3e", m.rmsFs),
-                        format("%.3f", m.rmsLsb), format("%.3e", m.maxFs), std::to_string(m.maxLsb),
+        const double share = m.compared ? 100.0 * double(m.differing) / double(m.compared) : 0;
+        rows.push_back({std::to_string(c + 1), std::to_string(m.compared), format("%.2f", share),
+                        format("%+.3f", m.meanLsb), format("%.3e", m.rmsFs), format("%.3f", m.rmsLsb),
+                        m.rmsFs > 0 ? format("%.1f", -20 * std::log10(m.rmsFs)) : "inf", format("%.3e", m.maxFs),
+                        std::to_string(m.maxLsb),
                         m.maxLsb == 0 ? "-" : secondsText(m.worstAt, r.ref.rate),
                         m.level.k == kAllBits ? "all" : std::to_string(m.level.k), nameOf(m.level)});
     }
