@@ -68,7 +68,7 @@ public:
         const size_t count = size_t(frame->nb_samples), channels = size_t(mOut.channels);
         mFrameSamples = std::max(mFrameSamples, frame->nb_samples);
         if ((mOut.frames() + count) * channels > kMaxSamples) {
-            error = "its decode is too long to compare in memory";
+            error = "its decode is too long to compare";
             return false;
         }
         mBuffer.resize(count * channels);
@@ -82,7 +82,11 @@ public:
         // Rounded as a decoder writing this word length rounds: to nearest, clipped to full scale.
         const double scale = std::ldexp(1.0, mBits - 1), top = scale - 1;
         for (size_t i = 0; i < size_t(got) * channels; ++i)
-            mOut.samples.push_back(int32_t(std::fmax(-scale, std::fmin(top, std::nearbyint(mBuffer[i] * scale)))));
+            if (!mOut.samples.push_back(
+                    int32_t(std::fmax(-scale, std::fmin(top, std::nearbyint(mBuffer[i] * scale)))))) {
+                error = "no room for its samples in the temporary folder";
+                return false;
+            }
         return true;
     }
 

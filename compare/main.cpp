@@ -127,7 +127,7 @@ int run(const Options& o) {
                     refPath + " decodes to " + std::to_string(r.ref.channels));
     if (!decodedSamples(file, rate, channels, coding, r.dec, error)) return fail(o.decoded + ": " + error);
     r.findings = file.findings;
-    std::vector<uint8_t>().swap(file.bytes);
+    file.bytes.release();
     if (r.reference.partialBytes > 0)
         r.findings.push_back("the reference ends in " + std::to_string(r.reference.partialBytes) +
                              (r.reference.partialBytes == 1 ? " byte" : " bytes") + " short of a whole frame");
