@@ -87,15 +87,15 @@ int spawn(const std::vector<std::string>& args, int out, int err) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
 }
 
-std::string readText(const std::string& path) {
-    std::string text;
-    if (FILE* f = fopen(path.c_str(), "rb")) {
-        char buffer[4096];
-        size_t got;
-        while ((got = fread(buffer, 1, sizeof buffer, f)) > 0 && text.size() < (1 << 20)) text.append(buffer, got);
-        fclose(f);
-    }
-    return text;
+// The file's text; false when it cannot be read or is longer than `limit`.
+bool readText(const std::string& path, std::string& text, size_t limit = size_t(64) << 20) {
+    FILE* f = fopen(path.c_str(), "rb");
+    if (f == nullptr) return false;
+    char buffer[65536];
+    size_t got;
+    while ((got = fread(buffer, 1, sizeof buffer, f)) > 0 && text.size() <= limit) text.append(buffer, got);
+    fclose(f);
+    return text.size() <= limit;
 }
 
 std::string lineAfter(const std::string& text, const std::string& key) {
@@ -125,7 +125,9 @@ void compareEntry(const Options& o, const std::string& self, const std::string& 
     std::vector<std::string> args = {self, "--input=" + e.input, "--decoded=" + decoded,
                                      "--report=" + stem + ".html"};
     if (!e.reference.empty()) args.push_back("--reference=" + e.reference);
-    if (o.requireGiven) args.push_back("--require=" + describe(o.require).substr(o.require.k ? 2 : 0));
+    if (o.requireGiven)
+        args.push_back("--require=" +
+                       (o.require.accuracy == Accuracy::Bits ? std::to_string(o.require.k) : describe(o.require)));
     if (o.rate) args.push_back("--rate=" + std::to_string(o.rate));
     if (o.channels) args.push_back("--channels=" + std::to_string(o.channels));
     if (o.inputBitsCode) args.push_back("--input-bits=" + std::to_string(o.inputBitsCode));
@@ -135,7 +137,8 @@ void compareEntry(const Options& o, const std::string& self, const std::string& 
     const int fd = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     const int rc = fd < 0 ? -1 : spawn(args, fd, fd);
     if (fd >= 0) close(fd);
-    const std::string text = "\n" + readText(log);
+    std::string text = "\n";
+    readText(log, text);
     e.status = rc == 0 || rc == 1 ? rc : 2;
     if (e.status == 2) {
         const size_t at = text.find("ostrel-compare: ");
@@ -212,9 +215,14 @@ int runCorpus(const Options& o, const char* self) {
     const ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
     const std::string program = n > 0 ? std::string(exe, size_t(n)) : self;
     const std::string dir = directoryOf(o.report);
+    std::string list;
+    if (!readText(o.corpus, list)) {
+        fprintf(stderr, "ostrel-compare: cannot read %s, or it is longer than 64 MB\n", o.corpus.c_str());
+        return 2;
+    }
     std::vector<Entry> entries;
     long index = 0;
-    for (const std::string& line : split(readText(o.corpus), '\n')) {
+    for (const std::string& line : split(list, '\n')) {
         if (line.find_first_not_of(" \t\r") == std::string::npos || line[0] == '#') continue;
         Entry e;
         e.index = ++index;
@@ -249,17 +257,23 @@ int mergeCorpus(const Options& o) {
         }
         char there[PATH_MAX] = {};
         const std::string source = realpath(directoryOf(path).c_str(), there) ? there : directoryOf(path);
-        const std::vector<std::string> lines = split(readText(path), '\n');
+        std::string text;
+        if (!readText(path, text)) {
+            fprintf(stderr, "ostrel-compare: cannot read %s, or it is longer than 64 MB\n", path.c_str());
+            return 2;
+        }
+        const std::vector<std::string> lines = split(text, '\n');
         for (size_t i = 1; i < lines.size(); ++i) {
             const std::vector<std::string> f = split(lines[i], '\t');
-            if (f.size() != 9 || atol(f[0].c_str()) < 1) {
+            const long status = f.size() == 9 ? std::find(kStatus, kStatus + 3, f[4]) - kStatus : 3;
+            if (status == 3 || atol(f[0].c_str()) < 1) {
                 fprintf(stderr, "ostrel-compare: %s: line %zu is not a row of a corpus summary\n", path.c_str(), i + 1);
                 return 2;
             }
             Entry e;
             e.index = atol(f[0].c_str());
             e.input = f[1], e.decoded = f[2], e.reference = f[3] == "-" ? "" : f[3];
-            e.status = int(std::find(kStatus, kStatus + 3, f[4]) - kStatus) % 3;
+            e.status = int(status);
             e.reached = f[5], e.margin = f[6], e.message = f[8];
             // The link still reaches the report where the slice left it.
             e.report = f[7] == "-" ? "" : source == target ? f[7] : source + "/" + f[7];

@@ -149,8 +149,9 @@ bool parseOptions(int argc, const char* const* argv, Options& o, std::string& er
         return false;
     }
     if (o.merge || !o.corpus.empty()) {
-        if (o.report.empty()) error = "--report=DIR/index.html is missing";
-        else if (o.merge && o.files.empty()) error = "--merge needs the shards' TSV files";
+        error = o.report.empty()                ? "--report=DIR/index.html is missing"
+                : o.merge && o.files.empty() ? "--merge needs the shards' TSV files"
+                                                : "";
         return error.empty();
     }
     if (o.input.empty() || o.decoded.empty()) {
