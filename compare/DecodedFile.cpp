@@ -1,25 +1,54 @@
 #include "DecodedFile.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+extern "C" {
+#include <libavformat/avformat.h>
+}
 
 namespace compare {
 namespace {
 
-uint32_t le(const std::vector<uint8_t>& b, size_t at, int bytes) {
+uint32_t le(const FileBytes& b, size_t at, int bytes) {
     uint32_t v = 0;
     for (int i = bytes - 1; i >= 0; --i) v = v << 8 | b[at + size_t(i)];
     return v;
 }
 
-bool tagIs(const std::vector<uint8_t>& b, size_t at, const char* tag) {
-    return at + 4 <= b.size() && memcmp(&b[at], tag, 4) == 0;
+bool tagIs(const FileBytes& b, size_t at, const char* tag) {
+    return at + 4 <= b.size() && memcmp(b.data() + at, tag, 4) == 0;
+}
+
+// Coded streams without a magic of their own, told by frames following one another as the
+// demuxers' probes tell them: MPEG audio, ADTS, AC-3 and E-AC-3.
+const char* syncedKind(const FileBytes& b) {
+    static const struct {
+        const char* format;
+        const char* kind;
+    } kStreams[] = {{"mp3", "MPEG audio"}, {"aac", "AAC ADTS"}, {"ac3", "AC-3"}, {"eac3", "E-AC-3"}};
+    const size_t size = std::min<size_t>(b.size(), 1 << 16);
+    std::vector<uint8_t> probe(size + AVPROBE_PADDING_SIZE, 0);
+    if (size > 0) memcpy(probe.data(), b.data(), size);
+    AVProbeData data{};
+    data.filename = "";
+    data.buf = probe.data();
+    data.buf_size = int(size);
+    int score = 0;
+    const AVInputFormat* format = av_probe_input_format3(&data, 1, &score);
+    for (const auto& s : kStreams)
+        if (format != nullptr && score >= AVPROBE_SCORE_MAX / 2 && strcmp(format->name, s.format) == 0) return s.kind;
+    return nullptr;
 }
 
 // Encoded files handed over as the decoder's output by mistake.
-const char* encodedKind(const std::vector<uint8_t>& b) {
+const char* encodedKind(const FileBytes& b) {
     static const struct {
         size_t at;
         const char* magic;
@@ -31,12 +60,12 @@ const char* encodedKind(const std::vector<uint8_t>& b) {
         {0, "\x30\x26\xB2\x75", 4, "ASF"},
     };
     for (const auto& m : kMagics)
-        if (b.size() >= m.at + m.length && memcmp(&b[m.at], m.magic, m.length) == 0) return m.kind;
-    return nullptr;
+        if (b.size() >= m.at + m.length && memcmp(b.data() + m.at, m.magic, m.length) == 0) return m.kind;
+    return tagIs(b, 0, "RIFF") ? nullptr : syncedKind(b);
 }
 
 // True when the bytes from `at` to the end are whole chunks, as a LIST chunk behind the data would be.
-bool wholeChunks(const std::vector<uint8_t>& b, size_t at) {
+bool wholeChunks(const FileBytes& b, size_t at) {
     while (at < b.size()) {
         if (at + 8 > b.size()) return false;
         for (size_t i = 0; i < 4; ++i)
@@ -49,7 +78,7 @@ bool wholeChunks(const std::vector<uint8_t>& b, size_t at) {
 }
 
 bool parseWav(DecodedFile& f, std::string& error) {
-    const std::vector<uint8_t>& b = f.bytes;
+    const FileBytes& b = f.bytes;
     bool haveFormat = false;
     size_t at = 12;
     while (at + 8 <= b.size()) {
@@ -104,25 +133,52 @@ bool parseWav(DecodedFile& f, std::string& error) {
 
 }  // namespace
 
-bool readDecodedFile(const std::string& path, DecodedFile& f, std::string& error) {
+std::string notRegular(const std::string& path) {
     struct stat st {};
-    if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
-        error = "cannot open " + path + ": " + (errno == ENOENT ? "no such file" : "not a readable file");
-        return false;
-    }
-    if (uint64_t(st.st_size) > kMaxSamples * 4 + 1024) {
-        error = path + " is too large to compare in memory";
-        return false;
-    }
-    FILE* in = fopen(path.c_str(), "rb");
-    if (in == nullptr) {
+    if (stat(path.c_str(), &st) != 0) return "cannot open " + path + ": " + (errno == ENOENT ? "no such file" : strerror(errno));
+    const char* kind = S_ISREG(st.st_mode)   ? nullptr
+                       : S_ISDIR(st.st_mode) ? "a folder"
+                       : S_ISFIFO(st.st_mode) ? "a FIFO"
+                       : S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode) ? "a device"
+                       : S_ISSOCK(st.st_mode) ? "a socket"
+                                              : "not a regular file";
+    return kind == nullptr ? "" : path + " is " + kind + ", not a file";
+}
+
+bool FileBytes::map(const std::string& path, size_t size, std::string& error) {
+    release();
+    const int fd = open(path.c_str(), O_RDONLY);
+    if (fd < 0) {
         error = "cannot open " + path + ": " + strerror(errno);
         return false;
     }
-    f.bytes.resize(size_t(st.st_size));
-    const size_t got = fread(f.bytes.data(), 1, f.bytes.size(), in);
-    fclose(in);
-    f.bytes.resize(got);
+    void* mapped = size > 0 ? mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0) : nullptr;
+    close(fd);
+    if (mapped == MAP_FAILED) {
+        error = "cannot read " + path + ": " + strerror(errno);
+        return false;
+    }
+    mData = static_cast<const uint8_t*>(mapped);
+    mSize = size;
+    return true;
+}
+
+void FileBytes::release() {
+    if (mData != nullptr) munmap(const_cast<uint8_t*>(mData), mSize);
+    mData = nullptr, mSize = 0;
+}
+
+bool readDecodedFile(const std::string& path, DecodedFile& f, std::string& error) {
+    error = notRegular(path);
+    if (!error.empty()) return false;
+    struct stat st {};
+    stat(path.c_str(), &st);
+    // Told from the size before anything is read.
+    if (uint64_t(st.st_size) > kMaxSamples * 4 + (1 << 20)) {
+        error = path + " is too long to compare: at most " + std::to_string(kMaxSamples * 4) + " bytes of samples";
+        return false;
+    }
+    if (!f.bytes.map(path, size_t(st.st_size), error)) return false;
     if (f.bytes.empty()) {
         error = path + " is empty: the decoder wrote no PCM";
         return false;
@@ -161,13 +217,16 @@ bool decodedSamples(DecodedFile& f, int rate, int channels, const SampleCoding& 
         return false;
     }
     if (frames * size_t(channels) > kMaxSamples) {
-        error = "the decoded file is too long to compare in memory";
+        error = "the decoded file is too long to compare";
         return false;
     }
     out.rate = rate;
     out.channels = channels;
     out.bits = coding.bits;
-    out.samples.resize(frames * size_t(channels));
+    if (!out.samples.resize(frames * size_t(channels))) {
+        error = "no room for its samples in the temporary folder";
+        return false;
+    }
     const int n = coding.bytes();
     const uint8_t* p = f.bytes.data() + f.dataOffset;
     for (size_t i = 0; i < out.samples.size(); ++i, p += n) {

@@ -2,6 +2,7 @@
 // added at the start), the stretches missing or added in the middle, and channel notes.
 #pragma once
 
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,10 @@ struct Alignment {
     std::vector<std::string> notes;  // about single channels: lags of their own, permutations
     long searched = 0;               // the lag search's reach either way, in frames
     bool atLimit = false;            // the best lag lies at the edge of that reach
+    // How much better the lag taken fits than the next best shift, in dB of relative error
+    // (infinite when nothing else fits at all); with a periodic signal several fit about as well.
+    double confidenceDb = HUGE_VAL;
+    int equivalent = 0;  // other shifts that fit within 3 dB of the best, when ambiguous
 };
 
 Alignment align(const Signal& ref, const Signal& dec);

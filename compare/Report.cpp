@@ -108,7 +108,6 @@ std::string envelope(const Result& r) {
     for (int c = 0; c < ref.channels; ++c)
         chart.line(points(peak[size_t(c)]), kChannelColors[c % 8], "difference, channel " + std::to_string(c + 1));
     chart.level(dB(std::ldexp(1.0, -14)), "#2ca02c", "full: largest 2^-14");
-    chart.level(dB(std::ldexp(1.0, -11) / std::sqrt(12.0)), "#ff7f0e", "limited: RMS 2^-11/√12");
     chart.level(dB(lsb), "#7f7f7f", "1 LSB");
     const Alignment& a = r.alignment;
     const double rate = ref.rate;
@@ -121,10 +120,65 @@ std::string envelope(const Result& r) {
     return chart.svg("Largest difference per " + secondsText(frames / size_t(columns), ref.rate, 4) + " s");
 }
 
-// Spectra of the difference and of the reference on the channel with the lowest class.
-std::string spectrum(const Result& r) {
+// The RMS of the difference per block of time and channel, against the classes' RMS bounds: what
+// a file failing by its RMS fails by.
+std::string rmsOverTime(const Result& r) {
     const Signal &ref = r.ref, &dec = r.dec;
-    const int channel = r.measures.worstChannel;
+    const size_t frames = ref.frames();
+    const size_t columns = std::min<size_t>(300, frames);
+    const double lsb = ref.lsb(), floorDb = std::floor(dB(lsb / 10) / 10) * 10, seconds = double(frames) / ref.rate;
+    std::vector<std::vector<double>> sum(size_t(ref.channels), std::vector<double>(columns, 0.0));
+    std::vector<size_t> count(columns, 0);
+    for (const Segment& s : r.alignment.segments)
+        for (size_t i = s.begin; i < s.end; ++i) {
+            const size_t col = i * columns / frames;
+            ++count[col];
+            for (int c = 0; c < ref.channels; ++c) {
+                const double d = double(int64_t(dec.at(size_t(long(i) + s.lag), c)) - ref.at(i, c)) * lsb;
+                sum[size_t(c)][col] += d * d;
+            }
+        }
+    Chart chart(0, seconds, floorDb, std::max(0.0, floorDb + 100), "time (s)", "RMS, dB full scale");
+    for (int c = 0; c < ref.channels; ++c) {
+        Points p;
+        for (size_t k = 0; k < columns; ++k) {
+            const double rms = count[k] ? std::sqrt(sum[size_t(c)][k] / double(count[k])) : 0;
+            const double y = count[k] == 0 ? std::nan("") : rms > 0 ? std::max(floorDb, dB(rms)) : floorDb;
+            p.push_back({seconds * double(k) / double(columns), y});
+            p.push_back({seconds * double(k + 1) / double(columns), y});
+        }
+        chart.line(p, kChannelColors[c % 8], "channel " + std::to_string(c + 1));
+    }
+    chart.level(dB(std::ldexp(1.0, -15) / std::sqrt(12.0)), "#2ca02c", "full: RMS 2^-15/√12");
+    chart.level(dB(std::ldexp(1.0, -11) / std::sqrt(12.0)), "#ff7f0e", "limited: RMS 2^-11/√12");
+    return chart.svg("RMS of the difference per " + secondsText(frames / columns, ref.rate, 4) + " s");
+}
+
+// How often each difference occurs, per channel: a mean off zero is truncation, not rounding.
+std::string histogram(const Result& r) {
+    double top = 0;
+    for (const ChannelResult& c : r.measures.channels)
+        for (size_t v : c.histogram) top = std::max(top, c.compared ? 100.0 * double(v) / double(c.compared) : 0);
+    Chart chart(-kHistogramReach - 0.5, kHistogramReach + 0.5, 0, top > 0 ? top * 1.05 : 1,
+                "decoded − reference (LSB; the outer bins hold all beyond)", "share of samples (%)");
+    for (size_t c = 0; c < r.measures.channels.size(); ++c) {
+        const ChannelResult& m = r.measures.channels[c];
+        Points p;
+        for (size_t k = 0; k < m.histogram.size(); ++k) {
+            const double x = double(k) - kHistogramReach, y = m.compared ? 100.0 * double(m.histogram[k]) / double(m.compared) : 0;
+            p.push_back({x - 0.5, y});
+            p.push_back({x + 0.5, y});
+        }
+        char mean[48];
+        snprintf(mean, sizeof mean, ", mean %+.3f LSB", m.meanLsb);
+        chart.line(p, kChannelColors[c % 8], "channel " + std::to_string(c + 1) + mean);
+    }
+    return chart.svg("Differences by size");
+}
+
+// Spectra of the difference and of the reference on one channel.
+std::string spectrum(const Result& r, int channel) {
+    const Signal &ref = r.ref, &dec = r.dec;
     const double lsb = ref.lsb();
     bool any = false;
     for (const Segment& s : r.alignment.segments)
@@ -169,7 +223,7 @@ std::string spectrum(const Result& r) {
 }
 
 const char kStyle[] =
-    "body{font-family:sans-serif;margin:24px;color:#222;max-width:1000px}"
+    "body{font-family:sans-serif;margin:24px;color:#222;max-width:1150px}"
     "h1{font-size:22px}h2{font-size:17px;margin-top:28px}"
     ".verdict{font-size:18px;font-weight:bold;padding:10px 14px;border-radius:6px}"
     ".pass{background:#dff3df;color:#145214}.fail{background:#fbe0e0;color:#7a1010}"
@@ -181,6 +235,8 @@ const char kStyle[] =
 }  // namespace
 
 bool writeReport(const std::string& path, const Result& r, const std::string& verdictText, std::string& error) {
+    std::string spectra;
+    for (int c = 0; c < r.ref.channels; ++c) spectra += spectrum(r, c);
     std::string html =
         "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n<title>ostrel-compare: " +
         escapeHtml(r.decodedPath) + "</title>\n<style>" + kStyle + "</style>\n</head>\n<body>\n" +
@@ -198,7 +254,9 @@ bool writeReport(const std::string& path, const Result& r, const std::string& ve
     }
     html += "</table>\n<h2>Around the largest difference</h2>\n" + overlay(r) +
             "<h2>Largest difference over the whole file</h2>\n" + envelope(r) +
-            "<h2>Spectrum of the difference against the reference's</h2>\n" + spectrum(r) +
+            "<h2>RMS of the difference over the whole file</h2>\n" + rmsOverTime(r) +
+            "<h2>Differences by size</h2>\n" + histogram(r) +
+            "<h2>Spectrum of the difference against the reference's</h2>\n" + spectra +
             "<p class=\"help\">Differences are in fractions of full scale (2^(bits−1)) and in LSBs of the decoded "
             "word length. exact: no sample differs; full: RMS below 2^−15/√12 and no difference above 2^−14; "
             "limited: RMS below 2^−11/√12; K: the largest K with RMS below 2^(1−K)/√12.</p>\n</body>\n</html>\n";

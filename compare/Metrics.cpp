@@ -45,11 +45,28 @@ std::string nameOf(const Level& level) {
     }
 }
 
+double marginDb(const Measures& m, const Requirement& required) {
+    const double root12 = std::sqrt(12.0);
+    const double rmsBound = required.accuracy == Accuracy::Full      ? std::ldexp(1.0, -15) / root12
+                            : required.accuracy == Accuracy::Limited ? std::ldexp(1.0, -11) / root12
+                            : required.accuracy == Accuracy::Bits    ? std::ldexp(1.0, 1 - required.k) / root12
+                                                                     : 0;
+    if (rmsBound == 0 || m.channels.empty()) return std::nan("");
+    double margin = HUGE_VAL;
+    for (const ChannelResult& c : m.channels) {
+        if (c.compared == 0) return -HUGE_VAL;
+        if (c.rmsFs > 0) margin = std::min(margin, 20 * std::log10(rmsBound / c.rmsFs));
+        if (required.accuracy == Accuracy::Full && c.maxFs > 0)
+            margin = std::min(margin, 20 * std::log10(std::ldexp(1.0, -14) / c.maxFs));
+    }
+    return margin;
+}
+
 Measures measure(const Signal& ref, const Signal& dec, const Alignment& alignment) {
     const int channels = ref.channels;
     Measures m;
     m.channels.resize(size_t(channels));
-    std::vector<double> sums(size_t(channels), 0.0);
+    std::vector<double> sums(size_t(channels), 0.0), means(size_t(channels), 0.0);
     // The largest difference of each 10 ms, from which the spots are taken.
     const size_t span = std::max(1, ref.rate / 100);
     std::vector<Spot> spans(ref.frames() / span + 1, Spot{0, 0, 0});
@@ -62,6 +79,10 @@ Measures measure(const Signal& ref, const Signal& dec, const Alignment& alignmen
                 const int64_t a = d < 0 ? -d : d;
                 ChannelResult& r = m.channels[size_t(c)];
                 sums[size_t(c)] += double(d) * double(d);
+                means[size_t(c)] += double(d);
+                r.differing += d != 0;
+                ++r.histogram[size_t(std::max<int64_t>(-kHistogramReach, std::min<int64_t>(kHistogramReach, d)) +
+                                     kHistogramReach)];
                 if (a > r.maxLsb) r.maxLsb = a, r.worstAt = i;
                 if (a > top.lsb) top = {i, c, a};
             }
@@ -76,9 +97,12 @@ Measures measure(const Signal& ref, const Signal& dec, const Alignment& alignmen
             r.level = {Accuracy::None, 0};
         } else {
             r.rmsLsb = std::sqrt(sums[size_t(c)] / double(r.compared));
+            r.meanLsb = means[size_t(c)] / double(r.compared);
             r.rmsFs = r.rmsLsb * lsb;
             r.maxFs = double(r.maxLsb) * lsb;
             r.level = levelOf(r.rmsFs, r.maxFs, r.maxLsb == 0);
+            // No more bits than the output has: below one LSB the bound is met by rounding alone.
+            if (r.level.k != kAllBits) r.level.k = std::min(r.level.k, dec.bits);
         }
         const ChannelResult& w = m.channels[size_t(m.worstChannel)];
         if (lower(r.level, w.level) || (!lower(w.level, r.level) && r.rmsFs > w.rmsFs)) m.worstChannel = c;

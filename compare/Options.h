@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace compare {
 
@@ -14,11 +15,14 @@ struct Requirement {
 };
 
 struct Options {
-    std::string input, decoded, report;
+    std::string input, decoded, reference, report, corpus;
     bool requireGiven = false;
     Requirement require;
-    int rate = 0, channels = 0, bitsCode = 0;  // 0: taken from the reference or the WAV header
-    bool help = false;
+    int rate = 0, channels = 0;                    // 0: taken from the reference or the WAV header
+    int inputBitsCode = 0, decodedBitsCode = 0;    // of raw files; 0: the default of each side
+    int jobs = 0, shardIndex = 1, shardCount = 1;  // of a corpus run; jobs 0: one per core
+    bool merge = false, help = false;
+    std::vector<std::string> files;  // the TSVs that --merge joins
 };
 
 // False with `error` set on a usage error.

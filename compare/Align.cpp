@@ -75,7 +75,7 @@ void channelNotes(const Signal& ref, const Signal& dec, const LagErrors& errors,
                   Alignment& a) {
     const int n = ref.channels;
     const size_t begin = main.begin, end = main.end;
-    for (int d = 0; d < n; ++d) {
+    for (int d = 0; d < n && n > 1; ++d) {
         long lag = main.lag;
         const double own = squaredError(ref, d, dec, d, begin, end, lag);
         int holds = d;
@@ -101,6 +101,50 @@ void channelNotes(const Signal& ref, const Signal& dec, const LagErrors& errors,
                               " against the others");
         }
     }
+}
+
+// Mean squared error per frame over everything both sides have at `lag`, and how many frames that is.
+double meanError(const Signal& ref, const Signal& dec, long lag, size_t& frames) {
+    const size_t begin = size_t(std::max(0L, -lag));
+    const size_t end = size_t(std::max(long(begin), std::min(long(ref.frames()), long(dec.frames()) - lag)));
+    frames = end - begin;
+    if (end == begin) return HUGE_VAL;
+    double e = 0;
+    for (int c = 0; c < ref.channels; ++c) e += squaredError(ref, c, dec, c, begin, end, lag);
+    return e / double(end - begin);
+}
+
+// The margin of `lag` over the next best shift (a local minimum of the error elsewhere). Shifts
+// within 3 dB of it are equivalent, as a periodic signal's are a period apart: of those the one of
+// least error over the whole file is taken.
+long weighAlternatives(const Signal& ref, const Signal& dec, const LagErrors& errors, long lag, Alignment& a) {
+    const Fit total = errors.total();
+    const long last = errors.firstLag + long(total.error.size()) - 1;
+    const double floor = 1e-12, best = std::max(floor, errors.relative(total, lag));
+    std::vector<std::pair<double, long>> minima;
+    for (long l = errors.firstLag + 1; l < last; ++l) {
+        const double v = errors.relative(total, l);
+        if (std::labs(l - lag) > 1 && v <= errors.relative(total, l - 1) && v < errors.relative(total, l + 1))
+            minima.push_back({std::max(floor, v), l});
+    }
+    std::sort(minima.begin(), minima.end());
+    if (minima.empty()) return lag;
+    a.confidenceDb = 10 * std::log10(minima.front().first / best);
+    // The equivalent ones nearest to the lag first: a decoder's delay is seldom many periods off.
+    minima.erase(std::find_if(minima.begin(), minima.end(), [&](const auto& m) { return m.first > 2 * best; }),
+                 minima.end());
+    std::sort(minima.begin(), minima.end(),
+              [&](const auto& x, const auto& y) { return std::labs(x.second - lag) < std::labs(y.second - lag); });
+    a.equivalent = int(minima.size());
+    long chosen = lag;
+    size_t overlap = 0, frames = 0;
+    double least = meanError(ref, dec, lag, overlap);
+    for (size_t i = 0; i < minima.size() && i < 16; ++i) {
+        // Not one that holds much less of the file, whose few frames could fit by chance.
+        const double e = meanError(ref, dec, minima[i].second, frames);
+        if (e < least && frames >= overlap / 10 * 9) least = e, chosen = minima[i].second;
+    }
+    return chosen;
 }
 
 }  // namespace
@@ -151,7 +195,7 @@ Alignment align(const Signal& ref, const Signal& dec) {
         const auto& top = scores[chosen];
         if (matching > top.first || (matching == top.first && sum < top.second)) chosen = scores.size() - 1;
     }
-    long lag = candidates[chosen];
+    long lag = weighAlternatives(ref, dec, errors, candidates[chosen], a);
     const long startLag = lag;
     a.atLimit = std::labs(lag) == a.searched;
 

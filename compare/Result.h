@@ -13,7 +13,7 @@
 namespace compare {
 
 struct Result {
-    std::string inputPath, decodedPath;
+    std::string inputPath, decodedPath, referencePath;  // referencePath empty: FFmpeg's decode
     Signal ref, dec;
     ReferenceInfo reference;
     bool decodedWav = false;
@@ -33,6 +33,12 @@ std::vector<std::vector<std::string>> channelTable(const Result& r);
 std::string verdict(Result& r);
 // All of it as standard output shows it.
 std::string textReport(Result& r);
+
+// Reference frames in [from, to) louder than -90 dB FS on some channel: missing ones fail.
+size_t audibleFrames(const Signal& s, size_t from, size_t to);
+
+// How far inside the required class the worst channel is ("+3.1 dB inside the full bounds").
+std::string marginText(const Result& r);
 
 std::string secondsText(size_t frame, int rate, int decimals = 6);
 
