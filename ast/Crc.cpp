@@ -1,4 +1,4 @@
-// Bitwise CRCs: short frame headers only, so no lookup tables.
+// Bitwise CRCs for short frame headers; a table for the one that runs over whole frames.
 #include "FieldCodec.h"
 
 namespace {
@@ -56,3 +56,23 @@ uint16_t crc16CcittFalse(const uint8_t* d, uint32_t n) { return crcForward<uint1
 uint16_t crc16X25(const uint8_t* d, uint32_t n) { return crcReflected<uint16_t, 0x1021, 0xFFFF, 0xFFFF>(d, n); }
 uint16_t crc16Xmodem(const uint8_t* d, uint32_t n) { return crcForward<uint16_t, 0x1021, 0x0000, 0x0000>(d, n); }
 uint16_t crc16Dnp(const uint8_t* d, uint32_t n) { return crcReflected<uint16_t, 0x3D65, 0x0000, 0xFFFF>(d, n); }
+
+namespace {
+
+struct Crc16Table {
+    uint16_t entry[256];
+    Crc16Table() {
+        for (unsigned i = 0; i < 256; ++i) {
+            const uint8_t byte = static_cast<uint8_t>(i);
+            entry[i] = crcForward<uint16_t, 0x8005, 0x0000, 0x0000>(&byte, 1);
+        }
+    }
+};
+
+}  // namespace
+
+uint16_t crc16(const uint8_t* d, uint32_t n, uint16_t crc) {
+    static const Crc16Table table;
+    for (uint32_t i = 0; i < n; ++i) crc = static_cast<uint16_t>(crc << 8 ^ table.entry[(crc >> 8) ^ d[i]]);
+    return crc;
+}

@@ -53,6 +53,7 @@ void ReaderThread::run() {
             mOutputLost = true;
             break;
         }
+        mPcmBytes += n;
     }
 }
 

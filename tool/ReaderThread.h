@@ -28,6 +28,8 @@ public:
     // After the join: completes the output. False when any of it was lost: the writer could not
     // be created, a block was not written whole, or the output could not be completed.
     bool finishOutput();
+    // After the join: the PCM bytes the writer took.
+    int64_t pcmBytes() const { return mPcmBytes; }
 
 protected:
     void run() override;
@@ -38,5 +40,6 @@ private:
     const char* mSavePath = nullptr;
     AudioDataWriter* mWriter = nullptr;
     bool mOutputLost = false;
+    int64_t mPcmBytes = 0;
     uint8_t mPcmBuffer[2048];
 };
