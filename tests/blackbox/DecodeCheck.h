@@ -202,7 +202,7 @@ inline void checkDecodes(const std::vector<Decode>& all) {
                 << "no PCM, no writer";
             continue;
         }
-        const int mask = d.channels == 1 ? 0x1 : d.channels == 2 ? 0x3 : 0x3F;
+        const int mask = d.channels == 1 ? 0x1 : d.channels == 2 ? 0x3 : d.channels == 8 ? 0xFF : 0x3F;
         const std::string described = "[AST][INF]Encode params:codec=256 sampleRate=" + std::to_string(d.rate) +
                                       " chanels=0 channelMap=" + std::to_string(mask) +
                                       " pcm.format=" + std::to_string(d.bytes == 4 ? 14 : d.bytes) + ".\n";

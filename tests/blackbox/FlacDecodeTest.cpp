@@ -97,7 +97,8 @@ std::string musicWithNoise(int seconds) {
 // An AIFF of `bits` significant bits in a container of whole bytes, which flac takes at its word.
 std::string aiffOfBits(int bits, const std::string& container) {
     const std::string scale = std::to_string(1L << (bits - 1)), b = std::to_string(bits);
-    return "$S1 -ac 2 -af 'aeval=round(val(ch)*0.5*" + scale + ")/" + scale + "' -c:a " + container +
+    return "$S1 -af 'aformat=channel_layouts=stereo,aeval=round(val(ch)*0.5*" + scale + ")/" + scale + ":c=same' -c:a " +
+           container +
            " -f aiff $W && printf \"$(printf '\\\\%03o' " + b +
            ")\" | dd of=$W bs=1 seek=27 conv=notrunc status=none && flac -s -f --lax -o $O $W";
 }
@@ -130,7 +131,7 @@ TEST(FlacDecode, RealEncodersAndBrokenFiles) {
         {"flac verbatim frames of full-scale noise",
          "ffmpeg -nostdin -y -f lavfi -i anoisesrc=d=2:a=1:seed=3 -ac 2 $W && flac -s -f "
          "--disable-constant-subframes --disable-fixed-subframes --max-lpc-order=0 -o $O $W",
-         44100, 2, 16, "", ""},
+         48000, 2, 16, "", ""},
         {"flac block 16", musicWithNoise(1) + " && flac -s -f --lax -b 16 -o $O $W", 44100, 2, 16, "", ""},
         {"flac block 4608", musicWithNoise(6) + " && flac -s -f -b 4608 -o $O $W", 44100, 2, 16, "", ""},
         {"flac block 65535", musicWithNoise(4) + " && flac -s -f --lax -b 65535 -o $O $W", 44100, 2, 16, "", ""},
