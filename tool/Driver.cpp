@@ -25,7 +25,7 @@ struct Run {
     AudioDataReader* reader = nullptr;
     ReaderThread* thread = nullptr;
     audio::KxAudioDecoder* decoder = nullptr;
-    int64_t pcmBytes = 0;  // written, known after tearDown
+    int64_t decodedBytes = 0, pcmBytes = 0;  // known after tearDown
 
     // False when the output lost any bytes.
     bool tearDown() {
@@ -33,6 +33,7 @@ struct Run {
         if (thread != nullptr) {
             thread->stopAndJoin();
             outputComplete = thread->finishOutput();
+            decodedBytes = thread->decodedBytes();
             pcmBytes = thread->pcmBytes();
             delete thread;
             thread = nullptr;
@@ -142,12 +143,12 @@ int runDecoder(int argc, const char* const* argv) {
     } while (run.decoder->isFinished() == 0);
     const bool complete = run.tearDown();
     // A decoder that refuses every unit would otherwise end in a clean exit and an empty output.
-    if (units > 0 && run.pcmBytes == 0) {
+    if (units > 0 && run.decodedBytes == 0) {
         astLog("[AST][ERR]No audio was decoded from %lld units.\n", static_cast<long long>(units));
         return -1;
     }
     if (units > 0)
-        astLog("[AST][INF]Decoded %lld PCM bytes from %lld units.\n", static_cast<long long>(run.pcmBytes),
-               static_cast<long long>(units));
+        astLog("[AST][INF]Handed %lld units to the decoder, wrote %lld PCM bytes.\n", static_cast<long long>(units),
+               static_cast<long long>(run.pcmBytes));
     return complete ? 0 : -1;
 }

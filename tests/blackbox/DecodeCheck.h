@@ -191,8 +191,8 @@ inline void checkDecodes(const std::vector<Decode>& all) {
         std::string expected = argsLines(d.in, d.in + d.save) + d.lines;
         const size_t pcm = ours.size() - (d.save == ".wav" && !ours.empty() ? 44 : 0);
         if (!units.empty() && (pcm > 0 || d.exitCode == 0))
-            expected += "[AST][INF]Decoded " + std::to_string(pcm) + " PCM bytes from " +
-                        std::to_string(units.size()) + " units.\n";
+            expected += "[AST][INF]Handed " + std::to_string(units.size()) + " units to the decoder, wrote " +
+                        std::to_string(pcm) + " PCM bytes.\n";
         else if (!units.empty())
             expected += "[AST][ERR]No audio was decoded from " + std::to_string(units.size()) + " units.\n";
         const std::string lines = mainThreadLines(r.out);
