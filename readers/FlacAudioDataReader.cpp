@@ -29,11 +29,11 @@ const int32_t kWindowMargin = 2 * kMaxHeaderLength;
 const int32_t kLargestWindow = (65535 * 8 * 33 + 7) / 8 + 8 * 5 + kMaxHeaderLength + 2 + kWindowMargin;
 // A stream without "fLaC" starts in its first bytes; its first frame is confirmed by the header
 // behind it, which a frame of up to kStartProbe bytes leaves in reach. The headers tried there
-// run CRC-16s over at most kStartBudget bytes, so a file full of header look-alikes is refused
-// in bounded time.
+// look through at most kStartBudget bytes for theirs, so a file full of header look-alikes is
+// refused in bounded time.
 const int32_t kStartSearch = 64 * 1024;
 const int32_t kStartProbe = 256 * 1024;
-const int64_t kStartBudget = 16 * 1024 * 1024;
+const int64_t kStartBudget = 4 * 1024 * 1024;
 
 const int32_t kSampleRates[12] = {0, 88200, 176400, 192000, 8000, 16000, 22050, 24000, 32000, 44100, 48000, 96000};
 
@@ -348,7 +348,7 @@ FrameBuffer* FlacAudioDataReader::readFrame() {
         return &mFrame;
     }
     // At the end of the file the last frame runs to its end.
-    if (mFirstContinuing < 0 && mFirstAhead < 0) mRefused += mRefusedInFrame;
+    mRefused += mRefusedInFrame;
     mFrame.length = mWindowSize;
     mCarry = 0;
     return &mFrame;
