@@ -1,5 +1,6 @@
 #include "FlacAudioDataReader.h"
 
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -50,7 +51,7 @@ int32_t FlacAudioDataReader::parseHeaders() {
     int32_t firstFrame;
     if (magic == kMagic) {
         int32_t metaLength = parseMetaData();
-        if (metaLength <= 0) return -1;
+        if (metaLength <= 0 || metaLength > INT32_MAX - 4 - mStreamStart) return -1;
         firstFrame = mStreamStart + metaLength + 4;
     } else {
         firstFrame = findStreamStart();
