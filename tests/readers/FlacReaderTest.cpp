@@ -3,6 +3,8 @@
 // STREAMINFO or grown without it, a metadata block of type 127) are covered end to end.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "FieldCodec.h"
 #include "FlacAudioDataReader.h"
 #include "ReadAll.h"
@@ -40,7 +42,9 @@ std::string streamEnd(int refused) {
 // `header` with its coded number's last byte one up and the CRC-8 made again: the next frame's.
 Bytes next(Bytes header) {
     header.pop_back();
-    ++header[4 + (header[4] < 0xC0 ? 0 : __builtin_clz(~uint32_t(header[4]) << 24) - 1)];
+    size_t ones = 0;
+    while (ones < 8 && (header[4] << ones & 0x80)) ++ones;
+    ++header[std::min(4 + (ones > 1 ? ones - 1 : 0), header.size() - 1)];
     header.push_back(crc8(header.data(), uint32_t(header.size())));
     return header;
 }
