@@ -64,7 +64,7 @@ int32_t FlacAudioDataReader::parseHeaders() {
     }
     if (!seekTo(firstFrame)) return -1;
     if (readFully(mHeaderBuffer, kMaxHeaderLength) != kMaxHeaderLength) return -1;
-    if (!takeFrameHeader(mHeaderBuffer, kMaxHeaderLength)) return -1;
+    if (!takeFrameHeader(mHeaderBuffer, kMaxHeaderLength, false)) return -1;
     if (!mHasStreamInfo && (mFrameHeader.bitsPerSample() == 0 || mFrameHeader.samplingFrequencyIndex == 0)) {
         astLog("[AST][ERR]FLAC stream has no STREAMINFO to give the sample size or rate its frames leave to it.\n");
         return -1;
@@ -203,9 +203,9 @@ bool FlacAudioDataReader::parseStreamInfo(uint32_t length) {
     return true;
 }
 
-bool FlacAudioDataReader::takeFrameHeader(const uint8_t* data, int32_t available) {
+bool FlacAudioDataReader::takeFrameHeader(const uint8_t* data, int32_t available, bool quiet) {
     FlacFrameHeader& h = mFrameHeader;
-    if (!parseFlacFrameHeader(data, available, h, false)) return false;
+    if (!parseFlacFrameHeader(data, available, h, quiet)) return false;
     mHeaderLength = h.length;
     mapSampleRate(h.samplingFrequencyIndex);
     // Without STREAMINFO the frames tell the channels and the sample size.
@@ -263,10 +263,7 @@ int32_t FlacAudioDataReader::damagedFrameEnd() {
 }
 
 void FlacAudioDataReader::handOut(int32_t end) {
-    parseFlacFrameHeader(mFrame.data + end, mWindowSize - end, mFrameHeader, true);
-    mHeaderLength = mFrameHeader.length;
-    mapSampleRate(mFrameHeader.samplingFrequencyIndex);
-    mapChannel(mHasStreamInfo ? static_cast<uint8_t>(mStreamInfo.channelNumber + 1) : mFrameHeader.channels());
+    takeFrameHeader(mFrame.data + end, mWindowSize - end, true);  // parsed once already
     mFrame.length = end;
     mCarry = mWindowSize - end;
     // A carry larger than the frame and the window a frame starts in is left by a window grown

@@ -42,8 +42,8 @@ private:
     // A stream without "fLaC": the first frame in the first bytes that the header behind it
     // confirms. Its position, or -1.
     int32_t findStreamStart();
-    // Takes the header at data as the current frame's.
-    bool takeFrameHeader(const uint8_t* data, int32_t available);
+    // Takes the header at data as the current frame's; unless quiet, prints why it does not parse.
+    bool takeFrameHeader(const uint8_t* data, int32_t available, bool quiet);
     // Bytes of metadata consumed, blocks headers included.
     int32_t parseMetaData();
     bool parseStreamInfo(uint32_t length);
