@@ -15,6 +15,9 @@ uint8_t crc8(const uint8_t* data, uint32_t length);
 uint8_t crc8Itu(const uint8_t* data, uint32_t length);
 uint8_t crc8Rohc(const uint8_t* data, uint32_t length);
 uint8_t crc8Maxim(const uint8_t* data, uint32_t length);
+// Polynomial 0x8005 most significant bit first, from `crc` on: run on over more data by passing
+// the value of the bytes before it. Over a block followed by its own CRC, big-endian, it gives 0.
+uint16_t crc16(const uint8_t* data, uint32_t length, uint16_t crc = 0);
 uint16_t crc16Arc(const uint8_t* data, uint32_t length);
 uint16_t crc16Maxim(const uint8_t* data, uint32_t length);
 uint16_t crc16Usb(const uint8_t* data, uint32_t length);

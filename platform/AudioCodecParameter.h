@@ -58,6 +58,10 @@ struct audio_codec_parameter_t {
             uint32_t samplesPerBlock;
             uint16_t encodeOptions;
         } wma;
+        // For the frames whose headers leave the sample size to STREAMINFO.
+        struct {
+            uint16_t bitsPerSample;
+        } flac;
         uint8_t raw[16];
     };
 };
@@ -78,5 +82,6 @@ static_assert(offsetof(audio_codec_parameter_t, wma.blockAlignment) == 18, "");
 static_assert(offsetof(audio_codec_parameter_t, wma.avgBytesPerSecond) == 20, "");
 static_assert(offsetof(audio_codec_parameter_t, wma.samplesPerBlock) == 24, "");
 static_assert(offsetof(audio_codec_parameter_t, wma.encodeOptions) == 28, "");
+static_assert(offsetof(audio_codec_parameter_t, flac.bitsPerSample) == 16, "");
 
 }  // namespace audio

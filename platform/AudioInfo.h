@@ -33,6 +33,9 @@ struct AudioInfo {
         uint32_t samplesPerBlock;
         uint16_t encodeOptions;
     } wma;
+    struct {
+        uint16_t bitsPerSample;  // STREAMINFO's, or the first frame's without it
+    } flac;
 };
 
 // Bytes per sample of a pcm.bitDepth code; 0 for codes a frame cannot be sized by.

@@ -1,7 +1,9 @@
 #include "FlacAudioDataReader.h"
 
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "ASTDataAccess.h"
 #include "ASTLog.h"
@@ -11,7 +13,7 @@
 namespace {
 
 const uint32_t kMagic = 0x664C6143;  // "fLaC"
-const uint16_t kFrameSync = 0x3FFE;
+const uint32_t kId3FooterFlag = 0x10;
 const uint32_t kStreamInfoType = 0;
 const uint32_t kInvalidMetaType = 127;
 const uint32_t kFirstReservedMetaType = 7;
@@ -22,33 +24,52 @@ const int32_t kMaxHeaderLength = 16;
 // A frame of STREAMINFO's maximum size, the longest header behind it, and the bytes the search
 // leaves untested at the window's end.
 const int32_t kWindowMargin = 2 * kMaxHeaderLength;
-// The largest window a search grows to: a frame of the largest size STREAMINFO can give.
-const int32_t kMaxWindow = 0xFFFFFF + kWindowMargin;
+// The largest window a search grows to, unless STREAMINFO gives a larger frame size: the largest
+// frame the format allows (65535 samples of 8 channels at 33 bits, verbatim, behind subframe
+// headers and the longest frame header).
+const int32_t kLargestWindow = (65535 * 8 * 33 + 7) / 8 + 8 * 5 + kMaxHeaderLength + 2 + kWindowMargin;
+// A stream without "fLaC" starts in its first bytes; its first frame is confirmed by the header
+// behind it, which a frame of up to kStartProbe bytes leaves in reach. The headers tried there
+// look through at most kStartBudget bytes for theirs, so a file full of header look-alikes is
+// refused in bounded time.
+const int32_t kStartSearch = 64 * 1024;
+const int32_t kStartProbe = 256 * 1024;
+const int64_t kStartBudget = 4 * 1024 * 1024;
 
 const int32_t kSampleRates[12] = {0, 88200, 176400, 192000, 8000, 16000, 22050, 24000, 32000, 44100, 48000, 96000};
-
-// The coded frame or sample number: as many bytes as leading 1 bits, one byte for none or one.
-uint8_t codedNumberLength(uint8_t first) {
-    uint8_t n = 0;
-    while (n < 8 && (first & (0x80 >> n))) ++n;
-    return n <= 1 ? 1 : n;
-}
 
 }  // namespace
 
 FlacAudioDataReader::FlacAudioDataReader(const char* path) : AudioDataReader(path) { openStream(); }
 
 int32_t FlacAudioDataReader::parseHeaders() {
-    if (!parseMagicHeader()) {
+    uint32_t magic = 0;
+    if (!parseMagicHeader(magic)) {
         astLog("[AST][ERR]Failed to parse magic header.\n");
         return -1;
     }
-    int32_t metaLength = parseMetaData();
-    if (metaLength <= 0) return -1;
-    const int32_t firstFrame = metaLength + 4;
+    int32_t firstFrame;
+    if (magic == kMagic) {
+        int32_t metaLength = parseMetaData();
+        if (metaLength <= 0 || metaLength > INT32_MAX - 4 - mStreamStart) return -1;
+        firstFrame = mStreamStart + metaLength + 4;
+    } else {
+        firstFrame = findStreamStart();
+        if (firstFrame < 0) {
+            astLog("[AST][ERR]FLAC file magic (fLaC) error(magic=%08X).\n", magic);
+            astLog("[AST][ERR]Failed to parse magic header.\n");
+            return -1;
+        }
+        astLog("[AST][WRN]FLAC stream without STREAMINFO starts at byte %d.\n", firstFrame);
+    }
     if (!seekTo(firstFrame)) return -1;
     if (readFully(mHeaderBuffer, kMaxHeaderLength) != kMaxHeaderLength) return -1;
-    return parseFlacFrameHeader(mHeaderBuffer, kMaxHeaderLength) ? firstFrame : -1;
+    if (!takeFrameHeader(mHeaderBuffer, kMaxHeaderLength, false)) return -1;
+    if (!mHasStreamInfo && (mFrameHeader.bitsPerSample() == 0 || mFrameHeader.samplingFrequencyIndex == 0)) {
+        astLog("[AST][ERR]FLAC stream has no STREAMINFO to give the sample size or rate its frames leave to it.\n");
+        return -1;
+    }
+    return firstFrame;
 }
 
 void FlacAudioDataReader::mapSampleRate(uint32_t value) {
@@ -63,15 +84,56 @@ void FlacAudioDataReader::mapSampleRate(uint32_t value) {
     mInfo.sampleFrequency = rate;
 }
 
-bool FlacAudioDataReader::parseMagicHeader() {
-    uint8_t raw[4];
+bool FlacAudioDataReader::parseMagicHeader(uint32_t& magic) {
+    uint8_t raw[10];
     if (readFully(raw, 4) != 4) return false;
-    const uint32_t magic = ByteCursor(raw, 4).be(4);
-    if (magic != kMagic) {
-        astLog("[AST][ERR]FLAC file magic (fLaC) error(magic=%08X).\n", magic);
-        return false;
+    if (memcmp(raw, "ID3", 3) == 0) {
+        if (readFully(raw + 4, 6) != 6) return false;
+        // Seven bits a byte; a byte with its top bit set is no tag size.
+        uint32_t size = 0;
+        bool syncSafe = true;
+        for (int i = 6; i < 10; ++i) {
+            syncSafe = syncSafe && raw[i] < 0x80;
+            size = size << 7 | raw[i];
+        }
+        if (syncSafe) {
+            mStreamStart = static_cast<int32_t>(10 + size + ((raw[5] & kId3FooterFlag) ? 10 : 0));
+            astLog("[AST][WRN]ID3v2 tag of %d bytes skipped before the FLAC stream.\n", mStreamStart);
+            if (!seekTo(mStreamStart) || readFully(raw, 4) != 4) return false;
+        }
     }
+    magic = ByteCursor(raw, 4).be(4);
     return true;
+}
+
+int32_t FlacAudioDataReader::findStreamStart() {
+    if (!seekTo(mStreamStart)) return -1;
+    const int32_t remaining = remainingLength();
+    const int32_t n = remaining < kStartSearch + kStartProbe ? remaining : kStartSearch + kStartProbe;
+    std::vector<uint8_t> buf(static_cast<size_t>(n) + kMaxHeaderLength, 0);
+    if (mAccess->read(buf.data(), n) != n) return -1;
+    const bool toEnd = n == remaining;
+    const int32_t limit = n - (toEnd ? 1 : kMaxHeaderLength);
+    int64_t budget = kStartBudget;
+    const int32_t starts = n < kStartSearch ? n : kStartSearch;
+    for (int32_t p = 0; p < starts && budget > 0; ++p) {
+        FlacFrameHeader h;
+        if (buf[p] != 0xFF || (buf[p + 1] & 0xFC) != 0xF8 || !parseFlacFrameHeader(&buf[p], n - p, h, true)) continue;
+        uint16_t crc = 0;
+        int32_t crcEnd = p, q = p + h.length;
+        for (; q < limit && budget > 0; ++q) {
+            if (buf[q] != 0xFF || (buf[q + 1] & 0xFC) != 0xF8) continue;
+            FlacFrameHeader next;
+            if (!parseFlacFrameHeader(&buf[q], n - q, next, true) || !next.continues(h)) continue;
+            crc = crc16(&buf[crcEnd], static_cast<uint32_t>(q - crcEnd), crc);
+            crcEnd = q;
+            if (crc == 0) return mStreamStart + p;
+        }
+        budget -= q - p;
+        // A single frame runs to the end of the file.
+        if (toEnd && crc16(&buf[crcEnd], static_cast<uint32_t>(n - crcEnd), crc) == 0) return mStreamStart + p;
+    }
+    return -1;
 }
 
 int32_t FlacAudioDataReader::parseMetaData() {
@@ -97,6 +159,8 @@ int32_t FlacAudioDataReader::parseMetaData() {
             if (!skip(length)) return consumed;
         } else if (!parseStreamInfo(mMetaHeader.length)) {
             return consumed;
+        } else {
+            mHasStreamInfo = true;
         }
         consumed += length + 4;
         if (mMetaHeader.isLastMeta) return consumed;
@@ -125,6 +189,7 @@ bool FlacAudioDataReader::parseStreamInfo(uint32_t length) {
     uint64_t low = block.bits(4);
     s.totalSamples = high << 4 | low;
     block.copy(s.md5, sizeof(s.md5));
+    mInfo.flac.bitsPerSample = static_cast<uint16_t>(s.bitPerSample + 1);
 
     // The window is allocated at this size, so a size beyond the rest of the file is cut to
     // one byte more than that: the first read then ends short exactly as it would at full size.
@@ -134,54 +199,18 @@ bool FlacAudioDataReader::parseStreamInfo(uint32_t length) {
         int64_t raised = wanted < bound ? wanted : bound;
         if (raised > mWindowSize) mWindowSize = static_cast<int32_t>(raised);
     }
+    mBaseWindow = mWindowSize;
     return true;
 }
 
-bool FlacAudioDataReader::parseFlacFrameHeader(const uint8_t* data, int32_t available) {
-    ByteCursor c(data, kMaxHeaderLength);
-    FrameHeader& h = mFrameHeader;
-    h.syncWord = static_cast<uint16_t>(c.bits(14));
-    if (h.syncWord != kFrameSync) {
-        astLog("[AST][ERR]FLAC file sync word error(syncWord=%03X).\n", h.syncWord);
-        return false;
-    }
-    h.reserved1 = static_cast<uint8_t>(c.bits(1));
-    h.variableBlockSize = static_cast<uint8_t>(c.bits(1));
-    h.blockSizeInSampleIndex = static_cast<uint8_t>(c.bits(4));
-    h.samplingFrequencyIndex = static_cast<uint8_t>(c.bits(4));
-    h.channelAssignmentIndex = static_cast<uint8_t>(c.bits(4));
-    h.sampleSizeIndex = static_cast<uint8_t>(c.bits(3));
-    h.reserved2 = static_cast<uint8_t>(c.bits(1));
-    h.utf8Str[0] = static_cast<uint8_t>(c.bits(8));
-
-    const uint8_t n = codedNumberLength(h.utf8Str[0]);
-    if (n > (h.variableBlockSize ? 7 : 6)) {
-        astLog("[AST][ERR]FLAC file UTF-8 string error(mFrameHeader.utf8Str[0]=0x%02X).\n", h.utf8Str[0]);
-        return false;
-    }
-    for (uint8_t i = 1; i < n; ++i) h.utf8Str[i] = static_cast<uint8_t>(c.bits(8));
-
-    if (h.blockSizeInSampleIndex == 6)
-        h.blockSizeInSample = static_cast<uint16_t>(c.bits(8));
-    else if (h.blockSizeInSampleIndex == 7)
-        h.blockSizeInSample = static_cast<uint16_t>(c.bits(16));
-    if (h.samplingFrequencyIndex == 12)
-        h.samplingFrequency = static_cast<uint16_t>(c.bits(8));
-    else if (h.samplingFrequencyIndex == 13 || h.samplingFrequencyIndex == 14)
-        h.samplingFrequency = static_cast<uint16_t>(c.bits(16));
-
-    const int32_t length = static_cast<int32_t>(c.position());
-    // A header cut by the end of the file is none.
-    if (length >= available) return false;
-    const uint8_t computed = crc8(data, static_cast<uint32_t>(length));
-    h.crc8 = static_cast<uint8_t>(c.bits(8));
-    if (computed != h.crc8) {
-        astLog("[AST][ERR]FLAC file CRC-8 check error(0x%02X != 0x%02X).\n", computed, h.crc8);
-        return false;
-    }
-    mHeaderLength = length + 1;
+bool FlacAudioDataReader::takeFrameHeader(const uint8_t* data, int32_t available, bool quiet) {
+    FlacFrameHeader& h = mFrameHeader;
+    if (!parseFlacFrameHeader(data, available, h, quiet)) return false;
+    mHeaderLength = h.length;
     mapSampleRate(h.samplingFrequencyIndex);
-    mapChannel(static_cast<uint8_t>(mStreamInfo.channelNumber + 1));
+    // Without STREAMINFO the frames tell the channels and the sample size.
+    mapChannel(mHasStreamInfo ? static_cast<uint8_t>(mStreamInfo.channelNumber + 1) : h.channels());
+    if (!mHasStreamInfo) mInfo.flac.bitsPerSample = h.bitsPerSample();
     return true;
 }
 
@@ -193,10 +222,66 @@ int32_t FlacAudioDataReader::findHeader(int32_t from, int32_t to) {
         at = static_cast<const uint8_t*>(memchr(at, 0xFF, static_cast<size_t>(end - at)));
         if (at == nullptr) break;
         const int32_t offset = static_cast<int32_t>(at - mFrame.data);
-        if ((at[1] & 0xFC) == 0xF8 && parseFlacFrameHeader(at, mWindowSize - offset)) return offset;
+        FlacFrameHeader h;
         ++at;
+        if ((*at & 0xFC) != 0xF8 || !parseFlacFrameHeader(at - 1, mWindowSize - offset, h, false)) continue;
+        // Two bytes of sync code in the audio data pass the header's CRC-8 once in 256 times: a
+        // header ends the frame only when it carries the next number and closes the CRC-16.
+        const bool continues = h.continues(mFrameHeader);
+        if (continues && frameCrc(offset) == 0) return offset;
+        if (continues && mFirstContinuing < 0) {
+            mFirstContinuing = offset;
+            mRefusedBeforeContinuing = mRefusedInFrame;
+        }
+        if (mFirstAhead < 0 && h.variableBlockSize == mFrameHeader.variableBlockSize &&
+            h.number > mFrameHeader.number) {
+            mFirstAhead = offset;
+            mRefusedBeforeAhead = mRefusedInFrame;
+        }
+        ++mRefusedInFrame;
     }
     return -1;
+}
+
+uint16_t FlacAudioDataReader::frameCrc(int32_t end) {
+    mCrc = crc16(mFrame.data + mCrcEnd, static_cast<uint32_t>(end - mCrcEnd), mCrc);
+    mCrcEnd = end;
+    return mCrc;
+}
+
+int32_t FlacAudioDataReader::damagedFrameEnd() {
+    const bool continuing = mFirstContinuing >= 0;
+    const int32_t end = continuing ? mFirstContinuing : mFirstAhead;
+    if (end < 0) return -1;
+    mRefused += continuing ? mRefusedBeforeContinuing : mRefusedBeforeAhead;
+    const unsigned long long number = mFrameHeader.number;
+    if (mFrameHeader.variableBlockSize)
+        astLog("[AST][WRN]FLAC frame at sample %llu is damaged: no header behind it closes its CRC-16.\n", number);
+    else
+        astLog("[AST][WRN]FLAC frame %llu is damaged: no header behind it closes its CRC-16.\n", number);
+    return end;
+}
+
+void FlacAudioDataReader::handOut(int32_t end) {
+    takeFrameHeader(mFrame.data + end, mWindowSize - end, true);  // parsed once already
+    mFrame.length = end;
+    mCarry = mWindowSize - end;
+    // A carry larger than the frame and the window a frame starts in is left by a window grown
+    // over a damaged frame: it is read again rather than moved along frame by frame.
+    if (mCarry <= mBaseWindow || mCarry <= end) return;
+    const int32_t here = mAccess->tell();
+    if (here < mCarry || !seekTo(here - mCarry)) return;
+    mCarry = 0;
+    mWindowSize = mBaseWindow;
+}
+
+FrameBuffer* FlacAudioDataReader::endOfStream() {
+    if (!mEnded)
+        astLog("[AST][INF]FLAC frame headers refused by frame number or CRC-16: %lld.\n",
+               static_cast<long long>(mRefused));
+    mEnded = true;
+    mFrame.length = 0;
+    return &mFrame;
 }
 
 bool FlacAudioDataReader::fill(int32_t from, bool& atEnd) {
@@ -220,35 +305,49 @@ FrameBuffer* FlacAudioDataReader::readFrame() {
     if (mCarry > 0 && mFrame.data != nullptr)
         memmove(mFrame.data, mFrame.data + mWindowSize - mCarry, static_cast<size_t>(mCarry));
     bool atEnd = false;
-    if (!fill(mCarry, atEnd)) return &mFrame;
-    if (mWindowSize == 0) return &mFrame;
+    if (!fill(mCarry, atEnd) || mWindowSize == 0) return endOfStream();
 
+    mCrc = 0;
+    mCrcEnd = 0;
+    mFirstContinuing = mFirstAhead = -1;
+    mRefusedInFrame = mRefusedBeforeContinuing = mRefusedBeforeAhead = 0;
     // Behind the current frame's own header, so that it is never taken for the next one.
     int32_t searched = mHeaderLength;
     int32_t found = -1;
+    const int32_t maxWindow = mBaseWindow > kLargestWindow ? mBaseWindow : kLargestWindow;
     for (;;) {
         const int32_t limit = mWindowSize - (atEnd ? 1 : kMaxHeaderLength);
         found = findHeader(searched, limit);
         if (found >= 0 || atEnd) break;
         if (searched < limit) searched = limit;
-        // Without a maximum frame size the window grows until the next header is in it.
-        if (mStreamInfo.maxFrameSize != 0 || mWindowSize >= kMaxWindow) break;
+        // The window grows until a header ends the frame, up to the largest frame there can be.
+        if (mWindowSize >= maxWindow) break;
         const int64_t bound = static_cast<int64_t>(mWindowSize) + remainingLength() + 1;
         int64_t grown = 2 * static_cast<int64_t>(mWindowSize);
-        if (grown > kMaxWindow) grown = kMaxWindow;
+        if (grown > maxWindow) grown = maxWindow;
         if (grown > bound) grown = bound;
         astLog("[AST][WRN]FLAC frame header not found in %d bytes, window grown to %d bytes.\n", mWindowSize,
                static_cast<int32_t>(grown));
         const int32_t held = mWindowSize;
         mWindowSize = static_cast<int32_t>(grown);
-        if (!fill(held, atEnd)) return &mFrame;
+        if (!fill(held, atEnd)) return endOfStream();
     }
-    if (found < 0 && !atEnd) {
-        astLog("[AST][ERR]Failed to find header, maybe file reading buffer is NOT enough.\n");
+    if (found >= 0) {
+        mRefused += mRefusedInFrame;
+    } else if (!atEnd || frameCrc(mWindowSize) != 0) {
+        found = damagedFrameEnd();
+        if (found < 0 && !atEnd) {
+            astLog("[AST][ERR]Failed to find header, maybe file reading buffer is NOT enough.\n");
+            return endOfStream();
+        }
+    }
+    if (found >= 0) {
+        handOut(found);
         return &mFrame;
     }
     // At the end of the file the last frame runs to its end.
-    mFrame.length = found >= 0 ? found : mWindowSize;
-    mCarry = mWindowSize - mFrame.length;
+    mRefused += mRefusedInFrame;
+    mFrame.length = mWindowSize;
+    mCarry = 0;
     return &mFrame;
 }

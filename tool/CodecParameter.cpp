@@ -35,6 +35,7 @@ void toCodecParameter(audio_codec_parameter_t* param, int32_t codec, const Audio
         param->wma.samplesPerBlock = info->wma.samplesPerBlock;
         param->wma.encodeOptions = info->wma.encodeOptions;
         break;
+    case CODEC_FLAC: param->flac.bitsPerSample = info->flac.bitsPerSample; break;
     default: break;
     }
 }

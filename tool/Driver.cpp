@@ -25,6 +25,7 @@ struct Run {
     AudioDataReader* reader = nullptr;
     ReaderThread* thread = nullptr;
     audio::KxAudioDecoder* decoder = nullptr;
+    int64_t decodedBytes = 0, pcmBytes = 0;  // known after tearDown
 
     // False when the output lost any bytes.
     bool tearDown() {
@@ -32,6 +33,8 @@ struct Run {
         if (thread != nullptr) {
             thread->stopAndJoin();
             outputComplete = thread->finishOutput();
+            decodedBytes = thread->decodedBytes();
+            pcmBytes = thread->pcmBytes();
             delete thread;
             thread = nullptr;
         }
@@ -50,8 +53,8 @@ bool sameFile(const char* a, const char* b) {
     return stat(a, &sa) == 0 && stat(b, &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 
-// Feeds every frame to the decoder; false when the decoder took less than offered.
-bool feed(AudioDataReader* reader, audio::KxAudioDecoder* decoder) {
+// Feeds every frame to the decoder, counting them; false when the decoder took less than offered.
+bool feed(AudioDataReader* reader, audio::KxAudioDecoder* decoder, int64_t& units) {
     for (;;) {
         FrameBuffer* frame = reader->readFrame();
         if (frame->length < 1 || frame->data == nullptr || stopRequested.load()) return true;
@@ -59,6 +62,7 @@ bool feed(AudioDataReader* reader, audio::KxAudioDecoder* decoder) {
             astLog("[AST][ERR]Failed to write audio data.\n");
             return false;
         }
+        ++units;
     }
 }
 
@@ -128,7 +132,8 @@ int runDecoder(int argc, const char* const* argv) {
         return -1;
     }
 
-    if (!feed(run.reader, run.decoder)) return -1;
+    int64_t units = 0;
+    if (!feed(run.reader, run.decoder, units)) return -1;
 
     astLog("[AST][WRN]Read audio data stopped.\n");
     run.decoder->setEndOfStream();
@@ -136,5 +141,14 @@ int runDecoder(int argc, const char* const* argv) {
         astLog("[AST][INF]Decoder(%s) is working still, waiting...\n", args.name);
         sleep(1);
     } while (run.decoder->isFinished() == 0);
-    return run.tearDown() ? 0 : -1;
+    const bool complete = run.tearDown();
+    // A decoder that refuses every unit would otherwise end in a clean exit and an empty output.
+    if (units > 0 && run.decodedBytes == 0) {
+        astLog("[AST][ERR]No audio was decoded from %lld units.\n", static_cast<long long>(units));
+        return -1;
+    }
+    if (units > 0)
+        astLog("[AST][INF]Handed %lld units to the decoder, wrote %lld PCM bytes.\n", static_cast<long long>(units),
+               static_cast<long long>(run.pcmBytes));
+    return complete ? 0 : -1;
 }

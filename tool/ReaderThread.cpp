@@ -42,6 +42,7 @@ void ReaderThread::run() {
             continue;
         }
         if (n > static_cast<int32_t>(sizeof(mPcmBuffer))) n = sizeof(mPcmBuffer);
+        mDecodedBytes += n;
         if (mWriter == nullptr && createWriter() != 0) {
             mOutputLost = true;
             break;
@@ -53,6 +54,7 @@ void ReaderThread::run() {
             mOutputLost = true;
             break;
         }
+        mPcmBytes += n;
     }
 }
 

@@ -28,6 +28,9 @@ public:
     // After the join: completes the output. False when any of it was lost: the writer could not
     // be created, a block was not written whole, or the output could not be completed.
     bool finishOutput();
+    // After the join: the PCM bytes the decoder gave, and those the writer took.
+    int64_t decodedBytes() const { return mDecodedBytes; }
+    int64_t pcmBytes() const { return mPcmBytes; }
 
 protected:
     void run() override;
@@ -38,5 +41,7 @@ private:
     const char* mSavePath = nullptr;
     AudioDataWriter* mWriter = nullptr;
     bool mOutputLost = false;
+    int64_t mDecodedBytes = 0;
+    int64_t mPcmBytes = 0;
     uint8_t mPcmBuffer[2048];
 };

@@ -1,7 +1,8 @@
 // FLAC (2816): every unit is one frame, from its header up to the next frame's header. The
 // file's STREAMINFO never reaches the service, so the codec's own is built from the record's
-// rate and the first frame's header (channels, bits per sample); the block size is left open
-// (the largest FLAC allows), so frames of any size decode.
+// rate, the first frame's header (channels, bits per sample) and, for frames that leave the
+// sample size to STREAMINFO, the record's sample size; the block size is left open (the largest
+// FLAC allows), so frames of any size decode.
 #include <cstdio>
 
 extern "C" {
@@ -98,6 +99,7 @@ class FlacAdapter final : public FormatAdapter {
 public:
     bool configure(const audio::audio_codec_parameter_t& input) override {
         mRate = input.sampleRate;
+        mBitsPerSample = input.flac.bitsPerSample;
         return true;
     }
 
@@ -114,8 +116,9 @@ public:
 
 private:
     bool open(const FrameHeader& h, PacketOutput& out, std::string& problem) {
-        if (h.bitsPerSample == 0) {
-            problem = "the first frame leaves its sample size to a STREAMINFO the service never gets";
+        const int bits = h.bitsPerSample != 0 ? h.bitsPerSample : mBitsPerSample;
+        if (bits < 4 || bits > 32) {
+            problem = "neither the record nor the first frame header gives a sample size";
             return false;
         }
         // The record's rate is the file's; a frame that codes its own rate is taken at its word.
@@ -128,8 +131,8 @@ private:
         setup.codecId = AV_CODEC_ID_FLAC;
         setup.sampleRate = rate;
         setup.channels = h.channels;
-        setup.bitsPerCodedSample = h.bitsPerSample;
-        setup.extradata = streamInfo(rate, h.channels, h.bitsPerSample);
+        setup.bitsPerCodedSample = bits;
+        setup.extradata = streamInfo(rate, h.channels, bits);
         if (!out.open(setup)) {
             problem = "the FLAC decoder cannot be opened";
             return false;
@@ -138,6 +141,7 @@ private:
     }
 
     int mRate = 0;
+    int mBitsPerSample = 0;
 };
 
 }  // namespace

@@ -141,7 +141,7 @@ TEST(OggDecode, RealDamagedAndTwoStreamFiles) {
                         .pcm(vorbis, 44100, 2),
                     Decode{"a packet too long for its prefix", noise,
                            decodedLines(kSuffix, "[AST][ERR]OGG packet longer than 65527 bytes, stop reading pages.\n"),
-                           unitsAre({}, 2)},
+                           unitsAre({}, 2), 255},
                     Decode{"two logical streams: the Vorbis one", two,
                            decodedLines(kSuffix, skipped + std::string("[AST][INF]Reached end of data:0.\n")),
                            oggUnits(two, 3, false)}

@@ -67,7 +67,7 @@ TEST(FlacAdapter, RefusesBrokenFramesAndOpensOnTheFirstGoodOne) {
                     {flac(9, 1, 3), "reserved codes in the frame header C916"},
                     {continuation, "a coded frame number starting with 80"},
                     {{0xFF, 0xF8, 0xC9, 0x18, 0xC2, 0x80}, "a unit of 6 bytes ends inside its frame header"},
-                    {flac(9, 1, 0), "the first frame leaves its sample size to a STREAMINFO the service never gets"},
+                    {flac(9, 1, 0), "neither the record nor the first frame header gives a sample size"},
                     {good, ""}},
                    out);
     EXPECT_TRUE(Units{good} == out.packets);

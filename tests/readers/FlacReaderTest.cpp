@@ -3,6 +3,8 @@
 // STREAMINFO or grown without it, a metadata block of type 127) are covered end to end.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "FieldCodec.h"
 #include "FlacAudioDataReader.h"
 #include "ReadAll.h"
@@ -31,10 +33,28 @@ Bytes flacHead(uint32_t rate, uint32_t maxFrameSize = 0) {
     return f;
 }
 
-// The header twice behind the metadata: the second copy must end the first frame, and the
-// second frame runs to the end of the file.
-Bytes twice(const Bytes& header) {
-    Bytes f = cat({flacHead(22222), header, header});
+// The end of a stream: the call after the last frame, and the count of refused headers.
+std::string streamEnd(int refused) {
+    return endOfData(0) + endOfData(0) + inf("FLAC frame headers refused by frame number or CRC-16: " +
+                                             std::to_string(refused) + ".");
+}
+
+// `header` with its coded number's last byte one up and the CRC-8 made again: the next frame's.
+Bytes next(Bytes header) {
+    header.pop_back();
+    size_t ones = 0;
+    while (ones < 8 && (header[4] << ones & 0x80)) ++ones;
+    ++header[std::min(4 + (ones > 1 ? ones - 1 : 0), header.size() - 1)];
+    header.push_back(crc8(header.data(), uint32_t(header.size())));
+    return header;
+}
+
+// Behind the metadata, a frame of `header` and `body` closed by its CRC-16 (or a wrong one), then
+// `second` and 40 bytes, which run to the end of the file.
+Bytes twice(const Bytes& header, const Bytes& body = {}, Bytes second = {}, bool badCrc = false) {
+    Bytes frame = cat({header, body});
+    const uint16_t crc = uint16_t(crc16(frame.data(), uint32_t(frame.size())) ^ (badCrc ? 1 : 0));
+    Bytes f = cat({flacHead(22222), frame, {uint8_t(crc >> 8), uint8_t(crc)}, second.empty() ? next(header) : second});
     f.resize(f.size() + 40, 0);
     return f;
 }
@@ -50,25 +70,43 @@ TEST(FlacReader, HeadersMetadataAndWindow) {
     longInfo[5] = 0x10;  // a megabyte of STREAMINFO claimed, 34 bytes there
     shortInfo[7] = 20;
     shortInfo.erase(shortInfo.begin() + 28, shortInfo.begin() + 42);
-    // A frame of 20006 bytes behind a STREAMINFO whose maximum frame size is too small: the window
-    // is not grown. Real files with the maximum given, or without it, are covered end to end.
-    Bytes tooSmall = cat({flacHead(44100, 16000), frameHeader(12, 9, {0})});
-    tooSmall.resize(tooSmall.size() + 20000, 0);
-    tooSmall = cat({tooSmall, frameHeader(12, 9, {1}), Bytes(100, 0)});
+    const Bytes h5 = frameHeader(12, 9, {5}), behindId3 = twice(h5);
+    // Inside the frame, headers of the frame after next and of the frame itself: both refused.
+    const Bytes lookalikes = cat({frameHeader(12, 9, {7}), h5});
+    const std::string damaged = "[AST][WRN]FLAC frame 5 is damaged: no header behind it closes its CRC-16.\n";
+    Bytes noSize = frameHeader(12, 9, {0});
+    noSize[3] &= 0xF1;  // sample size code 0
+    noSize[5] = crc8(noSize.data(), 5);
+    Bytes noStreamInfo = twice(noSize);
+    noStreamInfo.erase(noStreamInfo.begin(), noStreamInfo.begin() + 42);
     const struct {
         const char* label;
         Bytes file;
         uint32_t rate;    // 0: the file does not open
         std::string out;  // empty: the two frames, then the end
+        Lengths lengths = {};
     } cases[] = {
         {"rate from STREAMINFO", twice(frameHeader(12, 0, {5})), 22222, ""},
         {"rate in tens of Hz", twice(frameHeader(12, 14, {5}, {0x0E, 0xC4})), 37800, ""},
         {"rate code 15", twice(frameHeader(12, 15, {5})), 0xFFFFFFFFu, ""},
         {"8-bit block size and rate", twice(frameHeader(6, 12, {5}, {99, 8})), 8000, ""},
         {"six-byte number, fixed", twice(frameHeader(12, 10, {0xFC, 0x80, 0x80, 0x80, 0x80, 0x80})), 48000, ""},
-        {"seven-byte number, variable", twice(frameHeader(12, 10, seven, {}, true)), 48000, ""},
+        // The next frame starts 4096 samples on.
+        {"seven-byte number, variable",
+         twice(frameHeader(12, 10, seven, {}, true), {}, frameHeader(12, 10, {0xFE, 0x80, 0x80, 0x80, 0x81, 0x80, 0x80}, {}, true)),
+         48000, ""},
         {"continuation byte read as a one-byte number", twice(frameHeader(12, 10, {0x80})), 48000, ""},
-        {"maximum frame size too small", tooSmall, 44100, kNoHeader},
+        {"look-alike headers in the frame", twice(h5, lookalikes), 44100,
+         endOfData(lookalikes.size() + 54) + streamEnd(2), {lookalikes.size() + 8, 46}},
+        {"frame after next behind a damaged frame", twice(h5, lookalikes, frameHeader(12, 9, {7}), true), 44100,
+         endOfData(lookalikes.size() + 54) + damaged + streamEnd(2), {6, lookalikes.size() + 48}},
+        {"wrong CRC-16", twice(h5, {}, {}, true), 44100, endOfData(54) + damaged + streamEnd(0), {8, 46}},
+        {"ID3v2 tag with a footer", cat({str("ID3"), {4, 0, 0x10, 0, 0, 0, 2}, Bytes(12, 0), behindId3}), 44100,
+         "[AST][WRN]ID3v2 tag of 22 bytes skipped before the FLAC stream.\n" + endOfData(54) + streamEnd(0),
+         {8, 46}},
+        {"no STREAMINFO, sample size from it", noStreamInfo, 0,
+         "[AST][WRN]FLAC stream without STREAMINFO starts at byte 0.\n" +
+             err("FLAC stream has no STREAMINFO to give the sample size or rate its frames leave to it.")},
         {"seven-byte number, fixed", twice(frameHeader(12, 10, seven)), 0,
          err("FLAC file UTF-8 string error(mFrameHeader.utf8Str[0]=0xFE).")},
         {"number byte FF", twice(frameHeader(12, 10, {0xFF}, {}, true)), 0,
@@ -86,9 +124,9 @@ TEST(FlacReader, HeadersMetadataAndWindow) {
         SCOPED_TRACE(c.label);
         ReadAll r = readAll<FlacAudioDataReader>(c.file);
         EXPECT_EQ(c.rate == 0, r.invalid);
-        const size_t header = (c.file.size() - 82) / 2;
-        EXPECT_EQ(c.out.empty() ? endOfData(c.file.size() - 42) + endOfData(0) + endOfData(0) : c.out, r.out());
-        EXPECT_EQ(c.out.empty() ? Lengths({header, header + 40}) : Lengths(), r.lengths());
+        const size_t header = (c.file.size() - 84) / 2;
+        EXPECT_EQ(c.out.empty() ? endOfData(c.file.size() - 42) + streamEnd(0) : c.out, r.out());
+        EXPECT_EQ(c.out.empty() ? Lengths({header + 2, header + 40}) : c.lengths, r.lengths());
         if (c.rate == 0) continue;
         EXPECT_EQ(c.rate, r.info.sampleFrequency);
         EXPECT_EQ(2u, r.info.channelMap);
