@@ -31,10 +31,20 @@ class MpegAdapter final : public FormatAdapter {
 public:
     bool configure(const audio::audio_codec_parameter_t& input) override {
         static const AVCodecID kCodecs[] = {AV_CODEC_ID_MP1, AV_CODEC_ID_MP2, AV_CODEC_ID_MP3};
+        // The fixed-point decoders are off by a step in about a quarter of Layer I and II samples.
+        static const char* const kFloatDecoders[] = {"mp1float", "mp2float", "mp3float"};
         if (input.mpeg.layer < 0 || input.mpeg.layer > 2) return false;
         mLayer = input.mpeg.layer + 1;
         mSetup = CodecSetup();
         mSetup.codecId = kCodecs[input.mpeg.layer];
+        mSetup.decoderName = kFloatDecoders[input.mpeg.layer];
+        const AVCodec* decoder = avcodec_find_decoder_by_name(mSetup.decoderName);
+        if (decoder == nullptr || decoder->id != mSetup.codecId) {
+            const AVCodec* other = avcodec_find_decoder(mSetup.codecId);
+            fprintf(stderr, "hostaudio: this libavcodec has no %s decoder, Layer %d decodes with %s\n",
+                    mSetup.decoderName, mLayer, other != nullptr ? other->name : "none");
+            mSetup.decoderName = nullptr;
+        }
         return true;
     }
 
