@@ -65,10 +65,19 @@ public:
             return false;
         }
         if (layer != mLayer) problem = format("a Layer %ld frame in a Layer %ld stream", layer, mLayer);
-        if (bitRate != 0) {  // free format has no size in its header
-            long expected = frameLength(version, layer, bitRate, kSampleRates[version][rateIndex], padding);
+        const int rate = kSampleRates[version][rateIndex];
+        if (bitRate != 0) {
+            long expected = frameLength(version, layer, bitRate, rate, padding);
             if (long(length) != expected)
                 problem = format("a unit of %ld bytes where the frame header says %ld", long(length), expected);
+        } else {
+            // libavcodec refuses free format: the frame gets a bit rate that sizes it at least as
+            // long (the decoder reads the packet's own length) and decodes it alike.
+            const int channels = ((h >> 6) & 3) == 3 ? 1 : 2;
+            const int index = freeFormatIndex(version, layer, rate, padding, channels, long(length));
+            mFree.assign(data, data + length);
+            mFree[2] = uint8_t((mFree[2] & 0x0F) | index << 4);
+            data = mFree.data();
         }
         if (!out.isOpen() && !out.open(mSetup)) {
             problem = "the MPEG audio decoder cannot be opened";
@@ -89,8 +98,30 @@ private:
         return perFrame * bitRate / rate + padding;
     }
 
+    // MPEG-1 Layer II's allocation table, chosen by the bit rate a channel (kbit/s).
+    static int layer2Table(long perChannel, int rate) {
+        if ((rate == 48000 && perChannel >= 56) || (perChannel >= 56 && perChannel <= 80)) return 0;
+        if (rate != 48000 && perChannel >= 96) return 1;
+        if (rate != 32000 && perChannel <= 48) return 2;
+        return 3;
+    }
+
+    // The smallest bit-rate index whose frame holds `length` bytes; for MPEG-1 Layer II also one
+    // that selects the allocation table of the stream's real bit rate.
+    static int freeFormatIndex(int version, int layer, int rate, int padding, int channels, long length) {
+        const bool tables = version == 3 && layer == 2;
+        const long real = length * rate / 144000 / channels;
+        for (int index = 1; index < 15; ++index) {
+            const long kbps = kBitRates[version == 3 ? 0 : 1][layer - 1][index];
+            if (frameLength(version, layer, index, rate, padding) < length) continue;
+            if (!tables || layer2Table(kbps / channels, rate) == layer2Table(real, rate)) return index;
+        }
+        return 14;
+    }
+
     int mLayer = 3;
     CodecSetup mSetup;
+    std::vector<uint8_t> mFree;
 };
 
 }  // namespace
