@@ -52,6 +52,7 @@ public:
     bool configure(const audio::audio_codec_parameter_t& input) override {
         closeCodec();
         mOutput.clear();
+        mSourceRate = mSourceChannels = 0;
         mUnits = mProblems = mLateRejects = 0;
         return mAdapter->configure(input);
     }
@@ -147,6 +148,7 @@ private:
     std::vector<uint64_t> mPoolFailures;
 
     OutputFormat mOutput;
+    int mSourceRate = 0, mSourceChannels = 0;  // of the last frame emitted
     SwrContext* mSwr = nullptr;
     AVSampleFormat mSwrFormat = AV_SAMPLE_FMT_NONE;
     int mSwrRate = 0;
@@ -273,6 +275,13 @@ void FfmpegBackend::closeCodec() {
 void FfmpegBackend::emit(const AVFrame* frame) {
     if (frame->nb_samples <= 0 || mSink == nullptr) return;
     if (!mOutput.known() && !mOutput.fixFrom(frame)) return;
+    const int channels = frame->ch_layout.nb_channels;
+    if (mSourceRate != 0 && (frame->sample_rate != mSourceRate || channels != mSourceChannels)) {
+        if (mSwr != nullptr) convertAndAppend(nullptr, 0);  // the old stream's tail goes first
+        mSink->sourceChanged(frame->sample_rate, channels);
+    }
+    mSourceRate = frame->sample_rate;
+    mSourceChannels = channels;
     if (!prepareConverter(frame)) return;
     convertAndAppend(frame->extended_data, frame->nb_samples);
 }
