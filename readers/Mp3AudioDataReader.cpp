@@ -74,9 +74,9 @@ int32_t probeFrame(const uint8_t* p, size_t, uint32_t* key) {
 
 const FrameSync kMp3Sync = {"MP3", 4, probeFrame};
 
-// The fields every frame of a free-format stream repeats: sync, version, layer, bit-rate index,
-// rate and channel mode.
-const uint32_t kFreeKeyMask = 0xFFFEFCC0;
+// What every frame of a free-format stream repeats: sync, version, layer, bit-rate index, rate,
+// and one channel or two (encoders switch between stereo modes).
+uint32_t freeKey(uint32_t header) { return (header & 0xFFFEFC00) | ((header >> 6 & 3) == 3 ? 1 : 0); }
 // The longest free-format frame looked for: far above any bit rate encoders write.
 const int32_t kMaxFreeFrame = 8192;
 const int32_t kMinFreeFrame = 16;
@@ -147,7 +147,7 @@ void Mp3AudioDataReader::mapChannel(uint8_t mode) { mInfo.channelMap = mode < 3 
 
 int32_t Mp3AudioDataReader::getFrameLength() {
     if (mBitRateIndex == 0) {
-        if (mFreeLength == 0 || (headerWord() & kFreeKeyMask) != mFreeKey) return 0;
+        if (mFreeLength == 0 || freeKey(headerWord()) != mFreeKey) return 0;
         return mFreeLength + mPadding * (mLayer == 3 ? 4 : 1);
     }
     return frameLength(mVersion, mLayer, mBitRateIndex, static_cast<int32_t>(mInfo.sampleFrequency), mPadding);
@@ -215,7 +215,7 @@ uint32_t Mp3AudioDataReader::headerWord() const {
 }
 
 void Mp3AudioDataReader::findFreeFormatLength(int32_t at) {
-    const uint32_t key = headerWord() & kFreeKeyMask;
+    const uint32_t key = freeKey(headerWord());
     const int32_t slot = mLayer == 3 ? 4 : 1;
     // A frame, the next and the header of the third.
     mFreeWindow.resize(size_t(2 * (kMaxFreeFrame + slot) + 4));
@@ -224,7 +224,7 @@ void Mp3AudioDataReader::findFreeFormatLength(int32_t at) {
     const bool atEnd = n >= 0 && n < int32_t(mFreeWindow.size());
     auto matches = [&](int32_t i) {
         const uint8_t* p = mFreeWindow.data() + i;
-        return (uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3]) & kFreeKeyMask;
+        return freeKey(uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3]);
     };
     auto padding = [&](int32_t i) { return (mFreeWindow[size_t(i) + 2] >> 1 & 1) * slot; };
     for (int32_t d = kMinFreeFrame; d <= kMaxFreeFrame + slot && d + 4 <= n; ++d) {

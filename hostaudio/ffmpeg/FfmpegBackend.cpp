@@ -208,7 +208,12 @@ bool FfmpegBackend::packet(const uint8_t* data, size_t length, const std::string
 }
 
 void FfmpegBackend::receiveFrames() {
+    // libavcodec's MPEG audio decoders stamp the first frame at a new rate with the old one; the
+    // context has the frame's own by then.
+    const AVCodecID id = mCodec->codec_id;
+    const bool mpeg = id == AV_CODEC_ID_MP1 || id == AV_CODEC_ID_MP2 || id == AV_CODEC_ID_MP3;
     while (avcodec_receive_frame(mCodec, mFrame) >= 0) {
+        if (mpeg && mCodec->sample_rate > 0) mFrame->sample_rate = mCodec->sample_rate;
         emit(mFrame);
         av_frame_unref(mFrame);
     }
