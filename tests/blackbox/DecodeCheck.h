@@ -208,8 +208,9 @@ inline void checkDecodes(const std::vector<Decode>& all) {
             continue;
         }
         EXPECT_FALSE(ours.empty());
-        const PcmMatch m = comparePcm(ours, ffmpegDecode(d.reference, d.bytes == 4 ? "s32le" : "s16le", d.referenceInput), d.bytes,
-                                      d.channels, d.maxShift, std::max(d.tolerance, kPlatformTolerance), d.uncovered);
+        const PcmMatch m =
+            comparePcm(ours, ffmpegDecode(d.reference, d.bytes == 4 ? "s32le" : "s16le", d.referenceInput), d.bytes,
+                       d.channels, d.maxShift, std::max(d.tolerance, kPlatformTolerance), d.uncovered);
         EXPECT_TRUE(m.ok) << m.detail;
         EXPECT_LE(static_cast<long>(ours.size() / d.bytes / d.channels - m.comparedFrames), d.surplus);
     }

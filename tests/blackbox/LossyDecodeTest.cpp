@@ -115,17 +115,18 @@ TEST(Mp3Decode, RealEncoders) {
                         : f.id3v1Lines);
         const std::string reads =
             junk +
-            (f.freeLength ? "[AST][WRN]Free-format MP3 stream, frame length " + std::to_string(f.freeLength) +
-                                " bytes found.\n"
-                          : "") +
+            (f.freeLength
+                 ? "[AST][WRN]Free-format MP3 stream, frame length " + std::to_string(f.freeLength) + " bytes found.\n"
+                 : "") +
             (f.id3v1Lines.empty() ? std::string("[AST][INF]Reached end of data:0.\n") : kTagSync) +
             "[AST][ERR]Failed to parse MP3 data frame header.\n";
         const bool layer2 = (file[1] & 6) == 4;
         std::string reference = clean;
         std::vector<Bytes> units = f.freeLength ? freeFrames(file, f.freeLength) : packetsOf(clean);
         if (f.freeLength) writeFile(reference = in + ".indexed.mp3", indexed(units, layer2, f.rate));
-        rows.push_back(Decode{f.label, in, decodedLines(opening, reads), unitsAre(units, f.freeLength ? 0 : f.xing)}
-                           .pcm(reference, f.rate, f.channels));
+        rows.push_back(
+            Decode{f.label, in, decodedLines(opening, reads), unitsAre(units, f.freeLength ? 0 : f.xing)}.pcm(
+                reference, f.rate, f.channels));
         rows.back().referenceInput = layer2 ? "-c:a mp2float" : "-c:a mp3float";
         // Encoder delay and padding, which ffmpeg trims by the Xing frame.
         rows.back().maxShift = rows.back().surplus = 4000;
@@ -139,7 +140,8 @@ TEST(Mp3Decode, RealEncoders) {
     const Bytes monoFile = readFile(mono), stereoFile = readFile(stereo);
     writeFile(dir.path("modes.mp3"), testsupport::cat({monoFile, stereoFile, monoFile}));
     writeFile(dir.path("rates.mp3"), testsupport::cat({stereoFile, readFile(at48)}));
-    const long monoEnd = long(packetsOf(mono).size() * 1152), stereoEnd = monoEnd + long(packetsOf(stereo).size() * 1152);
+    const long monoEnd = long(packetsOf(mono).size() * 1152),
+               stereoEnd = monoEnd + long(packetsOf(stereo).size() * 1152);
     for (const char* name : {"modes", "rates"}) {
         const std::string in = dir.path(name + std::string(".mp3"));
         const Bytes file = readFile(in);
@@ -150,8 +152,8 @@ TEST(Mp3Decode, RealEncoders) {
         const std::string opening =
             "[AST][INF]File suffix=mp3, codec=48.\n" + std::string(text) +
             "[AST][INF]Found no ID3V2 header, treat as raw data frame.\n" +
-            summaryLines("parseMp3DataFrameHeader", 44100, modes ? 1 : 2) + "[AST][ERR]Mismatched 'TAG' chunk:" +
-            std::string(file.end() - 128, file.end() - 125) + "\n";
+            summaryLines("parseMp3DataFrameHeader", 44100, modes ? 1 : 2) +
+            "[AST][ERR]Mismatched 'TAG' chunk:" + std::string(file.end() - 128, file.end() - 125) + "\n";
         rows.push_back(Decode{name, in,
                               decodedLines(opening, "[AST][INF]Reached end of data:0.\n"
                                                     "[AST][ERR]Failed to parse MP3 data frame header.\n"),

@@ -58,8 +58,8 @@ std::vector<std::string> words(const std::string& line);
 std::vector<std::string> asNobody(const std::string& caps);
 
 // The main thread's lines: the reader thread's own lines (empty-read warnings, the output
-// description and changes of the decoded audio, which changeLines keeps) are dropped and repeated waiting lines counted once, so that the
-// rest can be compared exactly whatever the timing.
+// description and changes of the decoded audio, which changeLines keeps) are dropped and repeated waiting lines counted
+// once, so that the rest can be compared exactly whatever the timing.
 std::string mainThreadLines(const std::string& out);
 const char kChangeLine[] = "[AST][WRN]Decoded audio changes";
 std::string changeLines(const std::string& out);
