@@ -1,5 +1,6 @@
 // MPEG audio (512): every unit is one whole frame, header included; Layers I to III of
 // MPEG-1, MPEG-2 and MPEG 2.5. The layer comes from the record.
+#include <atomic>
 #include <cstdio>
 
 #include "FormatAdapter.h"
@@ -40,9 +41,11 @@ public:
         mSetup.decoderName = kFloatDecoders[input.mpeg.layer];
         const AVCodec* decoder = avcodec_find_decoder_by_name(mSetup.decoderName);
         if (decoder == nullptr || decoder->id != mSetup.codecId) {
+            static std::atomic<bool> said{false};
             const AVCodec* other = avcodec_find_decoder(mSetup.codecId);
-            fprintf(stderr, "hostaudio: this libavcodec has no %s decoder, Layer %d decodes with %s\n",
-                    mSetup.decoderName, mLayer, other != nullptr ? other->name : "none");
+            if (!said.exchange(true))
+                fprintf(stderr, "hostaudio: this libavcodec has no %s decoder, Layer %d decodes with %s\n",
+                        mSetup.decoderName, mLayer, other != nullptr ? other->name : "none");
             mSetup.decoderName = nullptr;
         }
         return true;
