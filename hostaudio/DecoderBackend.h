@@ -22,6 +22,10 @@ public:
     virtual bool reserve(size_t bytes) = 0;
     virtual void release(size_t bytes) = 0;
 
+    // The decoded audio changes rate or channels from here on; what is appended stays in the
+    // output's first layout, converted.
+    virtual void sourceChanged(int32_t rate, int32_t channels) { (void)rate, (void)channels; }
+
 protected:
     ~PcmSink() = default;
 };

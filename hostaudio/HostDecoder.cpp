@@ -173,7 +173,14 @@ int32_t HostDecoder::readData(uint8_t* buffer, int32_t capacity, int32_t) {
         }
         mLastRead = Clock::now();
         mDiscarding = false;
-        copied = mQueue.pop(buffer, size_t(capacity));
+        size_t wanted = size_t(capacity);
+        for (; !mChanges.empty() && mChanges.front().at <= mTaken; mChanges.pop_front()) {
+            mSourceRate = mChanges.front().rate;
+            mSourceChannels = mChanges.front().channels;
+        }
+        if (!mChanges.empty()) wanted = size_t(std::min<uint64_t>(wanted, mChanges.front().at - mTaken));
+        copied = mQueue.pop(buffer, wanted);
+        mTaken += copied;
         // A writer waiting for room resumes once a wake level's worth is free, not per read.
         room = mQueue.size() + wakeLevelLocked() <= queueLimitLocked();
     }
@@ -206,6 +213,10 @@ int32_t HostDecoder::getOutputParameter(audio::audio_codec_parameter_t* param) {
         return -1;
     }
     *param = mOutput;
+    if (mSourceRate > 0) {
+        param->sampleRate = mSourceRate;
+        param->channelMap = channelMaskForCount(mSourceChannels);
+    }
     return 0;
 }
 
@@ -242,6 +253,7 @@ void HostDecoder::append(const uint8_t* data, size_t length) {
         }
         size_t n = std::min(length, queueLimitLocked() - mQueue.size());
         mQueue.push(data, n);
+        mAppended += n;
         data += n;
         length -= n;
         if (mQueue.size() >= wakeLevelLocked()) {
@@ -259,6 +271,11 @@ bool HostDecoder::reserve(size_t bytes) {
     }
     mReserved += bytes;
     return true;
+}
+
+void HostDecoder::sourceChanged(int32_t rate, int32_t channels) {
+    std::lock_guard<std::mutex> lock(mMutex);
+    if (!mDropping) mChanges.push_back({mAppended, rate, channels});
 }
 
 void HostDecoder::release(size_t bytes) {
@@ -289,6 +306,9 @@ void HostDecoder::restart(bool clearEnd) {
     {
         std::lock_guard<std::mutex> lock(mMutex);
         mQueue.clear();
+        mChanges.clear();
+        mAppended = mTaken = 0;
+        mSourceRate = mSourceChannels = 0;
         mReserved = 0;
         mDropping = false;
         mHaveOutput = false;
@@ -322,6 +342,7 @@ void HostDecoder::discardLocked() {
         std::fprintf(stderr, "hostaudio: decoded audio not read for %llds, dropping it\n",
                      static_cast<long long>(kReaderIdle.count()));
     }
+    mTaken += mQueue.size();
     mQueue.clear();
 }
 

@@ -70,6 +70,7 @@ private:
     void append(const uint8_t* data, size_t length) override;
     bool reserve(size_t bytes) override;
     void release(size_t bytes) override;
+    void sourceChanged(int32_t rate, int32_t channels) override;
     void restart(bool clearEnd);
     void publishOutputLocked(const audio::audio_codec_parameter_t& output);
     size_t queueLimitLocked() const;
@@ -110,6 +111,16 @@ private:
     bool mDropping = false;    // a restart or the destructor: appended audio is dropped
     Clock::time_point mLastRead;
     bool mDiscarding = false;
+    // Where the decoded audio changed rate or channels, by bytes appended since the start; a read
+    // never spans one, and getOutputParameter gives the decoded rate and channels of the bytes
+    // read last (the PCM itself keeps the first layout).
+    struct SourceChange {
+        uint64_t at;
+        int32_t rate, channels;
+    };
+    std::deque<SourceChange> mChanges;
+    uint64_t mAppended = 0, mTaken = 0;
+    int32_t mSourceRate = 0, mSourceChannels = 0;  // 0: as the output
 };
 
 }  // namespace hostaudio

@@ -74,6 +74,13 @@ int32_t probeFrame(const uint8_t* p, size_t, uint32_t* key) {
 
 const FrameSync kMp3Sync = {"MP3", 4, probeFrame};
 
+// What every frame of a free-format stream repeats: sync, version, layer, bit-rate index, rate,
+// and one channel or two (encoders switch between stereo modes).
+uint32_t freeKey(uint32_t header) { return (header & 0xFFFEFC00) | ((header >> 6 & 3) == 3 ? 1 : 0); }
+// The longest free-format frame looked for: far above any bit rate encoders write.
+const int32_t kMaxFreeFrame = 8192;
+const int32_t kMinFreeFrame = 16;
+
 // Frame ids whose text is shown, three characters each for ID3v2.2, four for later versions.
 const char kFrameIdsV22[] =
     "BUFCNTCOMCRACRMETCEQUGEOIPLLNKMCIMLLPICPOPREVRVASLTSTCTALTBPTCMTCOTCRTDATDYTENTFTTIMTKETLATLETMT"
@@ -139,6 +146,10 @@ void Mp3AudioDataReader::mapSampleRate(uint32_t index) {
 void Mp3AudioDataReader::mapChannel(uint8_t mode) { mInfo.channelMap = mode < 3 ? 2 : (mode == 3 ? 1 : 0); }
 
 int32_t Mp3AudioDataReader::getFrameLength() {
+    if (mBitRateIndex == 0) {
+        if (mFreeLength == 0 || freeKey(headerWord()) != mFreeKey) return 0;
+        return mFreeLength + mPadding * (mLayer == 3 ? 4 : 1);
+    }
     return frameLength(mVersion, mLayer, mBitRateIndex, static_cast<int32_t>(mInfo.sampleFrequency), mPadding);
 }
 
@@ -160,6 +171,7 @@ FrameBuffer* Mp3AudioDataReader::readFrame() {
 int32_t Mp3AudioDataReader::nextFrameLength() {
     const int32_t at = mAccess->tell();
     bool parsed = parseMp3DataFrameHeader();
+    if (parsed && mBitRateIndex == 0 && at >= 0 && getFrameLength() == 0) findFreeFormatLength(at);
     int32_t length = parsed ? getFrameLength() : 0;
     if (parsed && length <= 3) astLog("[AST][ERR]Invalid frame length(%d).\n", length);
     if ((!parsed || length <= 3) && at >= 0 && mSearch.resynchronise(*mAccess, at, kMp3Sync) >= 0) {
@@ -195,6 +207,38 @@ bool Mp3AudioDataReader::parseMp3DataFrameHeader() {
     if (mInfo.channelMap != 0 && static_cast<int32_t>(mInfo.sampleFrequency) >= 0) return true;
     astLog("[AST][ERR]Failed to map channel and sample rate.\n");
     return false;
+}
+
+uint32_t Mp3AudioDataReader::headerWord() const {
+    return uint32_t(mFrameHeader[0]) << 24 | uint32_t(mFrameHeader[1]) << 16 | uint32_t(mFrameHeader[2]) << 8 |
+           mFrameHeader[3];
+}
+
+void Mp3AudioDataReader::findFreeFormatLength(int32_t at) {
+    const uint32_t key = freeKey(headerWord());
+    const int32_t slot = mLayer == 3 ? 4 : 1;
+    // A frame, the next and the header of the third.
+    mFreeWindow.resize(size_t(2 * (kMaxFreeFrame + slot) + 4));
+    // Read quietly: a short stream ends inside the window.
+    const int32_t n = seekTo(at) ? mAccess->read(mFreeWindow.data(), int32_t(mFreeWindow.size())) : -1;
+    const bool atEnd = n >= 0 && n < int32_t(mFreeWindow.size());
+    auto matches = [&](int32_t i) {
+        const uint8_t* p = mFreeWindow.data() + i;
+        return freeKey(uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3]);
+    };
+    auto padding = [&](int32_t i) { return (mFreeWindow[size_t(i) + 2] >> 1 & 1) * slot; };
+    for (int32_t d = kMinFreeFrame; d <= kMaxFreeFrame + slot && d + 4 <= n; ++d) {
+        if (matches(d) != key) continue;
+        const int32_t length = d - padding(0);
+        const int32_t third = d + length + padding(d);
+        const bool confirmed = third + 4 <= n ? matches(third) == key : atEnd && third >= n;
+        if (length < kMinFreeFrame || !confirmed) continue;
+        mFreeLength = length;
+        mFreeKey = key;
+        astLog("[AST][WRN]Free-format MP3 stream, frame length %d bytes found.\n", length);
+        break;
+    }
+    seekTo(at + 4);
 }
 
 bool Mp3AudioDataReader::parseId3v2Header() {

@@ -5,6 +5,8 @@
 #include "AudioDataReader.h"
 #include "FrameSearch.h"
 
+#include <vector>
+
 class Mp3AudioDataReader : public AudioDataReader {
 public:
     explicit Mp3AudioDataReader(const char* path);
@@ -27,6 +29,10 @@ private:
     int32_t walkId3v2Frames();
     bool seekAndParse(int32_t position);
     void parseId3v1();
+    uint32_t headerWord() const;
+    // Free format: the unpadded frame length from the distance to the next header of the stream,
+    // confirmed by a third; the file position is left behind the header at `at`.
+    void findFreeFormatLength(int32_t at);
 
     uint8_t mId3v1[128] = {};
 
@@ -42,4 +48,7 @@ private:
     uint8_t mBitRateIndex = 0;
     uint8_t mPadding = 0;
     FrameSearch mSearch;
+    int32_t mFreeLength = 0;  // unpadded; 0 while not found
+    uint32_t mFreeKey = 0;    // the header fields it was found for
+    std::vector<uint8_t> mFreeWindow;
 };

@@ -43,9 +43,13 @@ void ReaderThread::run() {
         }
         if (n > static_cast<int32_t>(sizeof(mPcmBuffer))) n = sizeof(mPcmBuffer);
         mDecodedBytes += n;
-        if (mWriter == nullptr && createWriter() != 0) {
-            mOutputLost = true;
-            break;
+        if (mWriter == nullptr) {
+            if (createWriter() != 0) {
+                mOutputLost = true;
+                break;
+            }
+        } else {
+            noteFormatChange();
         }
         frame.data = mPcmBuffer;
         frame.length = n;
@@ -55,7 +59,26 @@ void ReaderThread::run() {
             break;
         }
         mPcmBytes += n;
+        if (mFrameBytes > 0) mFramesOut += n / mFrameBytes;
     }
+}
+
+// The decoder converts what it decodes to the layout the output was made for; a read never
+// spans a change, so the frames written so far place it exactly.
+void ReaderThread::noteFormatChange() {
+    audio::audio_codec_parameter_t asParam{};
+    if (mDecoder->getOutputParameter(&asParam) != 0) return;
+    int32_t codec = -1;
+    AudioInfo info{};
+    fromCodecParameter(&asParam, &codec, &info);
+    const int32_t rate = static_cast<int32_t>(info.sampleFrequency);
+    const int32_t channels = static_cast<int32_t>(info.channelMap);
+    if (rate == mDecodedRate && channels == mDecodedChannels) return;
+    mDecodedRate = rate;
+    mDecodedChannels = channels;
+    astLog("[AST][WRN]Decoded audio changes at sample %lld to %d Hz, %d channel(s); converted to %d Hz, %d "
+           "channel(s).\n",
+           static_cast<long long>(mFramesOut), rate, channels, mOutputRate, mOutputChannels);
 }
 
 bool ReaderThread::finishOutput() {
@@ -81,6 +104,9 @@ int32_t ReaderThread::createWriter() {
         astLog("[AST][ERR]Native current encode type(%d) is unsupported so far.\n", codec);
         return -1;
     }
+    mOutputRate = mDecodedRate = static_cast<int32_t>(info.sampleFrequency);
+    mOutputChannels = mDecodedChannels = static_cast<int32_t>(info.channelMap);
+    mFrameBytes = asParam.pcm.blockAlign;
     if (mSavePath != nullptr)
         mWriter = new WavAudioDataWriter(mSavePath, &info, mIsWav);
     else

@@ -36,6 +36,9 @@ protected:
     void run() override;
 
 private:
+    // Says so when the decoder's description of the audio just read differs from the last one.
+    void noteFormatChange();
+
     audio::KxAudioDecoder* mDecoder = nullptr;
     bool mIsWav = false;
     const char* mSavePath = nullptr;
@@ -43,5 +46,10 @@ private:
     bool mOutputLost = false;
     int64_t mDecodedBytes = 0;
     int64_t mPcmBytes = 0;
+    // The output's layout as the writer was made for it, the decoded one last described, and
+    // the sample frames written so far.
+    int32_t mOutputRate = 0, mOutputChannels = 0, mFrameBytes = 0;
+    int32_t mDecodedRate = 0, mDecodedChannels = 0;
+    int64_t mFramesOut = 0;
     uint8_t mPcmBuffer[2048];
 };

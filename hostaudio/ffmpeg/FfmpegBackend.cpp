@@ -52,6 +52,7 @@ public:
     bool configure(const audio::audio_codec_parameter_t& input) override {
         closeCodec();
         mOutput.clear();
+        mSourceRate = mSourceChannels = 0;
         mUnits = mProblems = mLateRejects = 0;
         return mAdapter->configure(input);
     }
@@ -147,6 +148,7 @@ private:
     std::vector<uint64_t> mPoolFailures;
 
     OutputFormat mOutput;
+    int mSourceRate = 0, mSourceChannels = 0;  // of the last frame emitted
     SwrContext* mSwr = nullptr;
     AVSampleFormat mSwrFormat = AV_SAMPLE_FMT_NONE;
     int mSwrRate = 0;
@@ -206,7 +208,12 @@ bool FfmpegBackend::packet(const uint8_t* data, size_t length, const std::string
 }
 
 void FfmpegBackend::receiveFrames() {
+    // libavcodec's MPEG audio decoders stamp the first frame at a new rate with the old one; the
+    // context has the frame's own by then.
+    const AVCodecID id = mCodec->codec_id;
+    const bool mpeg = id == AV_CODEC_ID_MP1 || id == AV_CODEC_ID_MP2 || id == AV_CODEC_ID_MP3;
     while (avcodec_receive_frame(mCodec, mFrame) >= 0) {
+        if (mpeg && mCodec->sample_rate > 0) mFrame->sample_rate = mCodec->sample_rate;
         emit(mFrame);
         av_frame_unref(mFrame);
     }
@@ -273,6 +280,13 @@ void FfmpegBackend::closeCodec() {
 void FfmpegBackend::emit(const AVFrame* frame) {
     if (frame->nb_samples <= 0 || mSink == nullptr) return;
     if (!mOutput.known() && !mOutput.fixFrom(frame)) return;
+    const int channels = frame->ch_layout.nb_channels;
+    if (mSourceRate != 0 && (frame->sample_rate != mSourceRate || channels != mSourceChannels)) {
+        if (mSwr != nullptr) convertAndAppend(nullptr, 0);  // the old stream's tail goes first
+        mSink->sourceChanged(frame->sample_rate, channels);
+    }
+    mSourceRate = frame->sample_rate;
+    mSourceChannels = channels;
     if (!prepareConverter(frame)) return;
     convertAndAppend(frame->extended_data, frame->nb_samples);
 }

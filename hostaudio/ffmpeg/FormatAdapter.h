@@ -20,6 +20,7 @@ namespace hostaudio {
 // What a codec needs to start, as an adapter learns it from the record or the first units.
 struct CodecSetup {
     AVCodecID codecId = AV_CODEC_ID_NONE;
+    const char* decoderName = nullptr;  // a decoder of codecId preferred to libavcodec's default
     int sampleRate = 0;
     int channels = 0;  // 0 when the codec finds it in the stream
     std::vector<uint8_t> extradata;

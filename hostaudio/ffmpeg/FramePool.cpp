@@ -5,7 +5,8 @@
 namespace hostaudio {
 
 AVCodecContext* openCodecContext(const CodecSetup& setup) {
-    const AVCodec* codec = avcodec_find_decoder(setup.codecId);
+    const AVCodec* codec = setup.decoderName ? avcodec_find_decoder_by_name(setup.decoderName) : nullptr;
+    if (codec == nullptr) codec = avcodec_find_decoder(setup.codecId);
     AVCodecContext* context = codec != nullptr ? avcodec_alloc_context3(codec) : nullptr;
     if (context == nullptr) return nullptr;
     context->sample_rate = setup.sampleRate;

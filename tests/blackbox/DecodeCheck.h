@@ -136,6 +136,8 @@ struct Decode {
     // up to a shift of `maxShift` frames; ours may lack `uncovered` frames of it and have
     // `surplus` frames it does not (codec delay, padding, end trimming by granule positions).
     std::string reference = "";
+    std::string referenceInput = "";  // ffmpeg's options for it, e.g. its decoder
+    std::string changes = "";         // the reader thread's lines on changes of the decoded audio
     uint32_t rate = 0;
     int channels = 2, bytes = 2, tolerance = 0;
     long maxShift = 0, uncovered = 0, surplus = 0;
@@ -180,6 +182,7 @@ inline void checkDecodes(const std::vector<Decode>& all) {
         const ToolResult& r = results[i];
         SCOPED_TRACE(d.label);
         EXPECT_EQ(d.exitCode, r.exitCode);
+        EXPECT_EQ(d.changes, changeLines(r.out));
         EXPECT_TRUE(!d.problems.empty() || r.err.empty()) << "the host service found a unit it could not take:\n"
                                                           << r.err;
         for (const std::string& p : d.problems) EXPECT_NE(std::string::npos, r.err.find(p)) << r.err;
@@ -213,8 +216,9 @@ inline void checkDecodes(const std::vector<Decode>& all) {
             continue;
         }
         EXPECT_FALSE(ours.empty());
-        const PcmMatch m = comparePcm(ours, ffmpegDecode(d.reference, d.bytes == 4 ? "s32le" : "s16le"), d.bytes,
-                                      d.channels, d.maxShift, std::max(d.tolerance, kPlatformTolerance), d.uncovered);
+        const PcmMatch m =
+            comparePcm(ours, ffmpegDecode(d.reference, d.bytes == 4 ? "s32le" : "s16le", d.referenceInput), d.bytes,
+                       d.channels, d.maxShift, std::max(d.tolerance, kPlatformTolerance), d.uncovered);
         EXPECT_TRUE(m.ok) << m.detail;
         EXPECT_LE(static_cast<long>(ours.size() / d.bytes / d.channels - m.comparedFrames), d.surplus);
     }

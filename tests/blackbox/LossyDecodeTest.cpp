@@ -11,18 +11,50 @@ const char kPaddingSync[] = "[AST][INF]MP3 file sync word mismatch(000 != 7FF).\
 const char kTagSync[] = "[AST][INF]MP3 file sync word mismatch(2A2 != 7FF).\n";
 const std::string kMp3Junk = "[AST][INF]MP3 file sync word mismatch(252 != 7FF).\n" + skippedJunk("MP3");
 
+// The frames of a free-format stream of unpadded length `length` from its start.
+std::vector<Bytes> freeFrames(const Bytes& file, size_t length) {
+    std::vector<Bytes> frames;
+    for (size_t at = 0, n; at + 4 <= file.size(); at += n) {
+        n = std::min(length + (file[at + 2] >> 1 & 1), file.size() - at);
+        frames.emplace_back(file.begin() + long(at), file.begin() + long(at + n));
+    }
+    return frames;
+}
+
+// The same MPEG-1 frames behind bit-rate index 14, each filled up with zeros to that size, which
+// ffmpeg decodes alike when no frame reaches back into another's bytes (no bit reservoir).
+Bytes indexed(const std::vector<Bytes>& frames, bool layer2, uint32_t rate) {
+    Bytes out;
+    for (Bytes f : frames) {
+        f[2] = uint8_t((f[2] & 0x0D) | 0xE0);
+        f.resize(144000 * (layer2 ? 384 : 320) / rate);
+        out.insert(out.end(), f.begin(), f.end());
+    }
+    return out;
+}
+
+std::string changed(long at, int rate, int channels, int toRate, int toChannels) {
+    char text[160];
+    snprintf(text, sizeof text, "%s at sample %ld to %d Hz, %d channel(s); converted to %d Hz, %d channel(s).\n",
+             kChangeLine, at, rate, channels, toRate, toChannels);
+    return text;
+}
+
+// Layers II and III against libavcodec's floating-point decoders, free format included: at full
+// accuracy, which these reach exactly.
 TEST(Mp3Decode, RealEncoders) {
-    const std::string lame = "-c:a libmp3lame ";
+    const std::string lame = "-c:a libmp3lame ", bare = " -id3v2_version 0 -write_xing 0";
     const struct {
         const char* label;
         uint32_t rate;
         int channels;
-        std::string encoder;     // ffmpeg output options
+        std::string encoder;     // ffmpeg output options, or a command line taking a WAV file
         int id3Major;            // 0: no ID3v2 tag
         std::string tagLines;    // its frames as shown
         std::string id3v1Lines;  // empty: no ID3v1 tag
         size_t xing;             // 1: a Xing frame ahead of the frames ffmpeg counts
         bool junk = false;       // spliced in before the first frame and the sixth
+        size_t freeLength = 0;   // free format: the frame length
     } fixtures[] = {
         {"mpeg1 44.1k stereo cbr, ID3v2.3 and ID3v1", 44100, 2,
          lame + "-b:a 128k -id3v2_version 3 -metadata title=Sine -metadata artist=Ostrel -write_id3v1 1", 3,
@@ -39,12 +71,24 @@ TEST(Mp3Decode, RealEncoders) {
         {"mpeg2.5 8k stereo cbr 48k", 8000, 2, lame + "-b:a 48k", 4, "", "", 1},
         // Layer II frames are 144 bit rate / rate bytes long at MPEG-2 too, unlike Layer III's.
         {"layer II mpeg2 22.05k mono, junk first and midway", 22050, 1, "-c:a mp2 -b:a 64k -f mp2", 0, "", "", 0, true},
+        {"layer II 48k stereo 384k", 48000, 2, "-c:a mp2 -b:a 384k -f mp2", 0, "", "", 0},
+        {"layer II 32k mono 56k", 32000, 1, "-c:a mp2 -b:a 56k -f mp2", 0, "", "", 0},
+        {"layer II twolame 44.1k dual channel", 44100, 2, "twolame --quiet -m d -b 160", 0, "", "", 0},
+        {"layer II twolame 16k mono", 16000, 1, "twolame --quiet -b 32", 0, "", "", 0},
+        {"free format layer III 44.1k stereo", 44100, 2, "lame --quiet --freeformat --nores -b 200", 0, "", "", 0,
+         false, 653},
+        {"free format layer III 32k mono", 32000, 1, "lame --quiet --freeformat --nores -b 80", 0, "", "", 0, false,
+         360},
+        {"free format layer II 48k stereo", 48000, 2, "twolame --quiet --freeformat -b 160", 0, "", "", 0, false, 480},
     };
     TempDir dir;
     std::vector<Decode> rows;
     for (const auto& f : fixtures) {
         const std::string in = dir.path(std::to_string(rows.size()) + ".mp3");
-        ASSERT_TRUE(encodeTones(in, f.channels, f.rate, f.encoder)) << f.label;
+        if (f.encoder[0] == '-')
+            ASSERT_TRUE(encodeTones(in, f.channels, f.rate, f.encoder)) << f.label;
+        else
+            ASSERT_TRUE(encodeTones(in + ".wav", f.channels, f.rate, "") && made(f.encoder + " $W $O", in)) << f.label;
         Bytes file = readFile(in);
         const int size = (file[6] & 0x7F) << 21 | (file[7] & 0x7F) << 14 | (file[8] & 0x7F) << 7 | (file[9] & 0x7F);
         const std::string clean = f.junk ? in + ".clean.mp3" : in;
@@ -70,13 +114,56 @@ TEST(Mp3Decode, RealEncoders) {
                         ? "[AST][ERR]Mismatched 'TAG' chunk:" + std::string(file.end() - 128, file.end() - 125) + "\n"
                         : f.id3v1Lines);
         const std::string reads =
-            junk + (f.id3v1Lines.empty() ? std::string("[AST][INF]Reached end of data:0.\n") : kTagSync) +
+            junk +
+            (f.freeLength
+                 ? "[AST][WRN]Free-format MP3 stream, frame length " + std::to_string(f.freeLength) + " bytes found.\n"
+                 : "") +
+            (f.id3v1Lines.empty() ? std::string("[AST][INF]Reached end of data:0.\n") : kTagSync) +
             "[AST][ERR]Failed to parse MP3 data frame header.\n";
-        rows.push_back(Decode{f.label, in, decodedLines(opening, reads), unitsAre(packetsOf(clean), f.xing)}.pcm(
-            clean, f.rate, f.channels));
+        const bool layer2 = (file[1] & 6) == 4;
+        std::string reference = clean;
+        std::vector<Bytes> units = f.freeLength ? freeFrames(file, f.freeLength) : packetsOf(clean);
+        if (f.freeLength) writeFile(reference = in + ".indexed.mp3", indexed(units, layer2, f.rate));
+        rows.push_back(
+            Decode{f.label, in, decodedLines(opening, reads), unitsAre(units, f.freeLength ? 0 : f.xing)}.pcm(
+                reference, f.rate, f.channels));
+        rows.back().referenceInput = layer2 ? "-c:a mp2float" : "-c:a mp3float";
         // Encoder delay and padding, which ffmpeg trims by the Xing frame.
         rows.back().maxShift = rows.back().surplus = 4000;
-        rows.back().tolerance = 1;
+    }
+
+    // Streams joined: mono, stereo, mono frames; 44.1 then 48 kHz. The output keeps the first.
+    const std::string mono = dir.path("mono.mp3"), stereo = dir.path("stereo.mp3"), at48 = dir.path("48.mp3");
+    ASSERT_TRUE(encodeTones(mono, 1, 44100, lame + "-b:a 64k" + bare) &&
+                encodeTones(stereo, 2, 44100, lame + "-b:a 128k" + bare) &&
+                encodeTones(at48, 2, 48000, lame + "-b:a 128k" + bare));
+    const Bytes monoFile = readFile(mono), stereoFile = readFile(stereo);
+    writeFile(dir.path("modes.mp3"), testsupport::cat({monoFile, stereoFile, monoFile}));
+    writeFile(dir.path("rates.mp3"), testsupport::cat({stereoFile, readFile(at48)}));
+    const long monoEnd = long(packetsOf(mono).size() * 1152),
+               stereoEnd = monoEnd + long(packetsOf(stereo).size() * 1152);
+    for (const char* name : {"modes", "rates"}) {
+        const std::string in = dir.path(name + std::string(".mp3"));
+        const Bytes file = readFile(in);
+        const bool modes = name[0] == 'm';
+        char text[96];
+        snprintf(text, sizeof text, "[AST][INF]MP3 file magic(ID3) mismatch(%08X != 00494433).\n",
+                 file[0] << 16 | file[1] << 8 | file[2]);
+        const std::string opening =
+            "[AST][INF]File suffix=mp3, codec=48.\n" + std::string(text) +
+            "[AST][INF]Found no ID3V2 header, treat as raw data frame.\n" +
+            summaryLines("parseMp3DataFrameHeader", 44100, modes ? 1 : 2) +
+            "[AST][ERR]Mismatched 'TAG' chunk:" + std::string(file.end() - 128, file.end() - 125) + "\n";
+        rows.push_back(Decode{name, in,
+                              decodedLines(opening, "[AST][INF]Reached end of data:0.\n"
+                                                    "[AST][ERR]Failed to parse MP3 data frame header.\n"),
+                              unitsAre(packetsOf(in))});
+        // ffmpeg mixes the stereo frames down as the service does; the 48 kHz ones are compared by
+        // their length only.
+        rows.back().pcm(modes ? in : stereo, 44100, modes ? 1 : 2).maxShift = 2000;
+        rows.back().surplus = modes ? 2000 : 1300 * 44100 / 1000;
+        rows.back().changes = modes ? changed(monoEnd, 44100, 2, 44100, 1) + changed(stereoEnd, 44100, 1, 44100, 1)
+                                    : changed(stereoEnd - monoEnd, 48000, 2, 44100, 2);
     }
     checkDecodes(rows);
 }

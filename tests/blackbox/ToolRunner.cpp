@@ -113,12 +113,20 @@ ToolResult runTool(const ToolRun& run) {
     return result;
 }
 
+std::string changeLines(const std::string& out) {
+    std::istringstream in(out);
+    std::string result;
+    for (std::string line; std::getline(in, line);)
+        if (line.rfind(kChangeLine, 0) == 0) result += line + "\n";
+    return result;
+}
+
 std::string mainThreadLines(const std::string& out) {
     std::istringstream in(out);
     std::string line, result, previous;
     while (std::getline(in, line)) {
         if (line == "[AST][WRN]Failed to read PCM data.") continue;
-        if (line.rfind("[AST][INF]Encode params:", 0) == 0) continue;
+        if (line.rfind("[AST][INF]Encode params:", 0) == 0 || line.rfind(kChangeLine, 0) == 0) continue;
         bool waiting = line.rfind("[AST][INF]Decoder(", 0) == 0 && line.find(") is working still") != std::string::npos;
         if (waiting && line == previous) continue;
         result += line + "\n";

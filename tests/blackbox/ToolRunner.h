@@ -57,10 +57,12 @@ std::vector<std::string> words(const std::string& line);
 // home), CAP_DAC_READ_SEARCH is added: it lets the loader through, and refuses no write less.
 std::vector<std::string> asNobody(const std::string& caps);
 
-// The main thread's lines: the reader thread's own lines (empty-read warnings and the
-// output description) are dropped and repeated waiting lines counted once, so that the
-// rest can be compared exactly whatever the timing.
+// The main thread's lines: the reader thread's own lines (empty-read warnings, the output
+// description and changes of the decoded audio, which changeLines keeps) are dropped and repeated waiting lines counted
+// once, so that the rest can be compared exactly whatever the timing.
 std::string mainThreadLines(const std::string& out);
+const char kChangeLine[] = "[AST][WRN]Decoded audio changes";
+std::string changeLines(const std::string& out);
 
 // The lines every decode starts with.
 std::string argsLines(const std::string& decodeFile, const std::string& saveFile,

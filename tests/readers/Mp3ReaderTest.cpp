@@ -50,8 +50,10 @@ TEST(Mp3Reader, FrameLengthsFollowTheHeader) {
         {{0, 2, 2, 0, 0, 0}, 208, 11025, 2, 1},
         {{0, 3, 2, 1, 0, 0}, 192, 12000, 2, 0},
         {{0, 1, 14, 2, 1, 0}, 1441, 8000, 2, 2},
-        // Free format, index 15 and the reserved layer give no usable length.
-        {{3, 1, 0, 0, 0, 0}, 0, 44100, 2, 2},
+        // Free format: the length comes from the headers behind, without the padding slot.
+        {{3, 1, 0, 0, 0, 0}, 300, 44100, 2, 2},
+        {{3, 3, 0, 1, 1, 3}, 388, 48000, 1, 0},
+        // Index 15 and the reserved layer give no usable length.
         {{3, 1, 15, 0, 0, 0}, -3, 44100, 2, 2},
         {{3, 0, 9, 0, 1, 0}, 1, 44100, 2, 2},
     };
@@ -62,8 +64,11 @@ TEST(Mp3Reader, FrameLengthsFollowTheHeader) {
         ReadAll r = readAll<Mp3AudioDataReader>(file);
         ASSERT_FALSE(r.invalid) << r.out();
         EXPECT_EQ(c.layer, r.info.mpeg.layer);
-        std::string end =
-            c.length > 3 ? endOfData(0) + kFailed : err("Invalid frame length(" + std::to_string(c.length) + ").");
+        const int unpadded = c.length - c.h.padding * (c.h.layer == 3 ? 4 : 1);
+        std::string end = c.h.bitRate == 0 ? "[AST][WRN]Free-format MP3 stream, frame length " +
+                                                 std::to_string(unpadded) + " bytes found.\n"
+                                           : "";
+        end += c.length > 3 ? endOfData(0) + kFailed : err("Invalid frame length(" + std::to_string(c.length) + ").");
         EXPECT_EQ(noTag(file) + summary("parseMp3DataFrameHeader", c.rate, c.channels) + noId3v1(file) + end, r.out());
         EXPECT_EQ(c.length > 3 ? 3u : 0u, r.frames.size());
         EXPECT_TRUE(r.handedFrom(file, 0));
@@ -101,6 +106,8 @@ TEST(Mp3Reader, TagsStartsAndEnds) {
     const Bytes junkFirst = cat({Bytes(65290, 'J'), falseHeader, str("xy"), kThree});
     const Bytes junk = cat({kThree, str("J"), falseHeader, str("K"), frame(k128k, 417, 'd')});
     const Bytes cut = cat({kThree, frame(k128k, 14, 'd')});
+    // Free format whose next header is another stream's: no length, the search goes on to it.
+    const Bytes unconfirmed = cat({frame({3, 1, 0, 0, 0, 0}, 300, 'f'), kThree});
     const std::string found = summary("parseMp3DataFrameHeader", 44100, 2);
     const std::string tail = noId3v1(kThree) + endOfData(0) + kFailed;
     const std::string skip = inf("Skip fill bytes to find first data frame.");
@@ -124,6 +131,9 @@ TEST(Mp3Reader, TagsStartsAndEnds) {
          noTag(kThree) + found + inf("ID3V1, title:" + std::string(30, 'T')) + inf("ID3V1, artist:Artist") +
              inf("ID3V1, album:Alb") + inf("ID3V1, year:2024") + inf("ID3V1, comment:" + std::string(28, 'c')) +
              inf("ID3V1, track:7") + inf("ID3V1, genre:255") + sync(0x2A2) + kFailed},
+        {"free format, unconfirmed", unconfirmed, 300,
+         noTag(unconfirmed) + found + noId3v1(unconfirmed) + err("Invalid frame length(0).") + skipped(300, "MP3") +
+             endOfData(0) + kFailed},
         {"cut last frame", cut, 0, noTag(cut) + found + noId3v1(cut) + endOfData(10) + endOfData(0) + kFailed},
         {"junk before the first frame", junkFirst, 65296,
          noTag(junkFirst) + sync(0x252) + skipped(65296, "MP3") + found + tail},

@@ -14,10 +14,10 @@ bool shell(const std::string& command) {
     return system(quiet.c_str()) == 0;
 }
 
-std::vector<uint8_t> ffmpegDecode(const std::string& file, const std::string& format) {
+std::vector<uint8_t> ffmpegDecode(const std::string& file, const std::string& format, const std::string& input) {
     testsupport::TempDir dir;
     std::string out = dir.path("ref.raw");
-    if (!shell("ffmpeg -nostdin -y -i '" + file + "' -f " + format + " '" + out + "'")) return {};
+    if (!shell("ffmpeg -nostdin -y " + input + " -i '" + file + "' -f " + format + " '" + out + "'")) return {};
     return testsupport::readFile(out);
 }
 

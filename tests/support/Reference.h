@@ -11,8 +11,9 @@ namespace testsupport {
 // encoders (ffmpeg, flac, ...).
 bool shell(const std::string& command);
 
-// The PCM ffmpeg decodes from file, as "s16le" or "s32le". Empty when ffmpeg failed.
-std::vector<uint8_t> ffmpegDecode(const std::string& file, const std::string& format);
+// The PCM ffmpeg decodes from file, as "s16le" or "s32le", `input` options given before the file
+// (a decoder, say). Empty when ffmpeg failed.
+std::vector<uint8_t> ffmpegDecode(const std::string& file, const std::string& format, const std::string& input = "");
 
 // The packets ffmpeg's demuxer finds in file: byte positions and sizes, in order. An
 // independent account of where a file's frames are.
