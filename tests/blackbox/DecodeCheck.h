@@ -143,6 +143,7 @@ struct Decode {
     std::string save = ".pcm";                            // the output's suffix: ".wav" writes a WAV file
     std::vector<std::string> options = {};                // further arguments
     Bytes output = {};  // when set, the output file exactly, instead of the reference's decode
+    std::vector<std::pair<std::string, std::string>> env = {};  // added to the run's environment
 };
 
 // The reference comes from the build machine's ffmpeg; a cross-built service uses the target's
@@ -173,6 +174,7 @@ inline void checkDecodes(const std::vector<Decode>& all) {
     for (const Decode& d : rows) {
         runs.push_back(ToolRun({"-f=" + d.in, "-v=" + d.in + d.save}, {{"HOSTAUDIO_UNITS_FILE", d.in + ".units"}}));
         runs.back().args.insert(runs.back().args.end(), d.options.begin(), d.options.end());
+        runs.back().env.insert(runs.back().env.end(), d.env.begin(), d.env.end());
     }
     const std::vector<ToolResult> results = runTools(runs);
     for (size_t i = 0; i < rows.size(); ++i) {

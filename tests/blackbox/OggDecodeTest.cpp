@@ -153,6 +153,30 @@ TEST(OggDecode, RealDamagedAndTwoStreamFiles) {
                 });
     rows[n].uncovered = rows[n + 1].uncovered = 44100;  // of 52920
     rows[n + 3].surplus = rows[n + 4].surplus = 2048;
+
+    // More channels than a channel map names, and a rate no stream has: refused on the unit that
+    // opens the codec, with one line.
+    std::string tenTones;
+    for (int c = 0; c < 10; ++c)
+        tenTones += (c ? "|" : "") + std::string("0.1*sin(") + std::to_string(300 + 50 * c) + "*2*PI*t)";
+    ASSERT_TRUE(shell("ffmpeg -nostdin -y -f lavfi -i 'aevalsrc=" + tenTones +
+                      ":s=48000:d=1' -c:a libopus -mapping_family 255 " + dir.path("ten.ogg")));
+    Bytes badRate = file;
+    for (size_t i = 0; i < 4; ++i) badRate[pages[0].dataStart + 12 + i] = i == 3 ? 0x7F : 0xFF;
+    writeFile(dir.path("rate.ogg"), badRate);
+    const std::string refused = kSuffix + std::string(kThreadLines) + "[AST][ERR]Failed to write audio data.\n";
+    rows.push_back({"opus, 10 channels",
+                    dir.path("ten.ogg"),
+                    refused,
+                    unitsAre({}, 1),
+                    255,
+                    {"hostaudio: the stream is not decoded: 10 channels, more than the 8 a channel map names\n"}});
+    rows.push_back({"vorbis, rate 0x7FFFFFFF",
+                    dir.path("rate.ogg"),
+                    refused,
+                    unitsAre({}, 3),
+                    255,
+                    {"hostaudio: the stream is not decoded: 2147483647 Hz, not a sample rate of 1 to 768000 Hz\n"}});
     checkDecodes(rows);
 }
 
