@@ -51,6 +51,10 @@ public:
     // a unit decode() already refused is not counted again.
     virtual uint64_t lateRejects() const { return 0; }
 
+    // True once the stream cannot be decoded at all (e.g. more channels than a channel map
+    // names); the backend has said why. configure() clears it.
+    virtual bool refused() const { return false; }
+
     // The layout of the PCM it appends (codecType 256 and the pcm group). False while it is
     // not known yet, e.g. before the first unit of a compressed stream.
     virtual bool outputParameter(audio::audio_codec_parameter_t& output) const = 0;

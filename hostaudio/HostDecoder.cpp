@@ -1,7 +1,11 @@
 #include "HostDecoder.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <sys/syscall.h>
+#include <system_error>
+#include <unistd.h>
 
 #include "PcmRecord.h"
 
@@ -19,16 +23,31 @@ int64_t outputBytesPerSecond(const audio::audio_codec_parameter_t& output) {
     return playbackBytesPerSecond(output);
 }
 
+pid_t currentThread() {
+    static thread_local const pid_t tid = pid_t(syscall(SYS_gettid));
+    return tid;
+}
+
 }  // namespace
 
 HostDecoder::HostDecoder(std::unique_ptr<DecoderBackend> backend, const audio::audio_codec_parameter_t& input)
-    : mBackend(std::move(backend)), mInput(input), mLastRead(Clock::now()) {
+    : mBackend(std::move(backend)), mInput(input) {
     mUnits.openFromEnv("HOSTAUDIO_UNITS_FILE", true);
     audio::audio_codec_parameter_t output;
     if (mBackend->outputParameter(output)) {
         publishOutputLocked(output);  // no other thread knows this object yet
+        mSettled = true;
     }
-    mWorker = std::thread(&HostDecoder::work, this);
+}
+
+bool HostDecoder::start() {
+    try {
+        mWorker = std::thread(&HostDecoder::work, this);
+    } catch (const std::system_error& e) {
+        std::fprintf(stderr, "hostaudio: cannot start the decoder's worker thread: %s\n", e.code().message().c_str());
+        return false;
+    }
+    return true;
 }
 
 HostDecoder::~HostDecoder() {
@@ -37,13 +56,18 @@ HostDecoder::~HostDecoder() {
         mStopping = true;
     }
     mUnitsReady.notify_all();
+    mWorkerIdle.notify_all();
     {
         std::lock_guard<std::mutex> lock(mMutex);
         mDropping = true;
     }
     mDrained.notify_all();
-    mWorker.join();
+    if (mWorker.joinable()) {
+        mWorker.join();
+    }
     mBackend.reset();  // its threads may still append: the sink must outlive them
+    std::lock_guard<std::mutex> lock(mMutex);
+    reportDroppedLocked();
 }
 
 int32_t HostDecoder::writeData(const uint8_t* data, int32_t length, int32_t) {
@@ -51,7 +75,7 @@ int32_t HostDecoder::writeData(const uint8_t* data, int32_t length, int32_t) {
         return -1;
     }
     std::unique_lock<std::mutex> in(mInputMutex);
-    if (mInputEnded) {
+    if (mInputEnded || mRefused) {
         return -1;
     }
     mUnits.writeUnit(data, uint32_t(length));
@@ -77,12 +101,21 @@ int32_t HostDecoder::writeData(const uint8_t* data, int32_t length, int32_t) {
     unit.assign(data, data + length);
     mPendingBytes += unit.size();
     mPending.push_back(std::move(unit));
-    bool wake = mWorkerWaiting && (mPending.size() >= kWorkerWakeUnits || mPendingBytes >= kWorkerWakeBytes);
-    in.unlock();
+    const uint64_t number = ++mQueuedUnits;
+    // The first unit wakes a sleeping worker; more only once a batch is ready.
+    bool wake = mWorkerWaiting && (mPending.size() == 1 || batchReadyLocked());
+    if (mSettled) {
+        in.unlock();
+        if (wake) {
+            mUnitsReady.notify_one();
+        }
+        return length;
+    }
     if (wake) {
         mUnitsReady.notify_one();
     }
-    return length;
+    mWorkerIdle.wait(in, [&] { return mDoneUnits >= number || mStopping; });
+    return mRefused ? -1 : length;
 }
 
 // A unit is always taken when nothing is pending, whatever its size.
@@ -92,6 +125,10 @@ bool HostDecoder::pendingFullLocked(size_t length) const {
 
 bool HostDecoder::pendingHalvedLocked() const {
     return mPendingBytes <= kMaxPendingBytes / 2 && mPending.size() <= kMaxPendingUnits / 2;
+}
+
+bool HostDecoder::batchReadyLocked() const {
+    return mPending.size() >= kWorkerWakeUnits || mPendingBytes >= kWorkerWakeBytes;
 }
 
 int32_t HostDecoder::setEndOfStream() {
@@ -110,12 +147,14 @@ void HostDecoder::work() {
     std::unique_lock<std::mutex> in(mInputMutex);
     for (;;) {
         mWorkerWaiting = true;
+        bool slept = false;
         while (!mStopping && mPending.empty() && !(mInputEnded && !mEndHandled)) {
-            if (mInputEnded) {
-                mUnitsReady.wait(in);
-            } else {
-                mUnitsReady.wait_for(in, kWorkerPoll);
-            }
+            mUnitsReady.wait(in);
+            slept = true;
+        }
+        if (slept && mSettled && !mStopping && !mInputEnded && !batchReadyLocked()) {
+            mUnitsReady.wait_for(in, kWorkerBatchWait,
+                                 [this] { return mStopping || mInputEnded || batchReadyLocked(); });
         }
         mWorkerWaiting = false;
         if (mStopping) {
@@ -131,14 +170,7 @@ void HostDecoder::work() {
             if (resume) {
                 mUnitsTaken.notify_one();
             }
-            if (!mBackend->decode(unit.data(), unit.size(), *this)) {
-                ++mRejectedUnits;
-            }
-            in.lock();
-            if (mSpareBytes + unit.capacity() <= kMaxPendingBytes) {
-                mSpareBytes += unit.capacity();
-                mSpare.push_back(std::move(unit));
-            }
+            decodeOne(unit, in);
         } else {
             mEndHandled = true;
             in.unlock();
@@ -171,8 +203,8 @@ int32_t HostDecoder::readData(uint8_t* buffer, int32_t capacity, int32_t) {
         if (capacity > 0 && mQueue.size() == 0 && !mAllDecoded) {
             mFilled.wait_for(lock, kReadWait, [this] { return mQueue.size() >= wakeLevelLocked() || mAllDecoded; });
         }
-        mLastRead = Clock::now();
-        mDiscarding = false;
+        mReader = currentThread();
+        mReaderGone = false;
         size_t wanted = size_t(capacity);
         for (; !mChanges.empty() && mChanges.front().at <= mTaken; mChanges.pop_front()) {
             mSourceRate = mChanges.front().rate;
@@ -196,11 +228,12 @@ int32_t HostDecoder::isFinished() {
         return 0;
     }
     if (mQueue.size() > 0) {
-        if (!readerIdleLocked()) {
+        if (!readerGoneLocked()) {
             return 0;
         }
-        discardLocked();
+        dropAllLocked();
     }
+    reportDroppedLocked();
     return 1;
 }
 
@@ -230,6 +263,25 @@ int32_t HostDecoder::reset() {
     return 0;
 }
 
+// Decodes a unit taken from the pending ones, `in` unlocked; returns with it locked. Once the
+// backend refuses the stream, units are dropped undecoded.
+void HostDecoder::decodeOne(Unit& unit, std::unique_lock<std::mutex>& in) {
+    // mRefused changes only here and in a restart, which waits while the worker is busy.
+    if (!mRefused && !mBackend->decode(unit.data(), unit.size(), *this)) {
+        ++mRejectedUnits;
+    }
+    audio::audio_codec_parameter_t output;
+    const bool known = mBackend->outputParameter(output);
+    in.lock();
+    mRefused = mRefused || mBackend->refused();
+    ++mDoneUnits;
+    mSettled = mSettled || known || mRefused || mDoneUnits >= kSettlingUnits;
+    if (mSpareBytes + unit.capacity() <= kMaxPendingBytes) {
+        mSpareBytes += unit.capacity();
+        mSpare.push_back(std::move(unit));
+    }
+}
+
 // Called by the backend on the worker or on a thread of its own, one at a time. Waits for room
 // while the reader drains; pushes only what fits, so the queue never goes over its limit.
 void HostDecoder::append(const uint8_t* data, size_t length) {
@@ -242,12 +294,14 @@ void HostDecoder::append(const uint8_t* data, size_t length) {
         publishOutputLocked(output);
     }
     while (length > 0 && !mDropping) {
+        if (mReaderGone) {
+            mDroppedBytes += length;
+            return;
+        }
         if (mQueue.size() >= queueLimitLocked()) {
             mFilled.notify_one();
-            if (readerIdleLocked()) {
-                discardLocked();
-            } else {
-                mDrained.wait_until(lock, mLastRead + kReaderIdle);
+            if (mDrained.wait_for(lock, kReaderCheck) == std::cv_status::timeout && readerGoneLocked()) {
+                dropAllLocked();
             }
             continue;
         }
@@ -289,6 +343,7 @@ void HostDecoder::restart(bool clearEnd) {
     std::unique_lock<std::mutex> in(mInputMutex);
     mPending.clear();
     mPendingBytes = 0;
+    mDoneUnits = mQueuedUnits;
     mUnitsTaken.notify_all();
     {
         std::lock_guard<std::mutex> lock(mMutex);
@@ -303,6 +358,8 @@ void HostDecoder::restart(bool clearEnd) {
         mInputEnded = false;
         mEndHandled = false;
     }
+    mRefused = false;
+    mSettled = known;
     {
         std::lock_guard<std::mutex> lock(mMutex);
         mQueue.clear();
@@ -320,6 +377,7 @@ void HostDecoder::restart(bool clearEnd) {
         }
     }
     mDrained.notify_all();
+    mWorkerIdle.notify_all();
 }
 
 void HostDecoder::publishOutputLocked(const audio::audio_codec_parameter_t& output) {
@@ -334,16 +392,30 @@ size_t HostDecoder::queueLimitLocked() const { return mLimit - std::min(mReserve
 
 size_t HostDecoder::wakeLevelLocked() const { return std::min(kWakeBytes, queueLimitLocked() / 2); }
 
-bool HostDecoder::readerIdleLocked() const { return Clock::now() - mLastRead >= kReaderIdle; }
-
-void HostDecoder::discardLocked() {
-    if (!mDiscarding) {
-        mDiscarding = true;
-        std::fprintf(stderr, "hostaudio: decoded audio not read for %llds, dropping it\n",
-                     static_cast<long long>(kReaderIdle.count()));
+// Gone means ended: a thread alive but blocked (a slow output, a stopped process) is waited for.
+// Before any read there is no reader to lose.
+bool HostDecoder::readerGoneLocked() {
+    if (!mReaderGone && mReader != 0) {
+        mReaderGone = syscall(SYS_tgkill, getpid(), mReader, 0) != 0 && errno == ESRCH;
     }
+    return mReaderGone;
+}
+
+void HostDecoder::dropAllLocked() {
+    mReaderGone = true;
+    mDroppedBytes += mQueue.size();
     mTaken += mQueue.size();
     mQueue.clear();
+    mDrained.notify_all();
+}
+
+void HostDecoder::reportDroppedLocked() {
+    if (mDroppedBytes > 0 && !mDropReported) {
+        mDropReported = true;
+        std::fprintf(stderr,
+                     "hostaudio: the thread reading the decoder has ended: %llu bytes of decoded audio dropped\n",
+                     static_cast<unsigned long long>(mDroppedBytes));
+    }
 }
 
 }  // namespace hostaudio
@@ -363,7 +435,12 @@ KxAudioDecoder* KxAudioDecoder::create(const audio_codec_parameter_t* param) {
         std::fprintf(stderr, "hostaudio: codec type %d: this input is not supported\n", param->codecType);
         return nullptr;
     }
-    return new hostaudio::HostDecoder(std::move(backend), *param);
+    auto* decoder = new hostaudio::HostDecoder(std::move(backend), *param);
+    if (!decoder->start()) {
+        delete decoder;
+        return nullptr;
+    }
+    return decoder;
 }
 
 void KxAudioDecoder::destroy(KxAudioDecoder* decoder) { delete decoder; }

@@ -5,15 +5,17 @@
 // another thread. Two locks: mInputMutex guards the units on their way to the worker and the
 // feeding state; mMutex guards the PCM side; only a restart holds both, taking mInputMutex
 // first. Both sides wait for room: writeData while units are pending, the worker (or a
-// backend thread) while the queue is full. readData waits at most kReadWait, and only while
-// units are still coming.
+// backend thread) while the queue is full, for as long as the thread that reads is alive.
+// readData waits at most kReadWait, and only while units are still coming.
 #pragma once
 
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <sys/types.h>
 #include <thread>
 #include <vector>
 
@@ -30,8 +32,9 @@ public:
     // Held audio when the output rate is unknown: a second of 48 kHz stereo 16-bit.
     static constexpr size_t kFallbackHeldBytes = 192000;
     static constexpr size_t kMinHeldBytes = PcmQueue::kBlockBytes;
-    // A reader silent this long is taken as gone: its audio is dropped instead of waited on.
-    static constexpr std::chrono::seconds kReaderIdle{2};
+    // A full queue looks this often whether the thread that reads still exists: a reader
+    // blocked in a slow write is waited for, one that has ended is not.
+    static constexpr std::chrono::milliseconds kReaderCheck{500};
     // How long readData waits for audio of the units still being written. A reader that
     // sleeps on an empty answer would otherwise leave the writer stalled on a full queue.
     static constexpr std::chrono::milliseconds kReadWait{10};
@@ -43,14 +46,19 @@ public:
     // 256 KiB of FLAC about 2 s). A writer that found them full resumes once half are taken.
     static constexpr size_t kMaxPendingBytes = 262144;
     static constexpr size_t kMaxPendingUnits = 64;
-    // An idle worker is woken for this many pending units or bytes, not for each unit, and
-    // looks on its own this often while the stream goes on.
+    // An idle worker sleeps until a unit comes, then waits at most kWorkerBatchWait for this
+    // many pending units or bytes, so that it is not woken for each unit.
     static constexpr size_t kWorkerWakeUnits = 8;
     static constexpr size_t kWorkerWakeBytes = 65536;
-    static constexpr std::chrono::milliseconds kWorkerPoll{4};
+    static constexpr std::chrono::milliseconds kWorkerBatchWait{4};
+    // Until the output is known, writeData returns once its unit is decoded, so that a stream
+    // the backend refuses fails the write of the unit that opened it; at most this many units.
+    static constexpr uint64_t kSettlingUnits = 16;
 
     HostDecoder(std::unique_ptr<DecoderBackend> backend, const audio::audio_codec_parameter_t& input);
     ~HostDecoder() override;
+    // False (and says why) when the worker thread cannot be created.
+    bool start();
 
     int32_t writeData(const uint8_t* data, int32_t length, int32_t flag) override;
     int32_t setEndOfStream() override;
@@ -61,12 +69,13 @@ public:
     int32_t reset() override;
 
 private:
-    using Clock = std::chrono::steady_clock;
     using Unit = std::vector<uint8_t>;
 
     void work();
     bool pendingFullLocked(size_t length) const;
     bool pendingHalvedLocked() const;
+    bool batchReadyLocked() const;
+    void decodeOne(Unit& unit, std::unique_lock<std::mutex>& in);
     void append(const uint8_t* data, size_t length) override;
     bool reserve(size_t bytes) override;
     void release(size_t bytes) override;
@@ -75,8 +84,9 @@ private:
     void publishOutputLocked(const audio::audio_codec_parameter_t& output);
     size_t queueLimitLocked() const;
     size_t wakeLevelLocked() const;
-    bool readerIdleLocked() const;
-    void discardLocked();
+    bool readerGoneLocked();
+    void dropAllLocked();
+    void reportDroppedLocked();
 
     std::unique_ptr<DecoderBackend> mBackend;
     const audio::audio_codec_parameter_t mInput;
@@ -96,6 +106,10 @@ private:
     bool mWorkerWaiting = false;
     bool mWriterWaiting = false;
     bool mStopping = false;
+    bool mRefused = false;  // the backend refused the stream: no unit is taken any more
+    bool mSettled = false;  // the output is known, or kSettlingUnits were decoded without it
+    uint64_t mQueuedUnits = 0;
+    uint64_t mDoneUnits = 0;      // decoded, or dropped by a restart
     uint64_t mRejectedUnits = 0;  // the worker's own
     std::thread mWorker;
 
@@ -109,8 +123,6 @@ private:
     audio::audio_codec_parameter_t mOutput{};
     bool mAllDecoded = false;  // end of stream seen and the backend drained
     bool mDropping = false;    // a restart or the destructor: appended audio is dropped
-    Clock::time_point mLastRead;
-    bool mDiscarding = false;
     // Where the decoded audio changed rate or channels, by bytes appended since the start; a read
     // never spans one, and getOutputParameter gives the decoded rate and channels of the bytes
     // read last (the PCM itself keeps the first layout).
@@ -121,6 +133,10 @@ private:
     std::deque<SourceChange> mChanges;
     uint64_t mAppended = 0, mTaken = 0;
     int32_t mSourceRate = 0, mSourceChannels = 0;  // 0: as the output
+    pid_t mReader = 0;         // the thread that read last
+    bool mReaderGone = false;  // it has ended: appended audio is dropped and counted
+    uint64_t mDroppedBytes = 0;
+    bool mDropReported = false;
 };
 
 }  // namespace hostaudio

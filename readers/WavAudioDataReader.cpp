@@ -1,6 +1,8 @@
 #include "WavAudioDataReader.h"
 
+#include <algorithm>
 #include <climits>
+#include <cstdint>
 #include <cstring>
 
 #include "ASTDataAccess.h"
@@ -239,15 +241,18 @@ bool WavAudioDataReader::useFormat(const Format& format) {
     if (mWiden) {
         mInfo.pcm.bitDepth = PCM_S32LE;
         mInfo.pcm.blockAlign = 4u * format.channels;
-        mInfo.pcm.bytesPerSecond = 4u * format.channels * format.rate;
+        mInfo.pcm.bytesPerSecond =
+            static_cast<uint32_t>(std::min<uint64_t>(uint64_t{4} * format.channels * format.rate, UINT32_MAX));
         astLog("[AST][WRN]24-bit PCM is widened to signed 32-bit for the decoder.\n");
     }
     return true;
 }
 
 int32_t WavAudioDataReader::getFrameLength() {
-    uint32_t length =
-        mFrameChannels * mInfo.sampleFrequency * pcmBytesPerSample(mInfo.pcm.bitDepth) * mFrameDurationMs / 1000;
+    // In 64 bits: a header's rate of up to 2^32 - 1 must not wrap to a plausible length.
+    uint64_t length = uint64_t{mFrameChannels} * mInfo.sampleFrequency * pcmBytesPerSample(mInfo.pcm.bitDepth) *
+                      mFrameDurationMs / 1000;
+    length = std::min<uint64_t>(length, INT32_MAX);
     // Widened frames are cut from whole 24-bit samples.
     if (mWiden) length -= length % 4;
     return static_cast<int32_t>(length);

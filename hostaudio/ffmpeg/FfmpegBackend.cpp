@@ -3,6 +3,7 @@
 #include <sched.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -27,6 +28,9 @@ const int kMaxThreads = 16;
 // Frames decoded ahead share three quarters of a second of held audio: more contexts than
 // this would each get too little of it to help.
 const int kMaxPoolContexts = 4;
+// A channel map names at most 8 channels; rates past 768 kHz come only from damaged headers.
+const int kMaxChannels = 8;
+const int kMaxRate = 768000;
 
 // Threads for a lossless decode: HOSTAUDIO_DECODE_THREADS, else the cores this process may
 // run on.
@@ -54,6 +58,7 @@ public:
         mOutput.clear();
         mSourceRate = mSourceChannels = 0;
         mUnits = mProblems = mLateRejects = 0;
+        mRefused = false;
         return mAdapter->configure(input);
     }
 
@@ -72,7 +77,7 @@ public:
             ok = false;
         }
         if (!ok) markCounted(mUnits);
-        if (!problem.empty()) report(mUnits, problem);
+        if (!problem.empty() && !mRefused) report(mUnits, problem);  // the refusal said it all
         return ok;
     }
 
@@ -83,6 +88,7 @@ public:
     }
 
     uint64_t lateRejects() const override { return mLateRejects; }
+    bool refused() const override { return mRefused; }
 
     bool outputParameter(audio::audio_codec_parameter_t& output) const override { return mOutput.describe(output); }
 
@@ -116,6 +122,7 @@ private:
         else
             std::fprintf(stderr, "hostaudio: unit %llu: %s\n", static_cast<unsigned long long>(unit), problem.c_str());
     }
+    bool admits(int channels, int rate);
     void failed(const InFlight& packet);
     void markCounted(uint64_t unit);
     void settlePool();
@@ -132,6 +139,7 @@ private:
     uint64_t mUnits = 0;
     uint64_t mProblems = 0;
     bool mInUnit = false;
+    std::atomic<bool> mRefused{false};  // set on the pool's threads too
 
     AVCodecContext* mCodec = nullptr;
     std::unique_ptr<FramePool> mPool;
@@ -163,6 +171,7 @@ private:
 bool FfmpegBackend::open(const CodecSetup& setup) {
     if (isOpen()) flushCodec();  // a new stream: what the old one holds comes first
     closeCodec();
+    if (!admits(setup.channels, setup.sampleRate == 0 ? 1 : setup.sampleRate)) return false;
     mPacket = av_packet_alloc();
     mFrame = av_frame_alloc();
     if (mPacket == nullptr || mFrame == nullptr) {
@@ -174,9 +183,8 @@ bool FfmpegBackend::open(const CodecSetup& setup) {
         FramePool::Client& client = *this;
         mPool = std::make_unique<FramePool>(client, std::min(mThreads, kMaxPoolContexts));
         if (!mPool->open(setup)) mPool.reset();
-    } else {
-        mCodec = openCodecContext(setup);
     }
+    if (mPool == nullptr) mCodec = openCodecContext(setup);
     if (!isOpen()) {
         closeCodec();
         return false;
@@ -276,9 +284,23 @@ void FfmpegBackend::closeCodec() {
     mSwrRate = 0;
 }
 
+// Channels and rate the output could not describe refuse the stream, with one line.
+bool FfmpegBackend::admits(int channels, int rate) {
+    if (mRefused) return false;
+    const char* what = channels > kMaxChannels        ? "channels, more than the 8 a channel map names"
+                       : rate <= 0 || rate > kMaxRate ? "Hz, not a sample rate of 1 to 768000 Hz"
+                                                      : nullptr;
+    if (what == nullptr) return true;
+    mRefused = true;
+    std::fprintf(stderr, "hostaudio: the stream is not decoded: %d %s\n", channels > kMaxChannels ? channels : rate,
+                 what);
+    return false;
+}
+
 // The first frame fixes the output; later frames in another layout are converted to it.
 void FfmpegBackend::emit(const AVFrame* frame) {
     if (frame->nb_samples <= 0 || mSink == nullptr) return;
+    if (!admits(frame->ch_layout.nb_channels, frame->sample_rate)) return;
     if (!mOutput.known() && !mOutput.fixFrom(frame)) return;
     const int channels = frame->ch_layout.nb_channels;
     if (mSourceRate != 0 && (frame->sample_rate != mSourceRate || channels != mSourceChannels)) {

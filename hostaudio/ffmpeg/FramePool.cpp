@@ -1,6 +1,8 @@
 #include "FramePool.h"
 
+#include <cstdio>
 #include <cstring>
+#include <system_error>
 
 namespace hostaudio {
 
@@ -70,7 +72,14 @@ bool FramePool::open(const CodecSetup& setup) {
             stop();
             return false;
         }
-        s.thread = std::thread(&FramePool::run, this, std::ref(s));
+        try {
+            s.thread = std::thread(&FramePool::run, this, std::ref(s));
+        } catch (const std::system_error& e) {
+            std::fprintf(stderr, "hostaudio: cannot start a decoding thread (%s): frames decode one after another\n",
+                         e.code().message().c_str());
+            stop();
+            return false;
+        }
     }
     return true;
 }

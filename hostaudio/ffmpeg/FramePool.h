@@ -48,6 +48,7 @@ public:
     FramePool(const FramePool&) = delete;
     FramePool& operator=(const FramePool&) = delete;
 
+    // False when a context or a thread cannot be had; a missing thread is reported.
     bool open(const CodecSetup& setup);
     // One packet, copied; at the start of a run, waits until its context has taken up the
     // previous one. False when the pool is not open or out of memory.

@@ -32,13 +32,13 @@ inline std::string decodedLines(const std::string& opening, const std::string& r
     return opening + kThreadLines + reads + kStopped;
 }
 
-// Makes `path` with ffmpeg from a tone a channel, 1.2 s long.
+// Makes `path` with ffmpeg from a tone a channel, 1.2 s long; counts past 6 in no named layout.
 inline bool encodeTones(const std::string& path, int channels, uint32_t rate, const std::string& options) {
     std::string e;
     for (int c = 0; c < channels; ++c)
         e += (c ? "|" : "") + std::string("0.4*sin(") + std::to_string(330 + 110 * c) + "*2*PI*t)";
-    const char* layout = channels == 1 ? "mono" : channels == 2 ? "stereo" : "5.1";
-    return shell("ffmpeg -nostdin -y -f lavfi -i \"aevalsrc='" + e + "':c=" + layout + ":s=" + std::to_string(rate) +
+    const char* layout = channels == 1 ? ":c=mono" : channels == 2 ? ":c=stereo" : channels <= 6 ? ":c=5.1" : "";
+    return shell("ffmpeg -nostdin -y -f lavfi -i \"aevalsrc='" + e + "'" + layout + ":s=" + std::to_string(rate) +
                  ":d=1.2\" -fflags +bitexact " + options + " '" + path + "'");
 }
 
@@ -145,6 +145,7 @@ struct Decode {
     std::string save = ".pcm";                            // the output's suffix: ".wav" writes a WAV file
     std::vector<std::string> options = {};                // further arguments
     Bytes output = {};  // when set, the output file exactly, instead of the reference's decode
+    std::vector<std::pair<std::string, std::string>> env = {};  // added to the run's environment
 };
 
 // The reference comes from the build machine's ffmpeg; a cross-built service uses the target's
@@ -175,6 +176,7 @@ inline void checkDecodes(const std::vector<Decode>& all) {
     for (const Decode& d : rows) {
         runs.push_back(ToolRun({"-f=" + d.in, "-v=" + d.in + d.save}, {{"HOSTAUDIO_UNITS_FILE", d.in + ".units"}}));
         runs.back().args.insert(runs.back().args.end(), d.options.begin(), d.options.end());
+        runs.back().env.insert(runs.back().env.end(), d.env.begin(), d.env.end());
     }
     const std::vector<ToolResult> results = runTools(runs);
     for (size_t i = 0; i < rows.size(); ++i) {

@@ -185,6 +185,20 @@ TEST(FlacDecode, RealEncodersAndBrokenFiles) {
                           Bytes(file.begin(), file.begin() + packets[5].position + packets[5].size / 2),
                           {packets.begin(), packets.begin() + 6}, 44100, 2, 16, ""));
     rows.back().problems = {"unit 6: the frame does not decode"};
+#if !defined(OSTREL_SANITIZED_ADDRESS) && !defined(OSTREL_SANITIZED_THREAD)
+    // A decoding thread that cannot be created (the third, behind the worker and the reader
+    // thread): the frames decode one after another, to the same PCM.
+    Decode serial = rows[0];
+    serial.label = "no thread for the frame pool";
+    serial.in = dir.path("serial.flac");
+    writeFile(serial.in, readFile(rows[0].in));
+    serial.env = {
+        {"LD_PRELOAD", OSTREL_FAIL_THREAD_SHIM}, {"OSTREL_FAIL_THREAD", "3"}, {"HOSTAUDIO_DECODE_THREADS", "2"}};
+    serial.problems = {
+        "hostaudio: cannot start a decoding thread (Resource temporarily unavailable): frames decode one "
+        "after another\n"};
+    rows.push_back(serial);
+#endif
     // A block of the invalid type 127: the walk stops at it, and the bytes there are no frame header.
     writeFile(dir.path("invalid.flac"), withBlock(file, 127));
     rows.push_back({"metadata block of type 127", dir.path("invalid.flac"),

@@ -158,6 +158,26 @@ TEST(OggDecode, RealDamagedAndTwoStreamFiles) {
     rows[n].uncovered = rows[n + 1].uncovered = 44100;  // of 52920
     rows[n + 3].surplus = 2048;
     rows[n + 4].surplus = 23000;  // the second link, 0.5 s
+
+    // More channels than a channel map names, and a rate no stream has: refused on the unit that
+    // opens the codec, with one line.
+    ASSERT_TRUE(encodeTones(dir.path("ten.ogg"), 10, 48000, "-c:a libopus -mapping_family 255"));
+    Bytes badRate = file;
+    for (size_t i = 0; i < 4; ++i) badRate[pages[0].dataStart + 12 + i] = i == 3 ? 0x7F : 0xFF;
+    writeFile(dir.path("rate.ogg"), badRate);
+    const std::string refused = kSuffix + std::string(kThreadLines) + "[AST][ERR]Failed to write audio data.\n";
+    rows.push_back({"opus, 10 channels",
+                    dir.path("ten.ogg"),
+                    refused,
+                    unitsAre({}, 1),
+                    255,
+                    {"hostaudio: the stream is not decoded: 10 channels, more than the 8 a channel map names\n"}});
+    rows.push_back({"vorbis, rate 0x7FFFFFFF",
+                    dir.path("rate.ogg"),
+                    refused,
+                    unitsAre({}, 3),
+                    255,
+                    {"hostaudio: the stream is not decoded: 2147483647 Hz, not a sample rate of 1 to 768000 Hz\n"}});
     checkDecodes(rows);
 }
 

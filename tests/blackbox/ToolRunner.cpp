@@ -86,7 +86,7 @@ ToolResult runTool(const ToolRun& run) {
 
     ToolResult result;
     int status = 0;
-    double triggeredAt = -1;
+    double triggeredAt = -1, sentAt = -1;
     for (;;) {
         pid_t done = waitpid(pid, &status, WNOHANG);
         if (done == pid) break;
@@ -102,7 +102,10 @@ ToolResult runTool(const ToolRun& run) {
             if (std::string(sofar.begin(), sofar.end()).find(run.trigger) != std::string::npos) triggeredAt = elapsed;
         }
         if (triggeredAt >= 0 && !result.signalSent && elapsed >= triggeredAt + run.signalDelayMs / 1000.0)
-            result.signalSent = kill(pid, run.signal) == 0;
+            if ((result.signalSent = kill(pid, run.signal) == 0)) sentAt = elapsed;
+        if (run.resumeAfterMs > 0 && sentAt >= 0 && elapsed >= sentAt + run.resumeAfterMs / 1000.0 &&
+            kill(pid, SIGCONT) == 0)
+            sentAt = -1;
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     if (WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);

@@ -33,6 +33,7 @@ struct ToolRun {
     std::string trigger;
     int signal = 0;
     int signalDelayMs = 0;
+    int resumeAfterMs = 0;  // > 0: SIGCONT this long after the signal (a SIGSTOP)
     // Standard output goes to a file that is collected, or is closed (standard input too), or is
     // a pipe that nobody reads.
     enum class Stdout { Collected, Closed, BrokenPipe } stdoutTo = Stdout::Collected;
