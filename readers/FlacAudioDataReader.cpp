@@ -38,7 +38,7 @@ uint8_t codedNumberLength(uint8_t first) {
 
 FlacAudioDataReader::FlacAudioDataReader(const char* path) : AudioDataReader(path) { openStream(); }
 
-int32_t FlacAudioDataReader::parseHeaders() {
+int64_t FlacAudioDataReader::parseHeaders() {
     if (!parseMagicHeader()) {
         astLog("[AST][ERR]Failed to parse magic header.\n");
         return -1;

@@ -12,7 +12,7 @@ public:
     FrameBuffer* readFrame() override;
 
 protected:
-    int32_t parseHeaders() override;
+    int64_t parseHeaders() override;
     void mapSampleRate(uint32_t index) override;
     void mapChannel(uint8_t mode) override;
     int32_t getFrameLength() override;
@@ -25,7 +25,7 @@ private:
     bool parseMp3DataFrameHeader();
     bool parseId3v2Header();
     int32_t walkId3v2Frames();
-    bool seekAndParse(int32_t position);
+    bool seekAndParse(int64_t position);
     void parseId3v1();
 
     uint8_t mId3v1[128] = {};

@@ -80,7 +80,7 @@ int32_t ReaderThread::createWriter() {
         return -1;
     }
     if (mSavePath != nullptr)
-        mWriter = new WavAudioDataWriter(mSavePath, &info, mIsWav);
+        mWriter = new WavAudioDataWriter(mSavePath, &info, mIsWav, mRoomForRf64);
     else
         mWriter = new TrackWriter(&info);
     return 0;
