@@ -18,6 +18,25 @@ void astWrite(const char* data, size_t length) {
     }
 }
 
+std::string escapeText(const char* text, size_t length) {
+    std::string out;
+    out.reserve(length);
+    for (size_t i = 0; i < length; ++i) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c >= 0x20 && c != 0x7F) {
+            out += static_cast<char>(c);
+        } else if (c == '\n' || c == '\r' || c == '\t') {
+            out += c == '\n' ? "\\n" : c == '\r' ? "\\r" : "\\t";
+        } else {
+            static const char hex[] = "0123456789ABCDEF";
+            out += "\\x";
+            out += hex[c >> 4];
+            out += hex[c & 0xF];
+        }
+    }
+    return out;
+}
+
 void astLog(const char* format, ...) {
     // Lines are short (paths are at most 255 characters); a stack buffer keeps this usable
     // from a signal handler. A longer line is cut rather than allocated for.

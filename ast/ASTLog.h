@@ -7,10 +7,18 @@
 #pragma once
 
 #include <cstddef>
+#include <cstring>
+#include <string>
 
 void astLog(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // Writes bytes as they are to standard output (no formatting, any length).
 void astWrite(const char* data, size_t length);
+
+// Text from a file or the command line made safe for one log line: line feeds, carriage returns
+// and tabs as \n, \r and \t, other control bytes and DEL as \xNN, so that no name or value
+// forges a line of its own. Other bytes (UTF-8 included) stay as they are.
+std::string escapeText(const char* text, size_t length);
+inline std::string escapeText(const char* text) { return escapeText(text, strlen(text)); }
 
 // Opens /dev/null on whichever of descriptors 0, 1 and 2 is closed, so that no file opened later
 // takes one of them and receives the log lines. Called first thing.

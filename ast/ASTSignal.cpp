@@ -1,5 +1,6 @@
 #include "ASTSignal.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <execinfo.h>
 #include <sys/syscall.h>
@@ -20,11 +21,17 @@ namespace {
 struct InstalledSignal {
     int signum;
     const char* name;
+    bool fault;  // raised by the program itself: handled even when the parent ignores it
 };
 
+// Besides the usual ones, every signal whose default action would end the process and leave the
+// WAV header unwritten: a CPU-time limit, timers, the other user signal, a power failure.
 const InstalledSignal kInstalledSignals[] = {
-    {SIGUSR1, "SIGUSR1"}, {SIGSEGV, "SIGSEGV"}, {SIGTERM, "SIGTERM"}, {SIGINT, "SIGINT"},
-    {SIGQUIT, "SIGQUIT"}, {SIGABRT, "SIGABRT"}, {SIGBUS, "SIGBUS"},   {SIGHUP, "SIGHUP"},
+    {SIGUSR1, "SIGUSR1", false},     {SIGSEGV, "SIGSEGV", true},     {SIGTERM, "SIGTERM", false},
+    {SIGINT, "SIGINT", false},       {SIGQUIT, "SIGQUIT", false},    {SIGABRT, "SIGABRT", true},
+    {SIGBUS, "SIGBUS", true},        {SIGHUP, "SIGHUP", false},      {SIGXCPU, "SIGXCPU", false},
+    {SIGALRM, "SIGALRM", false},     {SIGUSR2, "SIGUSR2", false},    {SIGVTALRM, "SIGVTALRM", false},
+    {SIGPROF, "SIGPROF", false},     {SIGPWR, "SIGPWR", false},
 };
 
 // A file size limit must fail the write, not end the process, and a reader gone from standard
@@ -65,8 +72,12 @@ int32_t installSignalHandlers(ASTSignalHandler handler) {
     struct sigaction action {};
     action.sa_sigaction = handler;
     sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_SIGINFO;
+    // A stop request lets the run go on: the calls it interrupts carry on.
+    action.sa_flags = SA_SIGINFO | SA_RESTART;
     for (const InstalledSignal& s : kInstalledSignals) {
+        // A signal the parent ignores (nohup, a script's background job) stays ignored.
+        struct sigaction current {};
+        if (!s.fault && sigaction(s.signum, nullptr, &current) == 0 && current.sa_handler == SIG_IGN) continue;
         if (sigaction(s.signum, &action, nullptr) != 0) {
             perror(s.name);
             return -1;
@@ -85,8 +96,11 @@ int32_t installSignalHandlers(ASTSignalHandler handler) {
 
 void onSignal(int signum, siginfo_t* info, void* context) {
     if (signum == SIGUSR1) {
+        // The interrupted code may be about to read errno.
+        const int savedErrno = errno;
         astLog("[AST][INF]Signal SIGUSR1 received, progress is terminated manually.\n");
         stopRequested.store(true);
+        errno = savedErrno;
         return;
     }
     astLog("[AST][WRN]Signal %d received.\n", signum);

@@ -11,12 +11,15 @@ typedef void (*ASTSignalHandler)(int signum, siginfo_t* info, void* context);
 extern std::atomic<bool> stopRequested;
 static_assert(std::atomic<bool>::is_always_lock_free, "the stop flag is set from a signal handler");
 
-// Installs handler for SIGUSR1, SIGSEGV, SIGTERM, SIGINT, SIGQUIT, SIGABRT, SIGBUS and SIGHUP,
-// and ignores SIGXFSZ and SIGPIPE; 0 on success, -1 (after perror) at the first failure.
+// Installs handler, with SA_RESTART, for SIGUSR1, SIGSEGV, SIGTERM, SIGINT, SIGQUIT, SIGABRT, SIGBUS,
+// SIGHUP, SIGXCPU, SIGALRM, SIGUSR2, SIGVTALRM, SIGPROF and SIGPWR, except the asynchronous ones
+// that the process started with ignored; ignores SIGXFSZ and SIGPIPE. 0 on success, -1 (after
+// perror) at the first failure.
 int32_t installSignalHandlers(ASTSignalHandler handler);
 
-// The driver's handler: SIGUSR1 asks for a stop. Every other signal completes the WAV output's
-// header and ends the process with status 255, through the crash report except for SIGHUP.
+// The driver's handler: SIGUSR1 asks for a stop, leaving errno as it was. Every other signal
+// completes the WAV output's header and ends the process with status 255, through the crash
+// report except for SIGHUP.
 void onSignal(int signum, siginfo_t* info, void* context);
 
 // Prints the signal, its information and a stack trace of at most 20 frames, then ends the

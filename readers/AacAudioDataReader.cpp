@@ -106,10 +106,10 @@ const FrameSync kStartSync = {"AAC", kAdtsHeaderLength, probeStart, probeEither}
 
 AacAudioDataReader::AacAudioDataReader(const char* path) : AudioDataReader(path) { openStream(); }
 
-int32_t AacAudioDataReader::parseHeaders() {
+int64_t AacAudioDataReader::parseHeaders() {
     if (readFully(mHeader, kAdtsHeaderLength) != kAdtsHeaderLength) return -1;
 
-    int32_t first = 0;
+    int64_t first = 0;
     bool adts = parseAdtsHeader();
     if (!adts && !parseLoasHeader()) {
         // Junk where the stream should start: the first confirmed frame of either framing.

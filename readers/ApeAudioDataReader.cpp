@@ -30,7 +30,7 @@ const uint32_t kMaxSeekEntries = INT32_MAX / 4;
 
 ApeAudioDataReader::ApeAudioDataReader(const char* path) : AudioDataReader(path) { openStream(); }
 
-int32_t ApeAudioDataReader::parseHeaders() { return parseApeHeader(); }
+int64_t ApeAudioDataReader::parseHeaders() { return parseApeHeader(); }
 
 void ApeAudioDataReader::describe() { printSummary("parseApeHeader"); }
 
@@ -136,9 +136,9 @@ int32_t ApeAudioDataReader::parseHeader3980() {
     }
     if (!fitsPositions(headerBytes)) return -1;
 
-    int32_t position = mAccess->tell();
+    int64_t position = mAccess->tell();
     if (position < 0) {
-        astLog("[AST][ERR]Failed to tell, ret=%d.\n", position);
+        astLog("[AST][ERR]Failed to tell, ret=%lld.\n", static_cast<long long>(position));
         return -1;
     }
     // Unsigned, so that frame lengths taken from it stay right past 2 GiB.
@@ -204,12 +204,12 @@ int32_t ApeAudioDataReader::parseOldHeader() {
     if (!fitsPositions(headerBytes)) return -1;
 
     if (!seekTo(0, 2)) return -1;
-    int32_t end = mAccess->tell();
+    int64_t end = mAccess->tell();
     if (end < 0) {
-        astLog("[AST][ERR]Failed to tell, ret=%d.\n", end);
+        astLog("[AST][ERR]Failed to tell, ret=%lld.\n", static_cast<long long>(end));
         return -1;
     }
-    mAudioEnd = end - mTagLength;
+    mAudioEnd = static_cast<int32_t>(end - mTagLength);
     return static_cast<int32_t>(headerBytes);
 }
 

@@ -16,9 +16,11 @@ AudioDataReader::~AudioDataReader() {
     delete mAccess;
 }
 
+int AudioDataReader::inputDescriptor() { return mAccess->descriptor(); }
+
 void AudioDataReader::openStream() {
     if (!mAccess->isOpen()) return;
-    const int32_t firstUnit = parseHeaders();
+    const int64_t firstUnit = parseHeaders();
     if (firstUnit < 0) return;
     describe();
     if (!seekTo(firstUnit)) return;
@@ -48,20 +50,23 @@ int32_t AudioDataReader::readFully(uint8_t* buffer, int32_t length) {
     return n;
 }
 
-bool AudioDataReader::seekTo(int32_t offset, int32_t whence) { return seekReported(*mAccess, offset, whence); }
+bool AudioDataReader::seekTo(int64_t offset, int32_t whence) { return seekReported(*mAccess, offset, whence); }
 
 int32_t AudioDataReader::remainingLength() {
-    int32_t here = mAccess->tell();
-    if (here < 0 || !mAccess->seek(0, 2)) return 0;
-    int32_t end = mAccess->tell();
+    int64_t here = mAccess->tell();
+    if (here < 0) return 0;
+    // A pipe has no end to measure: claims are bounded all the same, by what a header may hold.
+    if (!mAccess->seek(0, 2)) return kUnmeasuredLength;
+    int64_t end = mAccess->tell();
     if (!mAccess->seek(here, 0) || end < here) return 0;
-    return end - here;
+    // A bound for claims of at most INT32_MAX bytes.
+    return end - here > INT32_MAX ? INT32_MAX : static_cast<int32_t>(end - here);
 }
 
 int64_t AudioDataReader::fileLength() {
-    int32_t here = mAccess->tell();
+    int64_t here = mAccess->tell();
     if (here < 0 || !mAccess->seek(0, 2)) return -1;
-    int32_t end = mAccess->tell();
+    int64_t end = mAccess->tell();
     if (!mAccess->seek(here, 0) || end < 0) return -1;
     return end;
 }

@@ -16,12 +16,16 @@ class ASTDataAccess;
 
 class AudioDataReader {
 public:
+    static const int32_t kUnmeasuredLength = 1 << 24;
+
     explicit AudioDataReader(const char* path);
     virtual ~AudioDataReader();
 
     virtual FrameBuffer* readFrame() = 0;
 
     bool isInvalid() const { return mInvalid; }
+    // The open input's descriptor, -1 when it could not be opened.
+    int inputDescriptor();
     const AudioInfo* getAudioInfo() const { return &mInfo; }
     // The codec id of what the reader found in the file, or CODEC_NONE when it is the one the
     // file's suffix chose.
@@ -41,7 +45,7 @@ protected:
     void openStream();
     // Parses the headers and returns the file position of the first unit, or -1 once the reason
     // has been printed.
-    virtual int32_t parseHeaders() = 0;
+    virtual int64_t parseHeaders() = 0;
     // Prints what the parse found, before the seek to the first unit; by default nothing.
     virtual void describe() {}
     // The summary most formats print: the parser's name, the rate and the channels.
@@ -56,9 +60,10 @@ protected:
     int32_t readFully(uint8_t* buffer, int32_t length);
     // Seeks to `offset` from the start (0), the current position (1) or the end (2), printing the
     // seek-failure line on failure.
-    bool seekTo(int32_t offset, int32_t whence = 0);
-    bool skip(int32_t distance) { return seekTo(distance, 1); }
-    // Bytes from the current position to the end of the file (0 when unknown). Sizes read
+    bool seekTo(int64_t offset, int32_t whence = 0);
+    bool skip(int64_t distance) { return seekTo(distance, 1); }
+    // Bytes from the current position to the end of the file (at most INT32_MAX; 16 MiB for an
+    // input without an end to seek to, a pipe; 0 when unknown). Sizes read
     // from a header are bounded by it before anything is allocated for them.
     int32_t remainingLength();
     // The file's length, or -1 when the input cannot tell (a pipe, a device).

@@ -56,10 +56,10 @@ const FrameSync kEacSync = {"EAC", kFixedHeaderLength, probeFrame};
 
 EacAudioDataReader::EacAudioDataReader(const char* path) : AudioDataReader(path) { openStream(); }
 
-int32_t EacAudioDataReader::parseHeaders() {
+int64_t EacAudioDataReader::parseHeaders() {
     if (parseEacFixedHeader()) return 0;
     // Junk where the stream should start.
-    const int32_t first = mSearch.resynchronise(*mAccess, 0, kEacSync);
+    const int64_t first = mSearch.resynchronise(*mAccess, 0, kEacSync);
     return first >= 0 && parseEacFixedHeader() ? first : -1;
 }
 
@@ -108,7 +108,7 @@ bool EacAudioDataReader::parseEacFixedHeader() {
 }
 
 int32_t EacAudioDataReader::nextFrameLength() {
-    const int32_t at = mAccess->tell();
+    const int64_t at = mAccess->tell();
     bool parsed = parseEacFixedHeader();
     int32_t length = parsed ? getFrameLength() : 0;
     if (parsed && length <= 5) astLog("[AST][ERR]Invalid frame length(%d).\n", length);

@@ -11,7 +11,7 @@ public:
     FrameBuffer* readFrame() override;
 
 protected:
-    int32_t parseHeaders() override;
+    int64_t parseHeaders() override;
     void mapSampleRate(uint32_t value) override;
     int32_t getFrameLength() override;
 

@@ -42,7 +42,7 @@ const int32_t kSampleRates[12] = {0, 88200, 176400, 192000, 8000, 16000, 22050, 
 
 FlacAudioDataReader::FlacAudioDataReader(const char* path) : AudioDataReader(path) { openStream(); }
 
-int32_t FlacAudioDataReader::parseHeaders() {
+int64_t FlacAudioDataReader::parseHeaders() {
     uint32_t magic = 0;
     if (!parseMagicHeader(magic)) {
         astLog("[AST][ERR]Failed to parse magic header.\n");

@@ -16,7 +16,7 @@ public:
     int32_t windowSize() const { return mWindowSize; }
 
 protected:
-    int32_t parseHeaders() override;
+    int64_t parseHeaders() override;
     void mapSampleRate(uint32_t value) override;
 
 private:

@@ -14,7 +14,7 @@ const int32_t kWindow = 32768;
 bool FrameSearch::fill(ASTDataAccess& access, int64_t at) {
     if (mWindow.empty()) mWindow.resize(kWindow);
     mBase = -1;
-    if (at > INT32_MAX || !access.seek(static_cast<int32_t>(at), 0)) return false;
+    if (!access.seek(at, 0)) return false;
     const int32_t n = access.read(mWindow.data(), kWindow);
     if (n <= 0) return false;
     mBase = at;
@@ -23,7 +23,7 @@ bool FrameSearch::fill(ASTDataAccess& access, int64_t at) {
     return true;
 }
 
-int32_t FrameSearch::find(ASTDataAccess& access, int32_t from, const FrameSync& sync) {
+int64_t FrameSearch::find(ASTDataAccess& access, int64_t from, const FrameSync& sync) {
     const int64_t header = sync.headerLength;
     const FrameProbe behindProbe = sync.behind != nullptr ? sync.behind : sync.probe;
     for (int64_t at = from;; ++at) {
@@ -38,17 +38,18 @@ int32_t FrameSearch::find(ASTDataAccess& access, int32_t from, const FrameSync& 
         // The header behind it lies past the window: the window moves to the candidate.
         if (next + header > mBase + mLength && !mAtEnd && at > mBase && !fill(access, at)) return -1;
         const int64_t end = mBase + mLength;
-        if (next == end && mAtEnd) return static_cast<int32_t>(at);  // the frame ends the file
+        if (next == end && mAtEnd) return at;  // the frame ends the file
         uint32_t behind = 0;
         if (next + header <= end && behindProbe(mWindow.data() + (next - mBase), size_t(end - next), &behind) > 0 &&
             behind == key)
-            return static_cast<int32_t>(at);
+            return at;
     }
 }
 
-int32_t FrameSearch::resynchronise(ASTDataAccess& access, int32_t expected, const FrameSync& sync) {
-    const int32_t found = find(access, expected + 1, sync);
+int64_t FrameSearch::resynchronise(ASTDataAccess& access, int64_t expected, const FrameSync& sync) {
+    const int64_t found = find(access, expected + 1, sync);
     if (found < 0) return -1;
-    astLog("[AST][WRN]Skipped %d bytes to the next %s frame header.\n", found - expected, sync.name);
+    astLog("[AST][WRN]Skipped %lld bytes to the next %s frame header.\n", static_cast<long long>(found - expected),
+           sync.name);
     return seekReported(access, found, 0) ? found : -1;
 }

@@ -26,12 +26,12 @@ class FrameSearch {
 public:
     // The position of the first confirmed frame at or behind `from`, or -1 when the rest of the
     // file holds none. The file position is left anywhere.
-    int32_t find(ASTDataAccess& access, int32_t from, const FrameSync& sync);
+    int64_t find(ASTDataAccess& access, int64_t from, const FrameSync& sync);
 
     // For a header expected at `expected` that did not parse: searches from the byte behind it,
     // prints how many bytes were skipped and seeks to the frame found. Its position, or -1 with
     // nothing printed.
-    int32_t resynchronise(ASTDataAccess& access, int32_t expected, const FrameSync& sync);
+    int64_t resynchronise(ASTDataAccess& access, int64_t expected, const FrameSync& sync);
 
 private:
     bool fill(ASTDataAccess& access, int64_t at);

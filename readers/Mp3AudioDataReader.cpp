@@ -108,8 +108,8 @@ bool isKnownFrameId(uint32_t tagId, bool v22) {
 
 Mp3AudioDataReader::Mp3AudioDataReader(const char* path) : AudioDataReader(path) { openStream(); }
 
-int32_t Mp3AudioDataReader::parseHeaders() {
-    int32_t position = 0;
+int64_t Mp3AudioDataReader::parseHeaders() {
+    int64_t position = 0;
     bool found;
     if (!parseId3v2Header()) {
         astLog("[AST][INF]Found no ID3V2 header, treat as raw data frame.\n");
@@ -122,7 +122,7 @@ int32_t Mp3AudioDataReader::parseHeaders() {
         if (!found) {
             // Padding behind the last frame: the audio starts where the tag says it ends.
             astLog("[AST][INF]Skip fill bytes to find first data frame.\n");
-            position = static_cast<int32_t>(mId3v2.headerSize + 10);
+            position = static_cast<int64_t>(mId3v2.headerSize) + 10;
             found = seekAndParse(position);
         }
     }
@@ -133,7 +133,9 @@ int32_t Mp3AudioDataReader::parseHeaders() {
     }
     printSummary("parseMp3DataFrameHeader");
 
-    // The ID3v1 tag, when there is one, is described after the stream.
+    // The ID3v1 tag, when there is one, is described after the stream. A pipe has no end to
+    // look at: its tag, if any, ends the stream as bytes that are no frame.
+    if (fileLength() < 0) return position;
     if (!seekTo(-128, 2)) return -1;
     if (readFully(mId3v1, sizeof(mId3v1)) == static_cast<int32_t>(sizeof(mId3v1))) parseId3v1();
     return position;
@@ -169,7 +171,7 @@ FrameBuffer* Mp3AudioDataReader::readFrame() {
 }
 
 int32_t Mp3AudioDataReader::nextFrameLength() {
-    const int32_t at = mAccess->tell();
+    const int64_t at = mAccess->tell();
     bool parsed = parseMp3DataFrameHeader();
     if (parsed && mBitRateIndex == 0 && at >= 0 && getFrameLength() == 0) findFreeFormatLength(at);
     int32_t length = parsed ? getFrameLength() : 0;
@@ -290,14 +292,15 @@ int32_t Mp3AudioDataReader::walkId3v2Frames() {
     return static_cast<int32_t>(consumed);
 }
 
-bool Mp3AudioDataReader::seekAndParse(int32_t position) {
+bool Mp3AudioDataReader::seekAndParse(int64_t position) {
     if (!seekTo(position)) return false;
     return parseMp3DataFrameHeader();
 }
 
 void Mp3AudioDataReader::parseId3v1() {
     if (memcmp(mId3v1, "TAG", 3) != 0) {
-        astLog("[AST][ERR]Mismatched 'TAG' chunk:%c%c%c\n", mId3v1[0], mId3v1[1], mId3v1[2]);
+        astLog("[AST][ERR]Mismatched 'TAG' chunk:%s\n",
+               escapeText(reinterpret_cast<const char*>(mId3v1), 3).c_str());
         return;
     }
     static const struct {

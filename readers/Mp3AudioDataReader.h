@@ -14,7 +14,7 @@ public:
     FrameBuffer* readFrame() override;
 
 protected:
-    int32_t parseHeaders() override;
+    int64_t parseHeaders() override;
     void mapSampleRate(uint32_t index) override;
     void mapChannel(uint8_t mode) override;
     int32_t getFrameLength() override;
@@ -27,7 +27,7 @@ private:
     bool parseMp3DataFrameHeader();
     bool parseId3v2Header();
     int32_t walkId3v2Frames();
-    bool seekAndParse(int32_t position);
+    bool seekAndParse(int64_t position);
     void parseId3v1();
     uint32_t headerWord() const;
     // Free format: the unpadded frame length from the distance to the next header of the stream,

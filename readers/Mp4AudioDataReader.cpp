@@ -12,7 +12,7 @@
 
 namespace {
 
-const uint64_t kMaxPosition = 0x7FFFFFFF;  // file positions are 32-bit signed
+const uint64_t kMaxPosition = INT64_MAX;  // file positions are 64-bit signed
 const uint32_t kTopLevel = 0;
 const uint32_t kHandlerBytes = 12;  // version and flags, pre_defined, handler_type
 
@@ -20,8 +20,8 @@ const uint32_t kHandlerBytes = 12;  // version and flags, pre_defined, handler_t
 
 Mp4AudioDataReader::Mp4AudioDataReader(const char* path) : AudioDataReader(path) { openStream(); }
 
-int32_t Mp4AudioDataReader::parseHeaders() {
-    mFileEnd = remainingLength();
+int64_t Mp4AudioDataReader::parseHeaders() {
+    mFileEnd = std::max<int64_t>(fileLength(), 0);
     if (walkTopLevel() < 0) return -1;
     if (mMdatOffset <= 0) {
         astLog("[AST][ERR]No 'mdat' atom found.\n");
@@ -59,14 +59,14 @@ bool Mp4AudioDataReader::readFirstMpegFrame() {
     }
     uint8_t header[4] = {};
     if (step == Mp4SampleTable::SAMPLE && sample.size >= 4 && sample.offset + 4 <= static_cast<uint64_t>(mFileEnd) &&
-        seekTo(static_cast<int32_t>(sample.offset)))
+        seekTo(static_cast<int64_t>(sample.offset)))
         readFully(header, 4);
     mTrack.table.rewind();
     return mEntry.takeFirstFrame(header);
 }
 
 int32_t Mp4AudioDataReader::readAtom(uint64_t position, Atom& atom) {
-    if (position > kMaxPosition || !seekTo(static_cast<int32_t>(position))) return -1;
+    if (position > kMaxPosition || !seekTo(static_cast<int64_t>(position))) return -1;
     uint8_t head[16];
     if (readFully(head, 8) != 8) return mAccess->isEof() ? 0 : -1;
     ByteCursor c(head, 8);
@@ -85,14 +85,13 @@ int32_t Mp4AudioDataReader::readAtom(uint64_t position, Atom& atom) {
     }
     astLog("[AST][INF]atom:%c%c%c%c\n", FOURCC_CHARS(atom.type));
 
-    // A size below the header would walk backwards; one past 2 GiB cannot be reached by
-    // 32-bit positions.
+    // A size below the header would walk backwards; one past the largest position cannot be reached.
     if (atom.size < atom.headerLength) {
         astLog("[AST][ERR]Atom size %llu is smaller than its header.\n", static_cast<unsigned long long>(atom.size));
         return -1;
     }
     if (atom.size > kMaxPosition - position) {
-        astLog("[AST][ERR]Atom at %llu of size %llu reaches beyond 2 GiB, not supported.\n",
+        astLog("[AST][ERR]Atom at %llu of size %llu reaches beyond the largest file position.\n",
                static_cast<unsigned long long>(position), static_cast<unsigned long long>(atom.size));
         return -1;
     }
@@ -246,7 +245,7 @@ FrameBuffer* Mp4AudioDataReader::readFrame() {
                            {int64_t{table.largestSample()}, int64_t{mEntry.longestSample()}, mFileEnd})) +
                        prefix);
     if (!mFrame.reserve(take + prefix) || mFrame.capacity < take + prefix) return &mFrame;
-    if (!seekTo(static_cast<int32_t>(sample.offset))) return &mFrame;
+    if (!seekTo(static_cast<int64_t>(sample.offset))) return &mFrame;
 
     const int32_t n = take > 0 ? std::max(mAccess->read(mFrame.data + prefix, take), 0) : 0;
     if (n == static_cast<int32_t>(sample.size)) {

@@ -33,7 +33,7 @@ OggAudioDataReader::OggAudioDataReader(const char* path) : AudioDataReader(path)
 }
 
 // The first page is read again, whole, by the first readFrame.
-int32_t OggAudioDataReader::parseHeaders() { return parseOggPageHeader() ? 0 : -1; }
+int64_t OggAudioDataReader::parseHeaders() { return parseOggPageHeader() ? 0 : -1; }
 
 bool OggAudioDataReader::parseOggPageHeader() {
     uint8_t head[kPageHeaderLength];

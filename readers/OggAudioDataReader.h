@@ -18,7 +18,7 @@ public:
     static const int32_t kMaxPacketLength = 65535 - 8;
 
 protected:
-    int32_t parseHeaders() override;
+    int64_t parseHeaders() override;
 
 private:
     bool parseOggPageHeader();

@@ -28,7 +28,7 @@ int32_t claimOf(uint32_t size) { return size > INT32_MAX ? INT32_MAX : static_ca
 
 RaAudioDataReader::RaAudioDataReader(const char* path) : AudioDataReader(path) { openStream(); }
 
-int32_t RaAudioDataReader::parseHeaders() { return parseRaAudioHeader() ? mDataPos : -1; }
+int64_t RaAudioDataReader::parseHeaders() { return parseRaAudioHeader() ? mDataPos : -1; }
 
 void RaAudioDataReader::describe() {
     printSummary("parseRaAudioHeader");

@@ -10,7 +10,7 @@ public:
     FrameBuffer* readFrame() override;
 
 protected:
-    int32_t parseHeaders() override;
+    int64_t parseHeaders() override;
     void describe() override;
 
 private:

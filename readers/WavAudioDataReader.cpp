@@ -63,7 +63,7 @@ WavAudioDataReader::WavAudioDataReader(const char* path, const AudioInfo* rawPcm
     openStream();
 }
 
-int32_t WavAudioDataReader::parseHeaders() {
+int64_t WavAudioDataReader::parseHeaders() {
     mHeaderLength = parseWavHeader();
     if (mHeaderLength == kRefused) return -1;
     if (mHeaderLength < 1) {
@@ -81,10 +81,10 @@ int32_t WavAudioDataReader::parseHeaders() {
 void WavAudioDataReader::describe() {
     printSummary(mHeaderLength > 0 ? "parseWavHeader" : "PCM format");
     astLog("[AST][INF]pcm.bitDepth=%d(8-U8/9-S8/16-S16LE/17-S16BE/32-S32LE/33-S32BE)\n", mInfo.pcm.bitDepth);
-    astLog("[AST][INF]WAV header length:%d\n", mHeaderLength);
+    astLog("[AST][INF]WAV header length:%lld\n", static_cast<long long>(mHeaderLength));
 }
 
-int32_t WavAudioDataReader::parseWavHeader() {
+int64_t WavAudioDataReader::parseWavHeader() {
     // The RIFF header and the head of the first chunk.
     uint8_t raw[20];
     if (readFully(raw, sizeof(raw)) != static_cast<int32_t>(sizeof(raw))) return -1;
@@ -119,8 +119,8 @@ int32_t WavAudioDataReader::parseWavHeader() {
     mDataEnd = toTheEnd ? -1 : dataStart + static_cast<int64_t>(dataSize);
     // The pad byte behind an odd size is no loss.
     if (mDataEnd >= 0 && mFileSize >= 0 && mDataEnd + static_cast<int64_t>(dataSize & 1) < mFileSize) {
-        astLog("[AST][WRN]WAV data chunk ends at %d, the %d bytes behind it are not decoded.\n",
-               static_cast<int32_t>(mDataEnd), static_cast<int32_t>(mFileSize - mDataEnd));
+        astLog("[AST][WRN]WAV data chunk ends at %lld, the %lld bytes behind it are not decoded.\n",
+               static_cast<long long>(mDataEnd), static_cast<long long>(mFileSize - mDataEnd));
     }
     return mHeaderLength;
 }
@@ -139,7 +139,7 @@ bool WavAudioDataReader::walkChunks(ByteCursor& head, bool rf64, Format& format)
                 return false;
             }
             format.dataSize = size;
-            mHeaderLength = static_cast<int32_t>(position);
+            mHeaderLength = position;
             return true;
         }
         const bool known = (id == kMagicFmt && !format.seen) || (id == kMagicDs64 && rf64 && first);
@@ -176,7 +176,7 @@ bool WavAudioDataReader::walkChunks(ByteCursor& head, bool rf64, Format& format)
         astLog("[AST][WRN]Skip WAV chunk(%s) of %u bytes.\n", text, size);
         // A chunk that runs past the end leaves the next head unreadable, which ends the walk.
         const int64_t target = mFileSize < 0 || next < mFileSize ? next : mFileSize;
-        if (!seekTo(static_cast<int32_t>(target))) return false;
+        if (!seekTo(target)) return false;
         if (!readChunkHead(id, size)) return false;
         position = target + 8;
     }

@@ -10,7 +10,7 @@ public:
     FrameBuffer* readFrame() override;
 
 protected:
-    int32_t parseHeaders() override;
+    int64_t parseHeaders() override;
     void describe() override;
     int32_t getFrameLength() override;
 
@@ -19,7 +19,7 @@ private:
 
     // Header length (above 0), -1 for a header that is not parsed (the file is raw PCM then), or
     // kRefused for a WAV file whose samples are not integer PCM.
-    int32_t parseWavHeader();
+    int64_t parseWavHeader();
     // The chunks from behind "WAVE" to "data"; false when the walk fails.
     bool walkChunks(ByteCursor& head, bool rf64, Format& format);
     void parseFormat(ByteCursor& c, uint32_t size, Format& format);
@@ -32,7 +32,7 @@ private:
 
     AudioInfo mRawPcmInfo;
     uint32_t mFrameDurationMs;
-    int32_t mHeaderLength = 0;
+    int64_t mHeaderLength = 0;
     uint32_t mFrameChannels = 0;
     bool mWiden = false;
     int64_t mFileSize = 0;

@@ -26,7 +26,7 @@ const uint8_t kFieldWidths[4] = {0, 1, 2, 4};  // by length type
 
 WmaAudioDataReader::WmaAudioDataReader(const char* path) : AudioDataReader(path) { openStream(); }
 
-int32_t WmaAudioDataReader::parseHeaders() {
+int64_t WmaAudioDataReader::parseHeaders() {
     const int32_t headerSize = parseHeaderObject();
     if (headerSize < 0) return -1;
     astLog("[AST][INF]ASF top-level header object length:%d\n", headerSize);

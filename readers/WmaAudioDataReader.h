@@ -26,7 +26,7 @@ public:
     FrameBuffer* readFrame() override;
 
 protected:
-    int32_t parseHeaders() override;
+    int64_t parseHeaders() override;
     int32_t getFrameLength() override;
 
 private:

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstring>
+#include <string>
 
 #include "ASTLog.h"
 #include "AudioInfo.h"
@@ -100,8 +101,9 @@ int32_t decimalValue(const char* text) {
     return static_cast<int32_t>(value);
 }
 
-// cut[i] tells whether the last value of option i was longer than its field.
-void applyOption(const char* word, DecoderArgs* args, bool* cut) {
+// cut[i] tells whether the last value of option i was longer than its field. False when no
+// option takes the word.
+bool applyOption(const char* word, DecoderArgs* args, bool* cut) {
     for (size_t i = 0; i < sizeof(kOptions) / sizeof(kOptions[0]); ++i) {
         const Option& option = kOptions[i];
         const char* value = valueAfter(word, option.shortPrefix);
@@ -116,8 +118,49 @@ void applyOption(const char* word, DecoderArgs* args, bool* cut) {
             int32_t number = decimalValue(value);
             memcpy(field, &number, sizeof(number));
         }
-        return;
+        return true;
     }
+    return false;
+}
+
+// The prefix without its '=' when word is that option's name alone, or (glued) a short name
+// with its value behind it; empty otherwise.
+std::string optionNamed(const char* word, bool* glued) {
+    for (const Option& option : kOptions) {
+        for (const char* prefix : {option.shortPrefix, option.longPrefix}) {
+            const std::string name(prefix, strlen(prefix) - 1);
+            *glued = prefix == option.shortPrefix && strncmp(word, name.c_str(), name.size()) == 0 &&
+                     word[name.size()] != '\0';
+            if (*glued || name == word) return name;
+        }
+    }
+    return "";
+}
+
+// A word no option takes gets a line naming it, and when it is an option name without its '='
+// the form meant. Returns how many words the line covers: an option name takes the next word as
+// its value unless that is an option itself.
+int warnIgnored(int argc, const char* const* argv, int i) {
+    bool glued = false;
+    const std::string name = optionNamed(argv[i], &glued);
+    const std::string word = escapeText(argv[i]);
+    if (name.empty()) {
+        astLog("[AST][WRN]Ignored unknown argument '%s'.\n", word.c_str());
+        return 1;
+    }
+    if (glued) {
+        astLog("[AST][WRN]Ignored '%s', please write %s=%s.\n", word.c_str(), name.c_str(),
+               escapeText(argv[i] + name.size()).c_str());
+        return 1;
+    }
+    if (i + 1 < argc && argv[i + 1][0] != '-') {
+        const std::string value = escapeText(argv[i + 1]);
+        astLog("[AST][WRN]Ignored '%s %s', please write %s=%s.\n", word.c_str(), value.c_str(), name.c_str(),
+               value.c_str());
+        return 2;
+    }
+    astLog("[AST][WRN]Ignored '%s', please write %s=value.\n", word.c_str(), name.c_str());
+    return 1;
 }
 
 }  // namespace
@@ -130,12 +173,12 @@ bool parseDecoderArgs(int argc, const char* const* argv, DecoderArgs* args) {
     *args = kDefaultDecoderArgs;
     bool ok = true;
     bool cut[sizeof(kOptions) / sizeof(kOptions[0])] = {};
-    for (int i = 1; i < argc; ++i) {
+    for (int i = 1; i < argc;) {
         if (strcmp(argv[i], "-h") == 0 || strcmp(argv[i], "--help") == 0) {
             ok = false;
             break;
         }
-        applyOption(argv[i], args, cut);
+        i += applyOption(argv[i], args, cut) ? 1 : warnIgnored(argc, argv, i);
     }
     if (args->progressName[0] == '\0') {
         astLog("[AST][ERR]Invalid progress name, please input a valid value.\n");

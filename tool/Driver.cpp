@@ -2,7 +2,9 @@
 
 #include <cstring>
 #include <sys/prctl.h>
+#include <string>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include "ASTLog.h"
@@ -47,10 +49,33 @@ struct Run {
     ~Run() { tearDown(); }
 };
 
-// Both paths name one existing file, through any link.
-bool sameFile(const char* a, const char* b) {
-    struct stat sa, sb;
-    return stat(a, &sa) == 0 && stat(b, &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+bool sameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
+
+// The save path names the input or the log's own stream, through any link or /dev/fd name: the
+// output would destroy the input or mix with the log lines. Checked against the open input, as
+// the output is opened only once PCM arrives. /dev/null takes both without harm.
+bool outputRefused(const char* save, int inputFd) {
+    struct stat out, other;
+    if (stat(save, &out) != 0) return false;  // a new file is no other one
+    if (S_ISCHR(out.st_mode) && out.st_rdev == makedev(1, 3)) return false;
+    if (inputFd >= 0 && fstat(inputFd, &other) == 0 && sameFile(out, other)) {
+        astLog("[AST][ERR]Save file is the file to decode, please input another one.\n");
+        return true;
+    }
+    if (fstat(STDOUT_FILENO, &other) == 0 && sameFile(out, other)) {
+        astLog("[AST][ERR]Save file is the log's standard output, please input another one.\n");
+        return true;
+    }
+    return false;
+}
+
+// An input longer than this, or of unknown length, may decode to a WAV output past 4 GiB: PCM
+// widens at most fourfold.
+const int64_t kRf64InputLength = (int64_t(1) << 30) - 1024;
+
+bool mayPass4GiB(int inputFd) {
+    struct stat st;
+    return fstat(inputFd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > kRf64InputLength;
 }
 
 // Feeds every frame to the decoder, counting them; false when the decoder took less than offered.
@@ -78,13 +103,12 @@ int runDecoder(int argc, const char* const* argv) {
     DecoderArgs args;
     if (!parseDecoderArgs(argc, argv, &args)) return -1;
 
-    astLog("[AST][INF]Args:\nprogressName:%s\nname=%s\ndecodeFile=%s\nsaveFile=%s\n", args.progressName, args.name,
-           args.decodeFile, args.saveFile);
+    // Names and paths as log text: no value forges a line.
+    const std::string name = escapeText(args.name);
+    astLog("[AST][INF]Args:\nprogressName:%s\nname=%s\ndecodeFile=%s\nsaveFile=%s\n",
+           escapeText(args.progressName).c_str(), name.c_str(), escapeText(args.decodeFile).c_str(),
+           escapeText(args.saveFile).c_str());
     prctl(PR_SET_NAME, args.progressName, 0, 0, 0);
-    if (args.saveFile[0] != '\0' && sameFile(args.decodeFile, args.saveFile)) {
-        astLog("[AST][ERR]Save file is the file to decode, please input another one.\n");
-        return -1;
-    }
 
     const char* suffix = fileSuffix(args.decodeFile);
     if (suffix == nullptr) {
@@ -93,12 +117,21 @@ int runDecoder(int argc, const char* const* argv) {
     }
     bool isWav = strcmp(suffix, "wav") == 0;
     int32_t codec = codecOfSuffix(suffix);
-    astLog("[AST][INF]File suffix=%s, codec=%d.\n", suffix, codec);
+    astLog("[AST][INF]File suffix=%s, codec=%d.\n", escapeText(suffix).c_str(), codec);
 
     AudioInfo rawPcmInfo{};
     rawPcmInfo.sampleFrequency = static_cast<uint32_t>(args.sampleFrequency);
     rawPcmInfo.channelMap = static_cast<uint32_t>(args.channel);
     rawPcmInfo.pcm.bitDepth = static_cast<uint32_t>(args.bitDepth);
+
+    // A pipe fails such a reader's first seek with a line that tells the user nothing.
+    struct stat input;
+    if (needsSeekableInput(codec) && stat(args.decodeFile, &input) == 0 && !S_ISREG(input.st_mode) &&
+        !S_ISBLK(input.st_mode)) {
+        astLog("[AST][ERR]Input is not seekable, %s files are read from regular files only.\n",
+               escapeText(suffix).c_str());
+        return -1;
+    }
 
     Run run;
     run.reader = createAudioDataReader(codec, args.decodeFile, &rawPcmInfo);
@@ -110,6 +143,7 @@ int runDecoder(int argc, const char* const* argv) {
         astLog("[AST][ERR]Invalid audio data reader.\n");
         return -1;
     }
+    if (args.saveFile[0] != '\0' && outputRefused(args.saveFile, run.reader->inputDescriptor())) return -1;
 
     // The decoder takes what the file holds, which a container's reader may find to differ from
     // what its suffix chose.
@@ -118,7 +152,7 @@ int runDecoder(int argc, const char* const* argv) {
     toCodecParameter(&param, codec, run.reader->getAudioInfo());
     run.decoder = audio::KxAudioDecoder::create(&param);
     if (run.decoder == nullptr) {
-        astLog("[AST][ERR]Failed to create audio decoder(%s).\n", args.name);
+        astLog("[AST][ERR]Failed to create audio decoder(%s).\n", name.c_str());
         return -1;
     }
     sleep(1);
@@ -126,6 +160,7 @@ int runDecoder(int argc, const char* const* argv) {
     run.thread = new ReaderThread(kReaderThreadName, kReaderThreadPriority);
     run.thread->setDecoder(run.decoder);
     run.thread->setIsWav(isWav);
+    run.thread->setRoomForRf64(isWav && mayPass4GiB(run.reader->inputDescriptor()));
     run.thread->setSavePath(args.saveFile[0] != '\0' ? args.saveFile : nullptr);
     if (!run.thread->start()) {
         astLog("[AST][ERR]Failed to start pcm data reader thread.\n");
@@ -138,7 +173,7 @@ int runDecoder(int argc, const char* const* argv) {
     astLog("[AST][WRN]Read audio data stopped.\n");
     run.decoder->setEndOfStream();
     do {
-        astLog("[AST][INF]Decoder(%s) is working still, waiting...\n", args.name);
+        astLog("[AST][INF]Decoder(%s) is working still, waiting...\n", name.c_str());
         sleep(1);
     } while (run.decoder->isFinished() == 0);
     const bool complete = run.tearDown();

@@ -38,23 +38,24 @@ struct Format {
     int32_t codecType;        // the decoder's format code; a code's first row is also the way back
     const char* suffixes[2];  // choosing firstCodec
     ReaderMaker reader;       // null: no reader takes these codec ids
+    bool seeks;               // its reader seeks to the end or back: a pipe will not do
 };
 
 const Format kFormats[] = {
-    {CODEC_PCM, CODEC_PCM, AUDIO_CODEC_PCM, {"wav", "pcm"}, makeWav},
-    {CODEC_AAC, CODEC_AAC + 3, AUDIO_CODEC_AAC, {"aac"}, make<AacAudioDataReader>},
-    {CODEC_TYPE5, CODEC_TYPE5, AUDIO_CODEC_TYPE5, {}, nullptr},
-    {CODEC_MPEG, CODEC_MPEG, AUDIO_CODEC_MPEG, {"mp3"}, make<Mp3AudioDataReader>},
-    {CODEC_MPEG_LAYER1, CODEC_MPEG_LAYER2, AUDIO_CODEC_MPEG, {}, nullptr},
-    {CODEC_MPEG_LAYER3, CODEC_MPEG_LAYER3, AUDIO_CODEC_MPEG, {}, make<Mp3AudioDataReader>},
-    {CODEC_AUX, CODEC_AUX_FIXED, AUDIO_CODEC_AUX, {}, nullptr},
-    {CODEC_AC3, CODEC_AC3 + 2, AUDIO_CODEC_AC3, {"ac3", "ec3"}, make<EacAudioDataReader>},
-    {CODEC_FLAC, CODEC_FLAC, AUDIO_CODEC_FLAC, {"flac"}, make<FlacAudioDataReader>},
-    {CODEC_OGG, CODEC_OGG, AUDIO_CODEC_OGG, {"ogg"}, make<OggAudioDataReader>},
-    {CODEC_APE, CODEC_APE, AUDIO_CODEC_APE, {"ape"}, make<ApeAudioDataReader>},
-    {CODEC_WMA, CODEC_WMA, AUDIO_CODEC_WMA, {"wma"}, make<WmaAudioDataReader>},
-    {CODEC_ALAC, CODEC_ALAC, AUDIO_CODEC_ALAC, {"alac", "m4a"}, make<Mp4AudioDataReader>},
-    {CODEC_RA, CODEC_RA, AUDIO_CODEC_RA, {"ra"}, make<RaAudioDataReader>},
+    {CODEC_PCM, CODEC_PCM, AUDIO_CODEC_PCM, {"wav", "pcm"}, makeWav, false},
+    {CODEC_AAC, CODEC_AAC + 3, AUDIO_CODEC_AAC, {"aac"}, make<AacAudioDataReader>, false},
+    {CODEC_TYPE5, CODEC_TYPE5, AUDIO_CODEC_TYPE5, {}, nullptr, false},
+    {CODEC_MPEG, CODEC_MPEG, AUDIO_CODEC_MPEG, {"mp3"}, make<Mp3AudioDataReader>, false},
+    {CODEC_MPEG_LAYER1, CODEC_MPEG_LAYER2, AUDIO_CODEC_MPEG, {}, nullptr, false},
+    {CODEC_MPEG_LAYER3, CODEC_MPEG_LAYER3, AUDIO_CODEC_MPEG, {}, make<Mp3AudioDataReader>, false},
+    {CODEC_AUX, CODEC_AUX_FIXED, AUDIO_CODEC_AUX, {}, nullptr, false},
+    {CODEC_AC3, CODEC_AC3 + 2, AUDIO_CODEC_AC3, {"ac3", "ec3"}, make<EacAudioDataReader>, false},
+    {CODEC_FLAC, CODEC_FLAC, AUDIO_CODEC_FLAC, {"flac"}, make<FlacAudioDataReader>, false},
+    {CODEC_OGG, CODEC_OGG, AUDIO_CODEC_OGG, {"ogg"}, make<OggAudioDataReader>, false},
+    {CODEC_APE, CODEC_APE, AUDIO_CODEC_APE, {"ape"}, make<ApeAudioDataReader>, true},
+    {CODEC_WMA, CODEC_WMA, AUDIO_CODEC_WMA, {"wma"}, make<WmaAudioDataReader>, true},
+    {CODEC_ALAC, CODEC_ALAC, AUDIO_CODEC_ALAC, {"alac", "m4a"}, make<Mp4AudioDataReader>, true},
+    {CODEC_RA, CODEC_RA, AUDIO_CODEC_RA, {"ra"}, make<RaAudioDataReader>, false},
 };
 
 const Format* formatOf(int32_t codec) {
@@ -64,6 +65,11 @@ const Format* formatOf(int32_t codec) {
 }
 
 }  // namespace
+
+bool needsSeekableInput(int32_t codec) {
+    const Format* f = formatOf(codec);
+    return f != nullptr && f->seeks;
+}
 
 int32_t codecOfSuffix(const char* suffix) {
     for (const Format& f : kFormats)

@@ -15,6 +15,9 @@ int32_t codecOfSuffix(const char* suffix);
 // (codec 0) is described by rawPcmInfo.
 AudioDataReader* createAudioDataReader(int32_t codec, const char* path, const AudioInfo* rawPcmInfo);
 
+// Whether the codec's reader needs an input it can seek in: a file, not a pipe.
+bool needsSeekableInput(int32_t codec);
+
 // The decoder's format code of a codec id (AUDIO_CODEC_INVALID when none), and the first codec id
 // of a format code (CODEC_NONE when none).
 int32_t codecTypeOf(int32_t codec);

@@ -108,7 +108,7 @@ int32_t ReaderThread::createWriter() {
     mOutputChannels = mDecodedChannels = static_cast<int32_t>(info.channelMap);
     mFrameBytes = asParam.pcm.blockAlign;
     if (mSavePath != nullptr)
-        mWriter = new WavAudioDataWriter(mSavePath, &info, mIsWav);
+        mWriter = new WavAudioDataWriter(mSavePath, &info, mIsWav, mRoomForRf64);
     else
         mWriter = new TrackWriter(&info);
     return 0;

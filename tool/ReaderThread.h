@@ -17,6 +17,8 @@ public:
 
     void setDecoder(audio::KxAudioDecoder* decoder) { mDecoder = decoder; }
     void setIsWav(bool isWav) { mIsWav = isWav; }
+    // A WAV output that may pass 4 GiB gets room in its header to become RF64.
+    void setRoomForRf64(bool room) { mRoomForRf64 = room; }
     // Null selects the track writer. A file gains nothing from real-time scheduling, so file
     // output may run without it; the track keeps its priority or does not start.
     void setSavePath(const char* savePath) {
@@ -41,6 +43,7 @@ private:
 
     audio::KxAudioDecoder* mDecoder = nullptr;
     bool mIsWav = false;
+    bool mRoomForRf64 = false;
     const char* mSavePath = nullptr;
     AudioDataWriter* mWriter = nullptr;
     bool mOutputLost = false;

@@ -17,14 +17,15 @@ struct ChildResult {
     std::string err;
 };
 
-// Runs body in a child with the handlers installed; stdout and stderr go to files.
-ChildResult inChild(void (*body)()) {
+// Runs body in a child with the handlers installed (after before); stdout and stderr go to files.
+ChildResult inChild(void (*body)(), void (*before)() = nullptr) {
     testsupport::TempDir dir;
     std::string out = dir.path("out"), err = dir.path("err");
     pid_t pid = fork();
     if (pid == 0) {
         dup2(open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), STDOUT_FILENO);
         dup2(open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), STDERR_FILENO);
+        if (before != nullptr) before();
         if (installSignalHandlers(onSignal) != 0) _exit(3);
         body();
         _exit(0);
@@ -86,9 +87,10 @@ TEST(Signals, DeepStacksPrintTwentyFrames) {
 // still reports and aborts.
 TEST(Signals, Usr1ReturnsAndFailedAssertionReportsThenAborts) {
     ChildResult r = inChild([] {
+        errno = EDOM;
         raise(SIGUSR1);
         raise(SIGUSR1);
-        if (!stopRequested.load()) _exit(8);
+        if (!stopRequested.load() || errno != EDOM) _exit(8);
         int ret = 5;
         AST_ASSERT(ret == 0, "createWriter", 322, "main", "int32_t ReaderThread::createWriter()");
     });
@@ -100,6 +102,30 @@ TEST(Signals, Usr1ReturnsAndFailedAssertionReportsThenAborts) {
         << r.out;
     EXPECT_NE(std::string::npos,
               r.err.find("main:322: int32_t ReaderThread::createWriter(): Assertion `ret == 0' failed."));
+}
+
+int raised = 0;
+
+// Timers, limits and the other user signal end the run as SIGTERM does; what the parent ignored
+// (nohup, a background job) stays ignored.
+TEST(Signals, MoreSignalsEndTheRunAndIgnoredOnesStayIgnored) {
+    const struct {
+        int signum;
+        bool ignoredBefore;
+    } cases[] = {{SIGXCPU, false}, {SIGALRM, false},  {SIGUSR2, false}, {SIGVTALRM, false}, {SIGPROF, false},
+                 {SIGPWR, false},  {SIGHUP, true},    {SIGINT, true},   {SIGTERM, true},    {SIGUSR1, true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.signum);
+        raised = c.signum;
+        auto ignore = [] { signal(raised, SIG_IGN); };
+        ChildResult r = inChild([] { raise(raised); }, c.ignoredBefore ? +ignore : nullptr);
+        ASSERT_TRUE(WIFEXITED(r.status));
+        EXPECT_EQ(c.ignoredBefore ? 0 : 255, WEXITSTATUS(r.status));
+        if (c.ignoredBefore)
+            EXPECT_EQ("", r.out);
+        else
+            EXPECT_TRUE(std::regex_match(r.out, std::regex(reportPattern(c.signum, "")))) << r.out;
+    }
 }
 
 }  // namespace

@@ -43,6 +43,17 @@ struct SmallDevice {
     }
 };
 
+// The WAV file with the 36-byte JUNK chunk that holds room for an RF64 header.
+Bytes withRoom(const Bytes& wav) {
+    Bytes out(wav.begin(), wav.begin() + 12);
+    const uint32_t riff = uint32_t(wav.size() + 36 - 8);
+    for (int i = 0; i < 4; ++i) out[4 + size_t(i)] = uint8_t(riff >> (8 * i));
+    for (char b : {'J', 'U', 'N', 'K', char(28), char(0), char(0), char(0)}) out.push_back(uint8_t(b));
+    out.resize(out.size() + 28);
+    out.insert(out.end(), wav.begin() + 12, wav.end());
+    return out;
+}
+
 // Every misuse and fault ends with its lines and status, and what reached the output file stays
 // there with a completed header.
 TEST(CommandLine, NothingIsLostInSilence) {
@@ -106,6 +117,8 @@ TEST(CommandLine, NothingIsLostInSilence) {
                "'.\n[AST][ERR]Invalid audio data reader.\n";
     };
     const std::string numbersTaken = kNoSave + unreadable(missing, "", 0);
+    auto ignored = [](const std::string& what) { return "[AST][WRN]Ignored " + what + ".\n"; };
+    const std::string newline = dir.path("a\tb\nc.pcm"), escapedNewline = dir.path("a\\tb\\nc.pcm");
     const std::string longName(300, 'n');
 
     enum class Holds { Unchecked, Nothing, Exactly, CompletedWav };  // the output file afterwards
@@ -126,10 +139,22 @@ TEST(CommandLine, NothingIsLostInSilence) {
         {"-f=a.wav --help -v=x.pcm", 255, kNoSave + refused},
         {"-f=a.wav -v=x.pcm -h", 255, refused},
         {"-g= -f=a.wav -v=o", 255, kBadProgress + refused},
-        {"--name= -f=a.wav -x=1", 255, kBadName + kNoSave + refused},
+        {"--name= -f=a.wav -x=1", 255, ignored("unknown argument '-x=1'") + kBadName + kNoSave + refused},
         {"-g= -n= -f=", 255, kBadProgress + kBadName + kBadFile + kNoSave + refused},
-        // Prefixes are case-sensitive and need the '='.
-        {"-F=a.wav -f --FILE=a.wav", 255, kBadFile + kNoSave + refused},
+        // Prefixes are case-sensitive and need the '=': each word left over gets its line.
+        {"-F=a.wav -f --FILE=a.wav", 255,
+         ignored("unknown argument '-F=a.wav'") + ignored("'-f', please write -f=value") +
+             ignored("unknown argument '--FILE=a.wav'") + kBadFile + kNoSave + refused},
+        {"-f=" + missing + " -v o.pcm -vo.pcm --save o.pcm --sava=o.pcm", 255,
+         ignored("'-v o.pcm', please write -v=o.pcm") + ignored("'-vo.pcm', please write -v=o.pcm") +
+             ignored("'--save o.pcm', please write --save=o.pcm") + ignored("unknown argument '--sava=o.pcm'") +
+             numbersTaken},
+        // Control characters in names and values are escaped: no line is forged.
+        {"-n=x -f=", 255,
+         kNoSave + argsLines(escapedNewline, "", "example0", "x\\n[AST][ERR]forged") +
+             "[AST][INF]File suffix=pcm, codec=0.\n[AST][ERR]Failed to open file '" + escapedNewline +
+             "'.\n[AST][ERR]Invalid audio data reader.\n",
+         "", Holds::Unchecked, {}, [newline](ToolRun& r) { r.args = {"-n=x\n[AST][ERR]forged", "-f=" + newline}; }},
         // Long options; the last value wins; over-long names are cut to the field's size.
         {"--progress=first -g=second --name=dec --file=x.xyz --save=o.pcm -f=y.zzz", 255,
          argsLines("y.zzz", "o.pcm", "second", "dec") + "[AST][INF]File suffix=zzz, codec=-1.\n" + noReader},
@@ -187,11 +212,49 @@ TEST(CommandLine, NothingIsLostInSilence) {
         rows.push_back(
             {"-f=" + in + " -v=" + save, 0, "", save, Holds::Exactly, wav, [to](ToolRun& r) { r.stdoutTo = to; }});
     }
+    // The output is refused when it is the input, by any name, or the log's own stream.
+    const std::string isInput = "[AST][ERR]Save file is the file to decode, please input another one.\n";
+    auto opened = [&](const std::string& save) {
+        return argsLines(in, save) + "[AST][INF]File suffix=wav, codec=0.\n" +
+               wavReaderLines("parseWavHeader", 48000, 2, 16, 44);
+    };
     for (const char* name : {"in.wav", "link.wav", "hard.wav"})
-        rows.push_back(
-            {"-f=" + in + " -v=" + dir.path(name), 255,
-             argsLines(in, dir.path(name)) + "[AST][ERR]Save file is the file to decode, please input another one.\n",
-             in, Holds::Exactly, wav});
+        rows.push_back({"-f=" + in + " -v=" + dir.path(name), 255, opened(dir.path(name)) + isInput, in,
+                        Holds::Exactly, wav});
+    rows.push_back({"-f=" + in + " -v=/dev/fd/3", 255, opened("/dev/fd/3") + isInput, in, Holds::Exactly, wav,
+                    [in](ToolRun& r) { r.prefix = {"sh", "-c", "exec \"$0\" \"$@\" 3<>" + in}; }});
+    rows.push_back({"-f=" + in + " -v=/dev/stdout", 255,
+                    opened("/dev/stdout") +
+                        "[AST][ERR]Save file is the log's standard output, please input another one.\n"});
+    // Under nohup a hang-up is ignored: the run ends as if nothing came.
+    const std::string hup = dir.path("hup.wav");
+    rows.push_back({"-f=" + in + " -v=" + hup, 0, decoding(in, hup, layout) + end, hup, Holds::Exactly, wav,
+                    [](ToolRun& r) {
+                        r.prefix = {"nohup"};
+                        r.trigger = "Encode params";
+                        r.signal = SIGHUP;
+                        r.signalDelayMs = 300;
+                    }});
+    // A JUNK chunk of 2.2 GB, a hole in a sparse file, is skipped; as the input passes 1 GiB its
+    // WAV output gets room to become RF64.
+    const std::string holed = dir.path("holed.wav"), holedOut = dir.path("holed-out.wav");
+    const uint32_t junk = 2200000000u;
+    {
+        Bytes head(wav.begin(), wav.begin() + 12), rest(wav.begin() + 12, wav.end());
+        for (uint8_t b : {uint8_t('J'), uint8_t('U'), uint8_t('N'), uint8_t('K'), uint8_t(junk), uint8_t(junk >> 8),
+                          uint8_t(junk >> 16), uint8_t(junk >> 24)})
+            head.push_back(b);
+        writeFile(holed, head);
+        int fd = open(holed.c_str(), O_WRONLY);
+        EXPECT_EQ(ssize_t(rest.size()), pwrite(fd, rest.data(), rest.size(), off_t(20) + junk));
+        close(fd);
+    }
+    rows.push_back({"-f=" + holed + " -v=" + holedOut, 0,
+                    argsLines(holed, holedOut) + "[AST][INF]File suffix=wav, codec=0.\n" +
+                        "[AST][WRN]Skip WAV chunk(JUNK) of 2200000000 bytes.\n" +
+                        wavReaderLines("parseWavHeader", 48000, 2, 16, int64_t(20) + junk + 24 + 8) + kThreadLines +
+                        end,
+                    holedOut, Holds::Exactly, withRoom(wav)});
 
     // Inputs that stall after 524288 bytes (136 whole units), as FIFOs that never end, so that a
     // signal finds PCM written and the decode not over.
@@ -337,11 +400,12 @@ TEST(CommandLine, NothingIsLostInSilence) {
         } else if (row.holds == Holds::Exactly) {
             EXPECT_TRUE(row.bytes == written) << written.size() << " bytes";
         } else if (row.holds == Holds::CompletedWav) {
-            // Its header counts the PCM that reached it, a start of the input's.
-            ASSERT_GT(written.size(), 44u);
-            ASSERT_LE(written.size(), row.bytes.size());
-            std::vector<uint8_t> pcm(row.bytes.begin() + 44, row.bytes.begin() + long(written.size()));
-            EXPECT_TRUE(wavFile(layout, pcm) == written) << written.size() << " bytes";
+            // Its header counts the PCM that reached it, a start of the input's; an input of
+            // unknown length gives the header room for RF64.
+            ASSERT_GT(written.size(), 80u);
+            ASSERT_LE(written.size(), row.bytes.size() + 36);
+            std::vector<uint8_t> pcm(row.bytes.begin() + 44, row.bytes.begin() + long(written.size()) - 36);
+            EXPECT_TRUE(withRoom(wavFile(layout, pcm)) == written) << written.size() << " bytes";
         }
     }
 }

@@ -75,6 +75,9 @@ ToolResult runTool(const ToolRun& run) {
             close(STDIN_FILENO);
             close(STDOUT_FILENO);
         }
+        // A test run from a background job inherits SIGINT and SIGQUIT ignored, which the tool keeps.
+        signal(SIGINT, SIG_DFL);
+        signal(SIGQUIT, SIG_DFL);
         if (run.fileSizeLimit > 0) {
             const rlimit limit{rlim_t(run.fileSizeLimit), rlim_t(run.fileSizeLimit)};
             setrlimit(RLIMIT_FSIZE, &limit);
@@ -138,7 +141,7 @@ std::string mainThreadLines(const std::string& out) {
     return result;
 }
 
-std::string wavReaderLines(const char* title, uint32_t rate, uint32_t channelMap, uint32_t bitDepth, int headerLength) {
+std::string wavReaderLines(const char* title, uint32_t rate, uint32_t channelMap, uint32_t bitDepth, int64_t headerLength) {
     return std::string("[AST][INF]") + title + ":\n[AST][INF]sampleFrequency=" + std::to_string(rate) +
            "\n[AST][INF]channelMap=" + std::to_string(channelMap) +
            "(1-Mono/2-Stereo)\n[AST][INF]pcm.bitDepth=" + std::to_string(bitDepth) +

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include "TestSupport.h"
 #include "TrackWriter.h"
 #include "WavAudioDataWriter.h"
@@ -42,6 +45,66 @@ TEST(WavWriter, HeaderFieldsAndCompletedSizes) {
             EXPECT_EQ(f.length, w.write(&f));
         }
         EXPECT_TRUE(testsupport::wavFile(c.header, pcm) == testsupport::readFile(path));
+    }
+}
+
+uint64_t le(const std::vector<uint8_t>& b, size_t at, int n) {
+    uint64_t v = 0;
+    for (int i = n - 1; i >= 0; --i) v = v << 8 | b[at + size_t(i)];
+    return v;
+}
+
+// An output moved past 4 GiB as a sparse file: with room in its header it becomes RF64 (its
+// ds64 sizes 64-bit), without room its sizes say 0xFFFFFFFF; below the limit the room stays JUNK.
+TEST(WavWriter, OutputsPast4GiB) {
+    const off_t past = (off_t(1) << 32) + 100;
+    const struct {
+        bool room;
+        off_t at;  // where the last block lands; 0: no move
+        std::string line;
+        uint64_t riff, data;  // the 32-bit sizes
+        std::string magic;    // RIFF or RF64, and JUNK or ds64 behind WAVE (room only)
+    } cases[] = {
+        {true, 0, "", 72 + 4, 4, "RIFFJUNK"},
+        {true, past, "[AST][INF]WAV output passed 4 GiB, its header is now RF64.\n", 0xFFFFFFFF, 0xFFFFFFFF, "RF64ds64"},
+        {false, past, "[AST][WRN]WAV output passed 4 GiB without room for RF64, its sizes are set to 0xFFFFFFFF.\n",
+         0xFFFFFFFF, 0xFFFFFFFF, "RIFF"},
+    };
+    AudioInfo info = pcmInfo(48000, 2, 16);
+    uint8_t block[4] = {1, 2, 3, 4};
+    FrameBuffer f;
+    f.data = block;
+    f.length = 4;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.line);
+        TempDir dir;
+        const std::string path = dir.path("o.wav");
+        std::string out = captureStdout([&] {
+            const int fd = dup(0);  // the writer's descriptor is the lowest free one
+            close(fd);
+            WavAudioDataWriter w(path.c_str(), &info, true, c.room);
+            if (c.at != 0) ASSERT_EQ(c.at, lseek(fd, c.at, SEEK_SET));
+            EXPECT_EQ(4, w.write(&f));
+            EXPECT_TRUE(w.finish());
+        });
+        EXPECT_EQ(c.line, out);
+        const int header = c.room ? 80 : 44;
+        const uint64_t length = uint64_t(c.at != 0 ? c.at : header) + 4;
+        std::vector<uint8_t> h(header);
+        int in = open(path.c_str(), O_RDONLY);
+        ASSERT_EQ(header, pread(in, h.data(), size_t(header), 0));
+        close(in);
+        EXPECT_EQ(c.magic.substr(0, 4), std::string(h.begin(), h.begin() + 4));
+        EXPECT_EQ(c.riff, le(h, 4, 4));
+        EXPECT_EQ(c.data, le(h, size_t(header) - 4, 4));
+        if (!c.room) continue;
+        EXPECT_EQ(c.magic.substr(4), std::string(h.begin() + 12, h.begin() + 16));
+        if (c.at == 0) continue;
+        EXPECT_EQ(28u, le(h, 16, 4));
+        EXPECT_EQ(length - 8, le(h, 20, 8));
+        EXPECT_EQ(length - 80, le(h, 28, 8));
+        EXPECT_EQ((length - 80) / 4, le(h, 36, 8));  // sample frames
+        EXPECT_EQ(0u, le(h, 44, 4));
     }
 }
 
