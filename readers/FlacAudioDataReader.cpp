@@ -48,10 +48,10 @@ int64_t FlacAudioDataReader::parseHeaders() {
         astLog("[AST][ERR]Failed to parse magic header.\n");
         return -1;
     }
-    int32_t firstFrame;
+    int64_t firstFrame;
     if (magic == kMagic) {
         int32_t metaLength = parseMetaData();
-        if (metaLength <= 0 || metaLength > INT32_MAX - 4 - mStreamStart) return -1;
+        if (metaLength <= 0) return -1;
         firstFrame = mStreamStart + metaLength + 4;
     } else {
         firstFrame = findStreamStart();
@@ -60,7 +60,7 @@ int64_t FlacAudioDataReader::parseHeaders() {
             astLog("[AST][ERR]Failed to parse magic header.\n");
             return -1;
         }
-        astLog("[AST][WRN]FLAC stream without STREAMINFO starts at byte %d.\n", firstFrame);
+        astLog("[AST][WRN]FLAC stream without STREAMINFO starts at byte %lld.\n", static_cast<long long>(firstFrame));
     }
     if (!seekTo(firstFrame)) return -1;
     if (readFully(mHeaderBuffer, kMaxHeaderLength) != kMaxHeaderLength) return -1;
@@ -97,8 +97,8 @@ bool FlacAudioDataReader::parseMagicHeader(uint32_t& magic) {
             size = size << 7 | raw[i];
         }
         if (syncSafe) {
-            mStreamStart = static_cast<int32_t>(10 + size + ((raw[5] & kId3FooterFlag) ? 10 : 0));
-            astLog("[AST][WRN]ID3v2 tag of %d bytes skipped before the FLAC stream.\n", mStreamStart);
+            mStreamStart = 10 + int64_t(size) + ((raw[5] & kId3FooterFlag) ? 10 : 0);
+            astLog("[AST][WRN]ID3v2 tag of %lld bytes skipped before the FLAC stream.\n", static_cast<long long>(mStreamStart));
             if (!seekTo(mStreamStart) || readFully(raw, 4) != 4) return false;
         }
     }
@@ -106,7 +106,7 @@ bool FlacAudioDataReader::parseMagicHeader(uint32_t& magic) {
     return true;
 }
 
-int32_t FlacAudioDataReader::findStreamStart() {
+int64_t FlacAudioDataReader::findStreamStart() {
     if (!seekTo(mStreamStart)) return -1;
     const int32_t remaining = remainingLength();
     const int32_t n = remaining < kStartSearch + kStartProbe ? remaining : kStartSearch + kStartProbe;
@@ -269,7 +269,7 @@ void FlacAudioDataReader::handOut(int32_t end) {
     // A carry larger than the frame and the window a frame starts in is left by a window grown
     // over a damaged frame: it is read again rather than moved along frame by frame.
     if (mCarry <= mBaseWindow || mCarry <= end) return;
-    const int32_t here = mAccess->tell();
+    const int64_t here = mAccess->tell();
     if (here < mCarry || !seekTo(here - mCarry)) return;
     mCarry = 0;
     mWindowSize = mBaseWindow;

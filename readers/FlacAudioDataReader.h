@@ -41,7 +41,7 @@ private:
     bool parseMagicHeader(uint32_t& magic);
     // A stream without "fLaC": the first frame in the first bytes that the header behind it
     // confirms. Its position, or -1.
-    int32_t findStreamStart();
+    int64_t findStreamStart();
     // Takes the header at data as the current frame's; unless quiet, prints why it does not parse.
     bool takeFrameHeader(const uint8_t* data, int32_t available, bool quiet);
     // Bytes of metadata consumed, blocks headers included.
@@ -70,7 +70,7 @@ private:
     int32_t mWindowSize = 16384;
     int32_t mBaseWindow = 16384;  // the window a frame starts in
     int32_t mCarry = 0;
-    int32_t mStreamStart = 0;  // behind an ID3v2 tag
+    int64_t mStreamStart = 0;  // behind an ID3v2 tag
     bool mHasStreamInfo = false;
     bool mEnded = false;
 

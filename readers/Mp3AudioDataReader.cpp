@@ -216,7 +216,7 @@ uint32_t Mp3AudioDataReader::headerWord() const {
            mFrameHeader[3];
 }
 
-void Mp3AudioDataReader::findFreeFormatLength(int32_t at) {
+void Mp3AudioDataReader::findFreeFormatLength(int64_t at) {
     const uint32_t key = freeKey(headerWord());
     const int32_t slot = mLayer == 3 ? 4 : 1;
     // A frame, the next and the header of the third.

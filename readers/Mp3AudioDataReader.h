@@ -32,7 +32,7 @@ private:
     uint32_t headerWord() const;
     // Free format: the unpadded frame length from the distance to the next header of the stream,
     // confirmed by a third; the file position is left behind the header at `at`.
-    void findFreeFormatLength(int32_t at);
+    void findFreeFormatLength(int64_t at);
 
     uint8_t mId3v1[128] = {};
 
