@@ -85,6 +85,43 @@ Decode decode(const std::string& label, const std::string& in, const Bytes& file
     return d.pcm(reference, rate, channels, bits > 16 ? 4 : 2);
 }
 
+// The CRC of `bits` bits, most significant bit first, of bytes `from` to `to`: FLAC's CRC-8 and
+// CRC-16, for frames rewritten here.
+uint16_t crc(const Bytes& b, size_t from, size_t to, int bits, uint32_t poly) {
+    uint32_t c = 0;
+    const uint32_t top = 1u << (bits - 1), mask = (1u << bits) - 1;
+    for (size_t i = from; i < to; ++i) {
+        c ^= uint32_t(b[i]) << (bits - 8);
+        for (int k = 0; k < 8; ++k) c = ((c & top) ? (c << 1) ^ poly : c << 1) & mask;
+    }
+    return uint16_t(c);
+}
+
+// A file of fixed block size with its `frames` renumbered by their first sample, as streams of
+// variable block sizes number them.
+Bytes variableBlocking(const Bytes& in, const std::vector<Packet>& frames, uint64_t blockSize) {
+    Bytes out(in.begin(), in.begin() + frames[0].position);
+    for (size_t k = 0; k < frames.size(); ++k) {
+        const auto at = in.begin() + frames[k].position;
+        const size_t start = out.size(), code = at[2] >> 4, rate = at[2] & 15;
+        size_t number = 1;
+        while (number < 7 && (at[4] << number & 0x80)) ++number;
+        const long extra = (code == 6) + 2 * (code == 7) + (rate == 12) + 2 * (rate == 13 || rate == 14);
+        out.insert(out.end(), {at[0], uint8_t(at[1] | 1), at[2], at[3]});
+        const uint64_t v = k * blockSize;
+        const int n = v < 0x80 ? 1 : v < 0x800 ? 2 : v < 0x10000 ? 3 : v < 0x200000 ? 4 : 5;
+        out.push_back(uint8_t(n == 1 ? v : (0xFF00 >> n) | v >> (6 * (n - 1))));
+        for (int i = n - 2; i >= 0; --i) out.push_back(uint8_t(0x80 | (v >> (6 * i) & 0x3F)));
+        const auto rest = at + 4 + long(number > 1 ? number : 1);
+        out.insert(out.end(), rest, rest + extra);
+        out.push_back(uint8_t(crc(out, start, out.size(), 8, 0x07)));
+        out.insert(out.end(), rest + extra + 1, at + frames[k].size - 2);
+        const uint16_t footer = crc(out, start, out.size(), 16, 0x8005);
+        out.insert(out.end(), {uint8_t(footer >> 8), uint8_t(footer)});
+    }
+    return out;
+}
+
 // A music-like signal with stretches of full-scale noise, `seconds` long, stereo 44.1 kHz.
 std::string musicWithNoise(int seconds) {
     const std::string tones = "0.3*sin(2*PI*(220+40*sin(0.2*t))*t)+0.1*sin(2*PI*1250*t)";
@@ -160,9 +197,13 @@ TEST(FlacDecode, RealEncodersAndBrokenFiles) {
     std::fill(file.begin() + 15, file.begin() + 18, 0);
     rows.push_back(decode("no maximum frame size", dir.path("nomax.flac"), file,
                           testsupport::ffprobePackets(rows[4].in), 48000, 2, 24, ""));
-    // The block-4608 file from its tenth frame, at the start and behind 300 bytes of junk.
+    // The block-4608 file from its tenth frame, at the start and behind 300 bytes of junk; and
+    // renumbered by sample.
     file = readFile(rows[9].in);
     std::vector<Packet> packets = testsupport::ffprobePackets(rows[9].in);
+    writeFile(dir.path("variable.flac"), variableBlocking(file, packets, 4608));
+    rows.push_back(decode("variable block size", dir.path("variable.flac"), readFile(dir.path("variable.flac")),
+                          testsupport::ffprobePackets(dir.path("variable.flac")), 44100, 2, 16, ""));
     const Bytes head(file.begin(), file.begin() + packets[0].position), tail(file.begin() + packets[9].position, file.end());
     Bytes reference = head;
     reference.insert(reference.end(), tail.begin(), tail.end());
