@@ -270,8 +270,11 @@ void HostDecoder::decodeOne(Unit& unit, std::unique_lock<std::mutex>& in) {
     if (!mRefused && !mBackend->decode(unit.data(), unit.size(), *this)) {
         ++mRejectedUnits;
     }
-    audio::audio_codec_parameter_t output;
-    const bool known = mBackend->outputParameter(output);
+    bool known;
+    {
+        std::lock_guard<std::mutex> lock(mMutex);  // the backend's threads may be fixing its output
+        known = mHaveOutput;
+    }
     in.lock();
     mRefused = mRefused || mBackend->refused();
     ++mDoneUnits;
