@@ -228,7 +228,7 @@ TEST(CommandLine, NothingIsLostInSilence) {
                         "[AST][ERR]Save file is the log's standard output, please input another one.\n"});
     // Under nohup a hang-up is ignored: the run ends as if nothing came.
     const std::string hup = dir.path("hup.wav");
-    rows.push_back({"-f=" + in + " -v=" + hup, 0, decoding(in, hup, layout) + end, hup, Holds::Exactly, wav,
+    rows.push_back({"-f=" + in + " -v=" + hup, 0, decoding(in, hup, layout) + end + counted, hup, Holds::Exactly, wav,
                     [](ToolRun& r) {
                         r.prefix = {"nohup"};
                         r.trigger = "Encode params";
@@ -253,7 +253,7 @@ TEST(CommandLine, NothingIsLostInSilence) {
                     argsLines(holed, holedOut) + "[AST][INF]File suffix=wav, codec=0.\n" +
                         "[AST][WRN]Skip WAV chunk(JUNK) of 2200000000 bytes.\n" +
                         wavReaderLines("parseWavHeader", 48000, 2, 16, int64_t(20) + junk + 24 + 8) + kThreadLines +
-                        end,
+                        end + counted,
                     holedOut, Holds::Exactly, withRoom(wav)});
 
     // Inputs that stall after 524288 bytes (136 whole units), as FIFOs that never end, so that a

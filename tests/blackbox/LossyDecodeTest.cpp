@@ -109,7 +109,7 @@ TEST(Mp3Decode, RealEncoders) {
         }
         opening += junk + summaryLines("parseMp3DataFrameHeader", f.rate, f.channels) +
                    (f.id3v1Lines.empty()
-                        ? "[AST][ERR]Mismatched 'TAG' chunk:" + std::string(file.end() - 128, file.end() - 125) + "\n"
+                        ? "[AST][ERR]Mismatched 'TAG' chunk:" + logText(file, file.size() - 128, 3) + "\n"
                         : f.id3v1Lines);
         const std::string reads =
             junk +
@@ -152,7 +152,7 @@ TEST(Mp3Decode, RealEncoders) {
             "[AST][INF]File suffix=mp3, codec=48.\n" + std::string(text) +
             "[AST][INF]Found no ID3V2 header, treat as raw data frame.\n" +
             summaryLines("parseMp3DataFrameHeader", 44100, modes ? 1 : 2) +
-            "[AST][ERR]Mismatched 'TAG' chunk:" + std::string(file.end() - 128, file.end() - 125) + "\n";
+            "[AST][ERR]Mismatched 'TAG' chunk:" + logText(file, file.size() - 128, 3) + "\n";
         rows.push_back(Decode{name, in,
                               decodedLines(opening, "[AST][INF]Reached end of data:0.\n"
                                                     "[AST][ERR]Failed to parse MP3 data frame header.\n"),

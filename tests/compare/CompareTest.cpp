@@ -117,7 +117,7 @@ TEST(Compare, DamagedOutputsAndBadInput) {
         {"24-bit raw reference, 16-bit output", input + " --decoded=" + pcm + raw + "wide.pcm --input-bits=24 --decoded-bits=16",
          0, "PASS: exact required, exact reached", "note      the source has 24-bit samples, the decoded file 16"},
         {"Layer II starting with a frame of another mode", "--input=" + mp2 + " --decoded=" + dir.path("start.pcm") +
-         " --require=limited", 0, "PASS: limited required, limited reached", "input     " + mp2 + ": mp2, 48000 Hz, 2 channels, 58752 samples"},
+         " --require=full", 0, "PASS: full required, exact reached", "input     " + mp2 + ": mp2, 48000 Hz, 2 channels, 58752 samples"},
         {"second channel a sample late", input + " " + late, 1,
          "FAIL: full required, K=5 reached (channel 1); 2258 samples extra at the start, more than one frame "
          "(1152) and the 1105 the file marks to skip; decoded channel 1 is 1 sample early against the others"},
