@@ -103,8 +103,7 @@ void compareEntry(const Options& o, const std::string& self, const std::string& 
         }
         decoded = made;
     }
-    std::vector<std::string> args = {self, "--input=" + e.input, "--decoded=" + decoded,
-                                     "--report=" + stem + ".html"};
+    std::vector<std::string> args = {self, "--input=" + e.input, "--decoded=" + decoded, "--report=" + stem + ".html"};
     if (!e.reference.empty()) args.push_back("--reference=" + e.reference);
     if (o.requireGiven)
         args.push_back("--require=" +
@@ -130,7 +129,8 @@ void compareEntry(const Options& o, const std::string& self, const std::string& 
     e.message = lineAfter(text, "verdict ");
     const size_t reached = e.message.find(" reached");
     const size_t from = e.message.rfind(", ", reached);
-    if (reached != std::string::npos && from != std::string::npos) e.reached = e.message.substr(from + 2, reached - from - 2);
+    if (reached != std::string::npos && from != std::string::npos)
+        e.reached = e.message.substr(from + 2, reached - from - 2);
     const std::string margin = lineAfter(text, "margin ");
     e.margin = margin.empty() || margin[0] == 'n' ? "-" : margin.substr(0, margin.find(' '));
     e.report = baseName(stem) + ".html";
@@ -169,12 +169,16 @@ int summarize(const std::string& html, std::vector<Entry>& entries) {
         "<style>body{font-family:sans-serif;margin:24px;color:#222}table{border-collapse:collapse}"
         "td,th{padding:3px 10px;text-align:left;border-bottom:1px solid #ddd}.pass td:nth-child(3){color:#145214}"
         ".fail td:nth-child(3){color:#7a1010;font-weight:bold}</style>\n</head>\n<body>\n<h1>ostrel-compare: corpus</h1>\n"
-        "<p id=\"total\">" + total + "</p>\n<table id=\"files\">\n<tr><th>#</th><th>input</th><th>verdict</th>"
-        "<th>reached</th><th>margin (dB)</th><th>report</th><th>verdict line or error</th></tr>\n" + rows +
-        "</table>\n</body>\n</html>\n";
-    for (const auto& file : {std::make_pair(html, &page), std::make_pair(tsvPath(html), static_cast<const std::string*>(&tsv))}) {
+        "<p id=\"total\">" +
+        total +
+        "</p>\n<table id=\"files\">\n<tr><th>#</th><th>input</th><th>verdict</th>"
+        "<th>reached</th><th>margin (dB)</th><th>report</th><th>verdict line or error</th></tr>\n" +
+        rows + "</table>\n</body>\n</html>\n";
+    for (const auto& file :
+         {std::make_pair(html, &page), std::make_pair(tsvPath(html), static_cast<const std::string*>(&tsv))}) {
         FILE* out = fopen(file.first.c_str(), "wb");
-        bool written = out != nullptr && fwrite(file.second->data(), 1, file.second->size(), out) == file.second->size();
+        bool written =
+            out != nullptr && fwrite(file.second->data(), 1, file.second->size(), out) == file.second->size();
         if (out != nullptr && fclose(out) != 0) written = false;
         if (!written) {
             fprintf(stderr, "ostrel-compare: cannot write %s\n", file.first.c_str());

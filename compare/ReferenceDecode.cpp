@@ -180,8 +180,9 @@ bool decodeParsed(const std::string& path, AVCodecContext* decoder, Decoding& de
     size_t got = fread(chunk.data(), 1, 65536, in.get());
     size_t skip = 0;  // an ID3v2 tag, whose bytes could pass for a frame header
     if (got >= 10 && memcmp(chunk.data(), "ID3", 3) == 0)
-        skip = 10 + (size_t(chunk[6] & 0x7F) << 21 | size_t(chunk[7] & 0x7F) << 14 | size_t(chunk[8] & 0x7F) << 7 |
-                     size_t(chunk[9] & 0x7F)) +
+        skip = 10 +
+               (size_t(chunk[6] & 0x7F) << 21 | size_t(chunk[7] & 0x7F) << 14 | size_t(chunk[8] & 0x7F) << 7 |
+                size_t(chunk[9] & 0x7F)) +
                ((chunk[5] & 0x10) ? 10 : 0);
     for (bool last = false; !last;) {
         last = got == 0;
@@ -192,7 +193,8 @@ bool decodeParsed(const std::string& path, AVCodecContext* decoder, Decoding& de
         do {
             uint8_t* out = nullptr;
             int size = 0;
-            const int used = av_parser_parse2(parser, decoder, &out, &size, data, left, AV_NOPTS_VALUE, AV_NOPTS_VALUE, 0);
+            const int used =
+                av_parser_parse2(parser, decoder, &out, &size, data, left, AV_NOPTS_VALUE, AV_NOPTS_VALUE, 0);
             if (used < 0) break;
             data += used, left -= used;
             if (size > 0) {
