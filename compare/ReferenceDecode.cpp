@@ -207,13 +207,13 @@ bool decodeParsed(const std::string& path, AVCodecContext* decoder, Decoding& de
     return decoding.send(nullptr, error);
 }
 
-}  // namespace
-
 std::string libraryVersion() {
     const unsigned v = avcodec_version();
     return "libavcodec " + std::to_string(v >> 16) + "." + std::to_string(v >> 8 & 0xFF) + "." +
            std::to_string(v & 0xFF) + " (FFmpeg " + av_version_info() + ")";
 }
+
+}  // namespace
 
 bool decodeReference(const std::string& path, const RawInput* raw, int bits, Signal& out, ReferenceInfo& info,
                      std::string& error) {
@@ -257,6 +257,7 @@ bool decodeReference(const std::string& path, const RawInput* raw, int bits, Sig
     const AVCodecDescriptor* descriptor = avcodec_descriptor_get(codec->id);
     info.codec = descriptor != nullptr ? descriptor->name : codec->name;
     info.decoder = codec->name;
+    info.library = libraryVersion();
     info.lossless = descriptor != nullptr && (descriptor->props & AV_CODEC_PROP_LOSSLESS) != 0;
     if (raw != nullptr) {
         const int64_t size = avio_size(opened->pb);

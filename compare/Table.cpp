@@ -71,7 +71,7 @@ std::vector<std::pair<std::string, std::string>> summaryLines(const Result& r) {
     if (r.referencePath.empty()) {
         lines.push_back({"input", r.inputPath + ": " + r.reference.codec + (r.reference.lossless ? " (lossless)" : "") +
                                       ", " + layout(r.ref)});
-        lines.push_back({"reference", "decoded by " + r.reference.decoder + ", " + libraryVersion()});
+        lines.push_back({"reference", "decoded by " + r.reference.decoder + ", " + r.reference.library});
     } else {
         lines.push_back({"input", r.inputPath});
         lines.push_back({"reference", r.referencePath + ": " + r.reference.codec + ", " + layout(r.ref)});
