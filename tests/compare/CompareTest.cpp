@@ -65,6 +65,7 @@ TEST(Compare, DamagedOutputsAndBadInput) {
     // differs in its mode from the rest (the demuxer drops such a frame).
     const std::string bare = dir.path("bare.mp3"), mp2 = dir.path("start.mp3");
     ASSERT_TRUE(encodeTones(bare, 2, 44100, "-c:a libmp3lame -write_xing 0 -id3v2_version 0 -f mp3"));
+    ASSERT_TRUE(encodeTones(dir.path("adts"), 2, 44100, "-c:a aac -f adts"));
     ASSERT_TRUE(encodeTones(dir.path("tones.wav"), 2, 48000, "-c:a pcm_s16le"));
     ASSERT_TRUE(made("cd " + dir.path("") +
                          " && twolame --quiet -b 192 -m d tones.wav d.mp2 && twolame --quiet -b 192 -m s "
@@ -146,6 +147,8 @@ TEST(Compare, DamagedOutputsAndBadInput) {
          "ostrel-compare: " + dir.path("empty") + " is empty: the decoder wrote no PCM"},
         {"decoded file a bare MP3 stream", input + " --decoded=" + bare, 2,
          "ostrel-compare: " + bare + " is an encoded file (MPEG audio), not decoded PCM"},
+        {"decoded file an ADTS stream", input + " --decoded=" + dir.path("adts"), 2,
+         "ostrel-compare: " + dir.path("adts") + " is an encoded file (AAC ADTS), not decoded PCM"},
         {"decoded file a folder", input + " --decoded=" + dir.path("folder"), 2,
          "ostrel-compare: " + dir.path("folder") + " is a folder, not a file"},
         {"raw reference without a layout", input + " --decoded=" + pcm + " --reference=" + dir.path("wide.pcm"), 2,
