@@ -21,14 +21,7 @@ extern char** environ;
 namespace compare {
 namespace {
 
-// One line of the list and what became of it; a row of the TSV.
-struct Entry {
-    long index = 0;                         // the line's place in the list, from 1
-    std::string input, decoded, reference;  // decoded: a file, or a command that makes one
-    std::vector<std::string> options;       // of this line alone
-    int status = 2;                         // 0 pass, 1 fail, 2 not compared
-    std::string reached = "-", margin = "-", report, message;
-};
+using Entry = CorpusEntry;
 
 const char* const kStatus[] = {"PASS", "FAIL", "ERROR"};
 
@@ -56,18 +49,6 @@ std::vector<std::string> split(const std::string& line, char separator) {
         at = end + 1;
     }
     return fields;
-}
-
-// Fields by tabs, or by spaces on a line without one (whose decoded field cannot be a command);
-// fields that start with -- are options of this comparison alone.
-bool parseLine(const std::string& line, Entry& e) {
-    std::vector<std::string> fields;
-    for (const std::string& f : split(line, line.find('\t') != std::string::npos ? '\t' : ' '))
-        (f.compare(0, 2, "--") == 0 ? e.options : fields).push_back(f);
-    if (fields.size() < 2 || fields.size() > 3) return false;
-    e.input = fields[0], e.decoded = fields[1];
-    if (fields.size() == 3) e.reference = fields[2];
-    return true;
 }
 
 // Runs `argv` with its standard output (and error, when `err` >= 0) going to files; its exit status.
@@ -122,8 +103,7 @@ void compareEntry(const Options& o, const std::string& self, const std::string& 
         }
         decoded = made;
     }
-    std::vector<std::string> args = {self, "--input=" + e.input, "--decoded=" + decoded,
-                                     "--report=" + stem + ".html"};
+    std::vector<std::string> args = {self, "--input=" + e.input, "--decoded=" + decoded, "--report=" + stem + ".html"};
     if (!e.reference.empty()) args.push_back("--reference=" + e.reference);
     if (o.requireGiven)
         args.push_back("--require=" +
@@ -149,7 +129,8 @@ void compareEntry(const Options& o, const std::string& self, const std::string& 
     e.message = lineAfter(text, "verdict ");
     const size_t reached = e.message.find(" reached");
     const size_t from = e.message.rfind(", ", reached);
-    if (reached != std::string::npos && from != std::string::npos) e.reached = e.message.substr(from + 2, reached - from - 2);
+    if (reached != std::string::npos && from != std::string::npos)
+        e.reached = e.message.substr(from + 2, reached - from - 2);
     const std::string margin = lineAfter(text, "margin ");
     e.margin = margin.empty() || margin[0] == 'n' ? "-" : margin.substr(0, margin.find(' '));
     e.report = baseName(stem) + ".html";
@@ -188,12 +169,16 @@ int summarize(const std::string& html, std::vector<Entry>& entries) {
         "<style>body{font-family:sans-serif;margin:24px;color:#222}table{border-collapse:collapse}"
         "td,th{padding:3px 10px;text-align:left;border-bottom:1px solid #ddd}.pass td:nth-child(3){color:#145214}"
         ".fail td:nth-child(3){color:#7a1010;font-weight:bold}</style>\n</head>\n<body>\n<h1>ostrel-compare: corpus</h1>\n"
-        "<p id=\"total\">" + total + "</p>\n<table id=\"files\">\n<tr><th>#</th><th>input</th><th>verdict</th>"
-        "<th>reached</th><th>margin (dB)</th><th>report</th><th>verdict line or error</th></tr>\n" + rows +
-        "</table>\n</body>\n</html>\n";
-    for (const auto& file : {std::make_pair(html, &page), std::make_pair(tsvPath(html), static_cast<const std::string*>(&tsv))}) {
+        "<p id=\"total\">" +
+        total +
+        "</p>\n<table id=\"files\">\n<tr><th>#</th><th>input</th><th>verdict</th>"
+        "<th>reached</th><th>margin (dB)</th><th>report</th><th>verdict line or error</th></tr>\n" +
+        rows + "</table>\n</body>\n</html>\n";
+    for (const auto& file :
+         {std::make_pair(html, &page), std::make_pair(tsvPath(html), static_cast<const std::string*>(&tsv))}) {
         FILE* out = fopen(file.first.c_str(), "wb");
-        bool written = out != nullptr && fwrite(file.second->data(), 1, file.second->size(), out) == file.second->size();
+        bool written =
+            out != nullptr && fwrite(file.second->data(), 1, file.second->size(), out) == file.second->size();
         if (out != nullptr && fclose(out) != 0) written = false;
         if (!written) {
             fprintf(stderr, "ostrel-compare: cannot write %s\n", file.first.c_str());
@@ -204,6 +189,29 @@ int summarize(const std::string& html, std::vector<Entry>& entries) {
 }
 
 }  // namespace
+
+bool parseCorpusLine(const std::string& line, CorpusEntry& e) {
+    std::vector<std::string> fields;
+    for (const std::string& f : split(line, line.find('\t') != std::string::npos ? '\t' : ' '))
+        (f.compare(0, 2, "--") == 0 ? e.options : fields).push_back(f);
+    if (fields.size() < 2 || fields.size() > 3) return false;
+    e.input = fields[0], e.decoded = fields[1];
+    if (fields.size() == 3) e.reference = fields[2];
+    return true;
+}
+
+bool parseSummaryRow(const std::string& row, CorpusEntry& e) {
+    const std::vector<std::string> f = split(row, '\t');
+    const long status = f.size() == 9 ? std::find(kStatus, kStatus + 3, f[4]) - kStatus : 3;
+    char* end = nullptr;
+    e.index = status == 3 ? 0 : strtol(f[0].c_str(), &end, 10);
+    if (e.index < 1 || *end != '\0') return false;
+    e.input = f[1], e.decoded = f[2], e.reference = f[3] == "-" ? "" : f[3];
+    e.status = int(status);
+    e.reached = f[5], e.margin = f[6], e.message = f[8];
+    e.report = f[7] == "-" ? "" : f[7];
+    return true;
+}
 
 int runCorpus(const Options& o, const char* self) {
     const std::string problem = notRegular(o.corpus);
@@ -227,7 +235,7 @@ int runCorpus(const Options& o, const char* self) {
         Entry e;
         e.index = ++index;
         if ((e.index - 1) % o.shardCount != o.shardIndex - 1) continue;
-        if (!parseLine(line.back() == '\r' ? line.substr(0, line.size() - 1) : line, e)) {
+        if (!parseCorpusLine(line.back() == '\r' ? line.substr(0, line.size() - 1) : line, e)) {
             e.input = line;
             e.message = "the line does not hold an input, a decoded file or command, and an optional reference";
         }
@@ -263,21 +271,15 @@ int mergeCorpus(const Options& o) {
             return 2;
         }
         const std::vector<std::string> lines = split(text, '\n');
-        for (size_t i = 1; i < lines.size(); ++i) {
-            const std::vector<std::string> f = split(lines[i], '\t');
-            const long status = f.size() == 9 ? std::find(kStatus, kStatus + 3, f[4]) - kStatus : 3;
-            if (status == 3 || atol(f[0].c_str()) < 1) {
+        for (size_t i = 0; i < lines.size(); ++i) {
+            Entry e;
+            if (i == 0 ? lines[0].compare(0, 6, "index\t") != 0 : !parseSummaryRow(lines[i], e)) {
                 fprintf(stderr, "ostrel-compare: %s: line %zu is not a row of a corpus summary\n", path.c_str(), i + 1);
                 return 2;
             }
-            Entry e;
-            e.index = atol(f[0].c_str());
-            e.input = f[1], e.decoded = f[2], e.reference = f[3] == "-" ? "" : f[3];
-            e.status = int(status);
-            e.reached = f[5], e.margin = f[6], e.message = f[8];
             // The link still reaches the report where the slice left it.
-            e.report = f[7] == "-" ? "" : source == target ? f[7] : source + "/" + f[7];
-            entries.push_back(e);
+            if (i > 0 && !e.report.empty() && source != target) e.report = source + "/" + e.report;
+            if (i > 0) entries.push_back(e);
         }
     }
     return summarize(o.report, entries);

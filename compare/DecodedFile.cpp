@@ -135,13 +135,14 @@ bool parseWav(DecodedFile& f, std::string& error) {
 
 std::string notRegular(const std::string& path) {
     struct stat st {};
-    if (stat(path.c_str(), &st) != 0) return "cannot open " + path + ": " + (errno == ENOENT ? "no such file" : strerror(errno));
-    const char* kind = S_ISREG(st.st_mode)   ? nullptr
-                       : S_ISDIR(st.st_mode) ? "a folder"
-                       : S_ISFIFO(st.st_mode) ? "a FIFO"
+    if (stat(path.c_str(), &st) != 0)
+        return "cannot open " + path + ": " + (errno == ENOENT ? "no such file" : strerror(errno));
+    const char* kind = S_ISREG(st.st_mode)                          ? nullptr
+                       : S_ISDIR(st.st_mode)                        ? "a folder"
+                       : S_ISFIFO(st.st_mode)                       ? "a FIFO"
                        : S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode) ? "a device"
-                       : S_ISSOCK(st.st_mode) ? "a socket"
-                                              : "not a regular file";
+                       : S_ISSOCK(st.st_mode)                       ? "a socket"
+                                                                    : "not a regular file";
     return kind == nullptr ? "" : path + " is " + kind + ", not a file";
 }
 

@@ -15,31 +15,32 @@ const char kUsage[] =
     "       ostrel-compare --corpus=LIST --report=DIR/index.html [--jobs=N] [--shard=I/N] [--require=CLASS]\n"
     "       ostrel-compare --merge --report=DIR/index.html SHARD.tsv...\n";
 
-const char kHelp[] = "Compares the PCM a decoder wrote (--decoded, raw or WAV) with FFmpeg's decode of the same\n"
-                     "input (--input), aligned by cross-correlation, and tells the accuracy class reached.\n"
-                     "\n"
-                     "  --input=FILE      the file that was decoded; its suffix is read as ostrel reads it\n"
-                     "  --decoded=PCM     the decoded output: raw PCM, or WAV with its header\n"
-                     "  --reference=PCM   a reference decode (raw PCM or WAV) to hold the output against instead\n"
-                     "  --require=CLASS   exact, full, limited, or a number K of bits (default: exact for lossless\n"
-                     "                    and PCM inputs, full otherwise)\n"
-                     "  --report=HTML     also writes a self-contained HTML report with pictures\n"
-                     "  --rate=HZ         rate of raw files (default for a raw output: the reference's)\n"
-                     "  --channels=N      channels of raw files (default for a raw output: the reference's)\n"
-                     "                    A raw reference or .pcm input needs both, or a WAV output to give them.\n"
-                     "  --input-bits=CODE sample format of a raw reference or .pcm input (default 16), as ostrel's\n"
-                     "                    -b: 8 unsigned, 16 or 32 signed little-endian, 9, 17 or 33 signed\n"
-                     "                    big-endian, 24 packed signed little-endian\n"
-                     "  --decoded-bits=CODE  sample format of a raw decoded file (default: the reference's word length)\n"
-                     "  --corpus=LIST     compares every line of LIST: input, decoded file or a command that writes\n"
-                     "                    it ({out} in it names the file, else its standard output is taken), and\n"
-                     "                    an optional reference, separated by tabs (or spaces when there is no tab)\n"
-                     "  --jobs=N          comparisons at once in a corpus run (default: one per core)\n"
-                     "  --shard=I/N       runs the I-th of N slices of the corpus\n"
-                     "  --merge           joins the TSVs of shards given after the options into one summary\n"
-                     "\n"
-                     "Exit status: 0 when the required class holds, 1 when it does not, 2 on a usage or input error;\n"
-                     "of a corpus: 0 when all pass, 1 when any fails, 2 when any could not be compared.\n";
+const char kHelp[] =
+    "Compares the PCM a decoder wrote (--decoded, raw or WAV) with FFmpeg's decode of the same\n"
+    "input (--input), aligned by cross-correlation, and tells the accuracy class reached.\n"
+    "\n"
+    "  --input=FILE      the file that was decoded; its suffix is read as ostrel reads it\n"
+    "  --decoded=PCM     the decoded output: raw PCM, or WAV with its header\n"
+    "  --reference=PCM   a reference decode (raw PCM or WAV) to hold the output against instead\n"
+    "  --require=CLASS   exact, full, limited, or a number K of bits (default: exact for lossless\n"
+    "                    and PCM inputs, full otherwise)\n"
+    "  --report=HTML     also writes a self-contained HTML report with pictures\n"
+    "  --rate=HZ         rate of raw files (default for a raw output: the reference's)\n"
+    "  --channels=N      channels of raw files (default for a raw output: the reference's)\n"
+    "                    A raw reference or .pcm input needs both, or a WAV output to give them.\n"
+    "  --input-bits=CODE sample format of a raw reference or .pcm input (default 16), as ostrel's\n"
+    "                    -b: 8 unsigned, 16 or 32 signed little-endian, 9, 17 or 33 signed\n"
+    "                    big-endian, 24 packed signed little-endian\n"
+    "  --decoded-bits=CODE  sample format of a raw decoded file (default: the reference's word length)\n"
+    "  --corpus=LIST     compares every line of LIST: input, decoded file or a command that writes\n"
+    "                    it ({out} in it names the file, else its standard output is taken), and\n"
+    "                    an optional reference, separated by tabs (or spaces when there is no tab)\n"
+    "  --jobs=N          comparisons at once in a corpus run (default: one per core)\n"
+    "  --shard=I/N       runs the I-th of N slices of the corpus\n"
+    "  --merge           joins the TSVs of shards given after the options into one summary\n"
+    "\n"
+    "Exit status: 0 when the required class holds, 1 when it does not, 2 on a usage or input error;\n"
+    "of a corpus: 0 when all pass, 1 when any fails, 2 when any could not be compared.\n";
 
 bool SampleCoding::fromCode(int code, SampleCoding& out) {
     switch (code) {
@@ -123,8 +124,7 @@ bool parseOptions(int argc, const char* const* argv, Options& o, std::string& er
             const char* slash = strchr(value, '/');
             ok = ok && slash != nullptr && number(slash + 1, 1, 100000, o.shardCount) &&
                  number(std::string(value, size_t(slash - value)).c_str(), 1, o.shardCount, o.shardIndex);
-        }
-        else if (name == "--require")
+        } else if (name == "--require")
             ok = ok && (o.requireGiven = requirement(value, o.require));
         else if (name == "--rate")
             ok = ok && number(value, 1, 1000000, o.rate);
@@ -149,9 +149,9 @@ bool parseOptions(int argc, const char* const* argv, Options& o, std::string& er
         return false;
     }
     if (o.merge || !o.corpus.empty()) {
-        error = o.report.empty()                ? "--report=DIR/index.html is missing"
+        error = o.report.empty()             ? "--report=DIR/index.html is missing"
                 : o.merge && o.files.empty() ? "--merge needs the shards' TSV files"
-                                                : "";
+                                             : "";
         return error.empty();
     }
     if (o.input.empty() || o.decoded.empty()) {

@@ -180,8 +180,9 @@ bool decodeParsed(const std::string& path, AVCodecContext* decoder, Decoding& de
     size_t got = fread(chunk.data(), 1, 65536, in.get());
     size_t skip = 0;  // an ID3v2 tag, whose bytes could pass for a frame header
     if (got >= 10 && memcmp(chunk.data(), "ID3", 3) == 0)
-        skip = 10 + (size_t(chunk[6] & 0x7F) << 21 | size_t(chunk[7] & 0x7F) << 14 | size_t(chunk[8] & 0x7F) << 7 |
-                     size_t(chunk[9] & 0x7F)) +
+        skip = 10 +
+               (size_t(chunk[6] & 0x7F) << 21 | size_t(chunk[7] & 0x7F) << 14 | size_t(chunk[8] & 0x7F) << 7 |
+                size_t(chunk[9] & 0x7F)) +
                ((chunk[5] & 0x10) ? 10 : 0);
     for (bool last = false; !last;) {
         last = got == 0;
@@ -192,7 +193,8 @@ bool decodeParsed(const std::string& path, AVCodecContext* decoder, Decoding& de
         do {
             uint8_t* out = nullptr;
             int size = 0;
-            const int used = av_parser_parse2(parser, decoder, &out, &size, data, left, AV_NOPTS_VALUE, AV_NOPTS_VALUE, 0);
+            const int used =
+                av_parser_parse2(parser, decoder, &out, &size, data, left, AV_NOPTS_VALUE, AV_NOPTS_VALUE, 0);
             if (used < 0) break;
             data += used, left -= used;
             if (size > 0) {
@@ -205,13 +207,13 @@ bool decodeParsed(const std::string& path, AVCodecContext* decoder, Decoding& de
     return decoding.send(nullptr, error);
 }
 
-}  // namespace
-
 std::string libraryVersion() {
     const unsigned v = avcodec_version();
     return "libavcodec " + std::to_string(v >> 16) + "." + std::to_string(v >> 8 & 0xFF) + "." +
            std::to_string(v & 0xFF) + " (FFmpeg " + av_version_info() + ")";
 }
+
+}  // namespace
 
 bool decodeReference(const std::string& path, const RawInput* raw, int bits, Signal& out, ReferenceInfo& info,
                      std::string& error) {
@@ -255,6 +257,7 @@ bool decodeReference(const std::string& path, const RawInput* raw, int bits, Sig
     const AVCodecDescriptor* descriptor = avcodec_descriptor_get(codec->id);
     info.codec = descriptor != nullptr ? descriptor->name : codec->name;
     info.decoder = codec->name;
+    info.library = libraryVersion();
     info.lossless = descriptor != nullptr && (descriptor->props & AV_CODEC_PROP_LOSSLESS) != 0;
     if (raw != nullptr) {
         const int64_t size = avio_size(opened->pb);

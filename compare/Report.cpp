@@ -165,7 +165,8 @@ std::string histogram(const Result& r) {
         const ChannelResult& m = r.measures.channels[c];
         Points p;
         for (size_t k = 0; k < m.histogram.size(); ++k) {
-            const double x = double(k) - kHistogramReach, y = m.compared ? 100.0 * double(m.histogram[k]) / double(m.compared) : 0;
+            const double x = double(k) - kHistogramReach,
+                         y = m.compared ? 100.0 * double(m.histogram[k]) / double(m.compared) : 0;
             p.push_back({x - 0.5, y});
             p.push_back({x + 0.5, y});
         }
@@ -254,9 +255,8 @@ bool writeReport(const std::string& path, const Result& r, const std::string& ve
     }
     html += "</table>\n<h2>Around the largest difference</h2>\n" + overlay(r) +
             "<h2>Largest difference over the whole file</h2>\n" + envelope(r) +
-            "<h2>RMS of the difference over the whole file</h2>\n" + rmsOverTime(r) +
-            "<h2>Differences by size</h2>\n" + histogram(r) +
-            "<h2>Spectrum of the difference against the reference's</h2>\n" + spectra +
+            "<h2>RMS of the difference over the whole file</h2>\n" + rmsOverTime(r) + "<h2>Differences by size</h2>\n" +
+            histogram(r) + "<h2>Spectrum of the difference against the reference's</h2>\n" + spectra +
             "<p class=\"help\">Differences are in fractions of full scale (2^(bits−1)) and in LSBs of the decoded "
             "word length. exact: no sample differs; full: RMS below 2^−15/√12 and no difference above 2^−14; "
             "limited: RMS below 2^−11/√12; K: the largest K with RMS below 2^(1−K)/√12.</p>\n</body>\n</html>\n";

@@ -71,7 +71,7 @@ std::vector<std::pair<std::string, std::string>> summaryLines(const Result& r) {
     if (r.referencePath.empty()) {
         lines.push_back({"input", r.inputPath + ": " + r.reference.codec + (r.reference.lossless ? " (lossless)" : "") +
                                       ", " + layout(r.ref)});
-        lines.push_back({"reference", "decoded by " + r.reference.decoder + ", " + libraryVersion()});
+        lines.push_back({"reference", "decoded by " + r.reference.decoder + ", " + r.reference.library});
     } else {
         lines.push_back({"input", r.inputPath});
         lines.push_back({"reference", r.referencePath + ": " + r.reference.codec + ", " + layout(r.ref)});
@@ -84,12 +84,13 @@ std::vector<std::pair<std::string, std::string>> summaryLines(const Result& r) {
                                              : "decoded output " + samples(std::labs(lag)) + " (" +
                                                    format("%.3f ms", 1000.0 * double(std::labs(lag)) / r.ref.rate) +
                                                    ") " + (lag > 0 ? "late" : "early")});
-        lines.push_back({"certainty", a.equivalent > 0 ? "ambiguous: " + std::to_string(a.equivalent) +
-                                                            " other shifts fit within 3 dB (a periodic signal); the one "
-                                                            "of least error over the whole file is taken"
-                                      : std::isinf(a.confidenceDb) ? std::string("no other shift fits")
-                                                                   : format("%.1f dB", a.confidenceDb) +
-                                                                         " better than the next best shift"});
+        lines.push_back({"certainty", a.equivalent > 0
+                                          ? "ambiguous: " + std::to_string(a.equivalent) +
+                                                " other shifts fit within 3 dB (a periodic signal); the one "
+                                                "of least error over the whole file is taken"
+                                      : std::isinf(a.confidenceDb)
+                                          ? std::string("no other shift fits")
+                                          : format("%.1f dB", a.confidenceDb) + " better than the next best shift"});
     }
     const size_t refFrames = r.ref.frames();
     lines.push_back({"ends", "samples at the start: " + std::to_string(a.extraStart) + " extra, " +
@@ -110,17 +111,16 @@ std::vector<std::pair<std::string, std::string>> summaryLines(const Result& r) {
 }
 
 std::vector<std::vector<std::string>> channelTable(const Result& r) {
-    std::vector<std::vector<std::string>> rows = {
-        {"channel", "compared", "differ(%)", "mean(LSB)", "rms(FS)", "rms(LSB)", "PSNR(dB)", "max(FS)", "max(LSB)",
-         "worst(s)", "K", "class"}};
+    std::vector<std::vector<std::string>> rows = {{"channel", "compared", "differ(%)", "mean(LSB)", "rms(FS)",
+                                                   "rms(LSB)", "PSNR(dB)", "max(FS)", "max(LSB)", "worst(s)", "K",
+                                                   "class"}};
     for (size_t c = 0; c < r.measures.channels.size(); ++c) {
         const ChannelResult& m = r.measures.channels[c];
         const double share = m.compared ? 100.0 * double(m.differing) / double(m.compared) : 0;
         rows.push_back({std::to_string(c + 1), std::to_string(m.compared), format("%.2f", share),
                         format("%+.3f", m.meanLsb), format("%.3e", m.rmsFs), format("%.3f", m.rmsLsb),
                         m.rmsFs > 0 ? format("%.1f", -20 * std::log10(m.rmsFs)) : "inf", format("%.3e", m.maxFs),
-                        std::to_string(m.maxLsb),
-                        m.maxLsb == 0 ? "-" : secondsText(m.worstAt, r.ref.rate),
+                        std::to_string(m.maxLsb), m.maxLsb == 0 ? "-" : secondsText(m.worstAt, r.ref.rate),
                         m.level.k == kAllBits ? "all" : std::to_string(m.level.k), nameOf(m.level)});
     }
     return rows;
@@ -139,9 +139,8 @@ std::string verdict(Result& r) {
                            secondsText(s.at, r.ref.rate, 3) + " s");
     if (const size_t n = audibleFrames(r.ref, refFrames - size_t(a.missingEnd), refFrames))
         problems.push_back(samples(long(n)) + " of audio missing at the end");
-    for (const std::string& extra :
-         {extraProblem(r, a.extraStart, r.reference.skippedStart, "start"),
-          extraProblem(r, a.extraEnd, r.reference.skippedEnd, "end")})
+    for (const std::string& extra : {extraProblem(r, a.extraStart, r.reference.skippedStart, "start"),
+                                     extraProblem(r, a.extraEnd, r.reference.skippedEnd, "end")})
         if (!extra.empty()) problems.push_back(extra);
     problems.insert(problems.end(), a.notes.begin(), a.notes.end());
     problems.insert(problems.end(), r.findings.begin(), r.findings.end());

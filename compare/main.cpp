@@ -31,7 +31,8 @@ SampleCoding codingOfBits(int bits) {
 
 // Same file by device and inode, or by name when it does not exist yet.
 bool sameFile(const std::string& a, const std::string& b) {
-    struct stat sa {}, sb {};
+    struct stat sa {
+    }, sb{};
     if (stat(a.c_str(), &sa) != 0 || stat(b.c_str(), &sb) != 0) return a == b;
     return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
@@ -63,8 +64,8 @@ bool reportPathOk(const Options& o, std::string& error) {
 bool isWav(const std::string& path) {
     FILE* f = fopen(path.c_str(), "rb");
     char head[12] = {};
-    const bool wav = f != nullptr && fread(head, 1, 12, f) == 12 && memcmp(head, "RIFF", 4) == 0 &&
-                     memcmp(head + 8, "WAVE", 4) == 0;
+    const bool wav =
+        f != nullptr && fread(head, 1, 12, f) == 12 && memcmp(head, "RIFF", 4) == 0 && memcmp(head + 8, "WAVE", 4) == 0;
     if (f != nullptr) fclose(f);
     return wav;
 }
@@ -89,10 +90,10 @@ int run(const Options& o) {
     SampleCoding given;
     if (o.decodedBitsCode != 0) SampleCoding::fromCode(o.decodedBitsCode, given);
     if (file.wav) {
-        const char* what = o.rate && o.rate != file.rate                                ? "--rate"
-                           : o.channels && o.channels != file.channels                  ? "--channels"
+        const char* what = o.rate && o.rate != file.rate                         ? "--rate"
+                           : o.channels && o.channels != file.channels           ? "--channels"
                            : o.decodedBitsCode && given.bits != file.coding.bits ? "--decoded-bits"
-                                                                                        : nullptr;
+                                                                                 : nullptr;
         if (what != nullptr)
             return fail(std::string(what) + " disagrees with the WAV header of " + o.decoded + " (" +
                         std::to_string(file.rate) + " Hz, " + std::to_string(file.channels) + " channels, " +

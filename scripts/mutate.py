@@ -14,7 +14,7 @@ from mutants import TOP, select, tracked_files  # noqa: E402
 
 OUT = os.path.join(TOP, "build-mutate")
 REPORT = os.path.join(OUT, "report.tsv")
-PRODUCTION = ["ast", "platform", "readers", "writers", "tool", "hostaudio"]
+PRODUCTION = ["ast", "platform", "readers", "writers", "tool", "compare", "hostaudio"]
 # What builds and runs the tests; a change to anything else keeps the results.
 FINGERPRINTED = ("tests/", "cmake/", "CMakeLists.txt")
 
@@ -27,6 +27,8 @@ TESTS = {
     "readers": (["readers_tests", "hostaudio_tests"], None),
     "writers": (["writers_tests", "tool_tests"], ["CommandLine", "WavDecode"]),
     "tool": (["tool_tests"], None),
+    # ostrel-compare runs as a program: its own tests, and the sweep that judges every fixture.
+    "compare": (["compare_tests"], ["HostileFile"]),
     "hostaudio": (["hostaudio_tests", "writers_tests", "tool_tests"], None),
 }
 SLACK_FACTOR, SLACK_SECONDS = 3, 60  # a mutant's tests may take this much longer than unmutated

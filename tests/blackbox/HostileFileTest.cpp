@@ -117,7 +117,8 @@ TEST(HostileFile, DamagedFilesEndCleanly) {
         worst = all[i].verdict.empty() ? 2 : worst;
     }
     writeFile(dir.path("corpus.txt"), Bytes(list.begin(), list.end()));
-    const ToolResult judged = compare({{"--corpus=" + dir.path("corpus.txt"), "--report=" + dir.path("index.html")}})[0];
+    const ToolResult judged =
+        compare({{"--corpus=" + dir.path("corpus.txt"), "--report=" + dir.path("index.html")}})[0];
     EXPECT_EQ(worst, judged.exitCode);
     for (size_t i = 0; i < all.size(); ++i) {
         const std::string input = intact[i].args[0].substr(3), pcm = intact[i].args[1].substr(3);

@@ -40,7 +40,8 @@ TEST(Compare, DamagedOutputsAndBadInput) {
     // Differences of known RMS and maximum: 1 LSB on every n-th frame, or `by` LSB on all.
     auto offset = [&](const std::string& name, size_t every, int by) {
         return damaged(name, [=](std::vector<int16_t>& s) {
-            for (size_t i = 0; i < s.size(); i += 2 * every) s[i] = int16_t(s[i] + by), s[i + 1] = int16_t(s[i + 1] + by);
+            for (size_t i = 0; i < s.size(); i += 2 * every)
+                s[i] = int16_t(s[i] + by), s[i + 1] = int16_t(s[i + 1] + by);
         });
     };
     const std::string sparse13 = offset("every13", 13, 1), sparse11 = offset("every11", 11, 1);
@@ -64,9 +65,12 @@ TEST(Compare, DamagedOutputsAndBadInput) {
     // differs in its mode from the rest (the demuxer drops such a frame).
     const std::string bare = dir.path("bare.mp3"), mp2 = dir.path("start.mp3");
     ASSERT_TRUE(encodeTones(bare, 2, 44100, "-c:a libmp3lame -write_xing 0 -id3v2_version 0 -f mp3"));
+    ASSERT_TRUE(encodeTones(dir.path("adts"), 2, 44100, "-c:a aac -f adts"));
     ASSERT_TRUE(encodeTones(dir.path("tones.wav"), 2, 48000, "-c:a pcm_s16le"));
-    ASSERT_TRUE(made("cd " + dir.path("") + " && twolame --quiet -b 192 -m d tones.wav d.mp2 && twolame --quiet -b 192 -m s "
-                     "tones.wav s.mp2 && head -c 576 d.mp2 | cat - s.mp2 >$O", mp2));
+    ASSERT_TRUE(made("cd " + dir.path("") +
+                         " && twolame --quiet -b 192 -m d tones.wav d.mp2 && twolame --quiet -b 192 -m s "
+                         "tones.wav s.mp2 && head -c 576 d.mp2 | cat - s.mp2 >$O",
+                     mp2));
     ASSERT_EQ(0, runTool(ToolRun({"-f=" + mp2, "-v=" + dir.path("start.pcm")})).exitCode);
     mkdir(dir.path("folder").c_str(), 0755);
     // A pure tone 300 samples late and a little quieter, as a lossy decoder could give it.
@@ -114,10 +118,12 @@ TEST(Compare, DamagedOutputsAndBadInput) {
         {"reference cut to 40 % and a byte", input + " --decoded=" + pcm + raw + "cut40.pcm", 1,
          "FAIL: exact required, exact reached; 33178 samples extra at the end, more than one frame (1024); the "
          "reference ends in 1 byte short of a whole frame"},
-        {"24-bit raw reference, 16-bit output", input + " --decoded=" + pcm + raw + "wide.pcm --input-bits=24 --decoded-bits=16",
-         0, "PASS: exact required, exact reached", "note      the source has 24-bit samples, the decoded file 16"},
-        {"Layer II starting with a frame of another mode", "--input=" + mp2 + " --decoded=" + dir.path("start.pcm") +
-         " --require=full", 0, "PASS: full required, exact reached", "input     " + mp2 + ": mp2, 48000 Hz, 2 channels, 58752 samples"},
+        {"24-bit raw reference, 16-bit output",
+         input + " --decoded=" + pcm + raw + "wide.pcm --input-bits=24 --decoded-bits=16", 0,
+         "PASS: exact required, exact reached", "note      the source has 24-bit samples, the decoded file 16"},
+        {"Layer II starting with a frame of another mode",
+         "--input=" + mp2 + " --decoded=" + dir.path("start.pcm") + " --require=full", 0,
+         "PASS: full required, exact reached", "input     " + mp2 + ": mp2, 48000 Hz, 2 channels, 58752 samples"},
         {"second channel a sample late", input + " " + late, 1,
          "FAIL: full required, K=5 reached (channel 1); 2258 samples extra at the start, more than one frame "
          "(1152) and the 1105 the file marks to skip; decoded channel 1 is 1 sample early against the others"},
@@ -141,10 +147,13 @@ TEST(Compare, DamagedOutputsAndBadInput) {
          "ostrel-compare: " + dir.path("empty") + " is empty: the decoder wrote no PCM"},
         {"decoded file a bare MP3 stream", input + " --decoded=" + bare, 2,
          "ostrel-compare: " + bare + " is an encoded file (MPEG audio), not decoded PCM"},
+        {"decoded file an ADTS stream", input + " --decoded=" + dir.path("adts"), 2,
+         "ostrel-compare: " + dir.path("adts") + " is an encoded file (AAC ADTS), not decoded PCM"},
         {"decoded file a folder", input + " --decoded=" + dir.path("folder"), 2,
          "ostrel-compare: " + dir.path("folder") + " is a folder, not a file"},
         {"raw reference without a layout", input + " --decoded=" + pcm + " --reference=" + dir.path("wide.pcm"), 2,
-         "ostrel-compare: " + dir.path("wide.pcm") + " is raw PCM: its layout needs --rate and --channels (or a WAV output)"},
+         "ostrel-compare: " + dir.path("wide.pcm") +
+             " is raw PCM: its layout needs --rate and --channels (or a WAV output)"},
         {"report over the decoded file", input + " --decoded=" + pcm + " --report=" + pcm, 2,
          "ostrel-compare: the report " + pcm + " would overwrite " + pcm},
         {"report in no folder", input + " --decoded=" + pcm + " --report=" + dir.path("none/r.html"), 2,
@@ -171,15 +180,14 @@ TEST(Compare, DamagedOutputsAndBadInput) {
     }
 
     // A corpus of three, one failing, one made by a command: whole, and in two slices merged.
-    const std::string list = mp3 + " " + pcm + "\n# a comment\n" + mp3 + "\t" + sparse11.substr(10) + "\n" + mp3 +
-                             "\tcat " + pcm + "\n";
+    const std::string list =
+        mp3 + " " + pcm + "\n# a comment\n" + mp3 + "\t" + sparse11.substr(10) + "\n" + mp3 + "\tcat " + pcm + "\n";
     writeFile(dir.path("corpus.txt"), Bytes(list.begin(), list.end()));
     for (const char* d : {"all", "s1", "s2", "merged"}) mkdir(dir.path(d).c_str(), 0755);
     const std::string corpus = "--corpus=" + dir.path("corpus.txt");
-    const std::vector<ToolResult> runs =
-        compare({{corpus, "--jobs=2", "--report=" + dir.path("all/index.html")},
-                 {corpus, "--shard=1/2", "--report=" + dir.path("s1/index.html")},
-                 {corpus, "--shard=2/2", "--report=" + dir.path("s2/index.html")}});
+    const std::vector<ToolResult> runs = compare({{corpus, "--jobs=2", "--report=" + dir.path("all/index.html")},
+                                                  {corpus, "--shard=1/2", "--report=" + dir.path("s1/index.html")},
+                                                  {corpus, "--shard=2/2", "--report=" + dir.path("s2/index.html")}});
     const ToolResult merged = compare({{"--merge", "--report=" + dir.path("merged/index.html"),
                                         dir.path("s1/index.tsv"), dir.path("s2/index.tsv")}})[0];
     const std::string pass = "PASS: full required, exact reached";
@@ -191,9 +199,8 @@ TEST(Compare, DamagedOutputsAndBadInput) {
     EXPECT_EQ(std::make_pair(0, 1), std::make_pair(runs[1].exitCode, runs[2].exitCode));
     const std::string index = readText(dir.path("merged/index.html")), tsv = readText(dir.path("all/index.tsv"));
     EXPECT_NE(std::string::npos, index.find("href=\"" + dir.path("s2/2-in.mp3.html") + "\"")) << index;
-    EXPECT_NE(std::string::npos, tsv.find("\n3\t" + mp3 + "\tcat " + pcm + "\t-\tPASS\texact\t-\t3-in.mp3.html\t")) << tsv;
+    EXPECT_NE(std::string::npos, tsv.find("\n3\t" + mp3 + "\tcat " + pcm + "\t-\tPASS\texact\t-\t3-in.mp3.html\t"))
+        << tsv;
 }
 
 }  // namespace
-
-
