@@ -36,7 +36,7 @@ const InstalledSignal kInstalledSignals[] = {
 
 // A file size limit must fail the write, not end the process, and a reader gone from standard
 // output must not end the decode.
-const InstalledSignal kIgnoredSignals[] = {{SIGXFSZ, "SIGXFSZ"}, {SIGPIPE, "SIGPIPE"}};
+const InstalledSignal kIgnoredSignals[] = {{SIGXFSZ, "SIGXFSZ", false}, {SIGPIPE, "SIGPIPE", false}};
 
 const char* const kSegvCodeNames[] = {"", "SEGV_MAPERR", "SEGV_ACCERR"};
 

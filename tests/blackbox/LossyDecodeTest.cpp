@@ -1,5 +1,6 @@
 // Lossy framed formats from real encoders end to end: MPEG audio, AAC in ADTS and LOAS/LATM,
 // AC-3 and E-AC-3, WMA and RealMedia; intact and damaged.
+#include "ASTLog.h"
 #include "DecodeCheck.h"
 
 using namespace blackbox;
@@ -67,7 +68,8 @@ TEST(Mp3Decode, RealEncoders) {
         }
         opening += junk + summaryLines("parseMp3DataFrameHeader", f.rate, f.channels) +
                    (f.id3v1Lines.empty()
-                        ? "[AST][ERR]Mismatched 'TAG' chunk:" + std::string(file.end() - 128, file.end() - 125) + "\n"
+                        ? "[AST][ERR]Mismatched 'TAG' chunk:" +
+                              escapeText(reinterpret_cast<const char*>(&file[file.size() - 128]), 3, true) + "\n"
                         : f.id3v1Lines);
         const std::string reads =
             junk + (f.id3v1Lines.empty() ? std::string("[AST][INF]Reached end of data:0.\n") : kTagSync) +
