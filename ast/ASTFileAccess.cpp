@@ -72,7 +72,8 @@ bool ASTFileAccess::close() {
         // Not retried on EINTR: Linux has released the descriptor either way. A network file
         // system or a quota reports a failed write-back only here.
         if (::close(mFd) != 0 && errno != EINTR && (mMode & MODE_READ) == 0) {
-            astLog("[AST][ERR]Failed to close file '%s', written data may be lost.\n", escapeText(mPath.c_str()).c_str());
+            astLog("[AST][ERR]Failed to close file '%s', written data may be lost.\n",
+                   escapeText(mPath.c_str()).c_str());
             ok = false;
         }
         mFd = -1;

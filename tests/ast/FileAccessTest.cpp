@@ -109,7 +109,8 @@ TEST(FileAccess, PositionsPast4GiBAndTheCloseResult) {
 // in part are carried on: every byte arrives, in order. A pipe is skipped forward past the
 // buffer by reading, and cannot go back past it.
 TEST(FileAccess, InterruptedAndPartialTransfersGoOn) {
-    struct sigaction action {}, old {};
+    struct sigaction action {
+    }, old{};
     action.sa_handler = [](int) {};
     sigaction(SIGUSR2, &action, &old);
     int fds[2];

@@ -120,15 +120,16 @@ TEST(HostileFile, DamagedFilesEndCleanly) {
         EXPECT_EQ(refused ? 255 : decoded[i].exitCode, fromPipes[i].exitCode) << all[i].label;
         if (refused) {
             EXPECT_NE(std::string::npos, fromPipes[i].out.find("[AST][ERR]Input is not seekable, " + what +
-                                                                " files are read from regular files only.\n"))
+                                                               " files are read from regular files only.\n"))
                 << all[i].label;
             continue;
         }
         // A WAV output from a pipe has room for RF64 in its header.
         const size_t room = all[i].suffix == "wav" ? 36 : 0;
         const Bytes fromFile = readFile(intact[i].args[1].substr(3)), fromPipe = readFile(piped[i].args[1].substr(3));
-        EXPECT_TRUE(fromPipe.size() == fromFile.size() + room &&
-                    std::equal(fromFile.begin() + long(room ? 44 : 0), fromFile.end(), fromPipe.begin() + long(room ? 80 : 0)))
+        EXPECT_TRUE(
+            fromPipe.size() == fromFile.size() + room &&
+            std::equal(fromFile.begin() + long(room ? 44 : 0), fromFile.end(), fromPipe.begin() + long(room ? 80 : 0)))
             << all[i].label;
     }
 #ifdef OSTREL_COMPARE_BINARY
