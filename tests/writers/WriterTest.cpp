@@ -84,7 +84,9 @@ TEST(WavWriter, OutputsPast4GiB) {
             const int fd = dup(0);  // the writer's descriptor is the lowest free one
             close(fd);
             WavAudioDataWriter w(path.c_str(), &info, true, c.room);
-            if (c.at != 0) ASSERT_EQ(c.at, lseek(fd, c.at, SEEK_SET));
+            if (c.at != 0) {
+                ASSERT_EQ(c.at, lseek(fd, c.at, SEEK_SET));
+            }
             EXPECT_EQ(4, w.write(&f));
             EXPECT_TRUE(w.finish());
         });
