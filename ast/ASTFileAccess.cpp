@@ -72,7 +72,8 @@ bool ASTFileAccess::close() {
         // Not retried on EINTR: Linux has released the descriptor either way. A network file
         // system or a quota reports a failed write-back only here.
         if (::close(mFd) != 0 && errno != EINTR && (mMode & MODE_READ) == 0) {
-            astLog("[AST][ERR]Failed to close file '%s', written data may be lost.\n", escapeText(mPath.c_str()).c_str());
+            astLog("[AST][ERR]Failed to close file '%s', written data may be lost.\n",
+                   escapeText(mPath.c_str()).c_str());
             ok = false;
         }
         mFd = -1;
@@ -173,11 +174,35 @@ bool ASTFileAccess::seekBuffered(int64_t offset, int32_t whence) {
         mEof = false;
         return true;
     }
-    if (target < 0 || lseek(mFd, target, SEEK_SET) < 0) return false;
+    if (target < 0) return false;
+    if (lseek(mFd, target, SEEK_SET) < 0) {
+        // A pipe cannot seek: forward its bytes are read and dropped, backward past the buffer fails.
+        return errno == ESPIPE && target > mBufferStart + mBufferLength && skipForward(target);
+    }
     mBufferStart = target;
     mBufferLength = mBufferPos = 0;
     mEof = false;
     return true;
+}
+
+bool ASTFileAccess::skipForward(int64_t target) {
+    for (;;) {
+        mBufferStart += mBufferLength;
+        mBufferLength = mBufferPos = 0;
+        const int32_t n = readFile(mBuffer, kBufferSize);
+        if (n == 0) {
+            // At the end the position is the target, past it, as a file's would be.
+            if (mEof) mBufferStart = target;
+            mEof = false;
+            return mBufferStart == target;
+        }
+        mBufferLength = n;
+        if (target <= mBufferStart + n) {
+            mBufferPos = static_cast<int32_t>(target - mBufferStart);
+            mEof = false;
+            return true;
+        }
+    }
 }
 
 int32_t ASTFileAccess::write(const uint8_t* buffer, int32_t length) {

@@ -37,6 +37,7 @@ private:
     int32_t readFile(uint8_t* buffer, int32_t length);
     int32_t readBuffered(uint8_t* buffer, int32_t length);
     bool seekBuffered(int64_t offset, int32_t whence);
+    bool skipForward(int64_t target);
 
     int mFd = -1;
     uint16_t mMode = MODE_BINARY;

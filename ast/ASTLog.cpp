@@ -18,12 +18,12 @@ void astWrite(const char* data, size_t length) {
     }
 }
 
-std::string escapeText(const char* text, size_t length) {
+std::string escapeText(const char* text, size_t length, bool asciiOnly) {
     std::string out;
     out.reserve(length);
     for (size_t i = 0; i < length; ++i) {
         const unsigned char c = static_cast<unsigned char>(text[i]);
-        if (c >= 0x20 && c != 0x7F) {
+        if (c >= 0x20 && c != 0x7F && !(asciiOnly && c >= 0x80)) {
             out += static_cast<char>(c);
         } else if (c == '\n' || c == '\r' || c == '\t') {
             out += c == '\n' ? "\\n" : c == '\r' ? "\\r" : "\\t";

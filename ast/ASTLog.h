@@ -16,8 +16,9 @@ void astWrite(const char* data, size_t length);
 
 // Text from a file or the command line made safe for one log line: line feeds, carriage returns
 // and tabs as \n, \r and \t, other control bytes and DEL as \xNN, so that no name or value
-// forges a line of its own. Other bytes (UTF-8 included) stay as they are.
-std::string escapeText(const char* text, size_t length);
+// forges a line of its own. Other bytes (UTF-8 names) stay as they are, unless asciiOnly (bytes
+// of a file that should be text, a tag's magic) escapes them too.
+std::string escapeText(const char* text, size_t length, bool asciiOnly = false);
 inline std::string escapeText(const char* text) { return escapeText(text, strlen(text)); }
 
 // Opens /dev/null on whichever of descriptors 0, 1 and 2 is closed, so that no file opened later

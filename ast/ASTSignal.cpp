@@ -27,11 +27,11 @@ struct InstalledSignal {
 // Besides the usual ones, every signal whose default action would end the process and leave the
 // WAV header unwritten: a CPU-time limit, timers, the other user signal, a power failure.
 const InstalledSignal kInstalledSignals[] = {
-    {SIGUSR1, "SIGUSR1", false},     {SIGSEGV, "SIGSEGV", true},     {SIGTERM, "SIGTERM", false},
-    {SIGINT, "SIGINT", false},       {SIGQUIT, "SIGQUIT", false},    {SIGABRT, "SIGABRT", true},
-    {SIGBUS, "SIGBUS", true},        {SIGHUP, "SIGHUP", false},      {SIGXCPU, "SIGXCPU", false},
-    {SIGALRM, "SIGALRM", false},     {SIGUSR2, "SIGUSR2", false},    {SIGVTALRM, "SIGVTALRM", false},
-    {SIGPROF, "SIGPROF", false},     {SIGPWR, "SIGPWR", false},
+    {SIGUSR1, "SIGUSR1", false}, {SIGSEGV, "SIGSEGV", true},  {SIGTERM, "SIGTERM", false},
+    {SIGINT, "SIGINT", false},   {SIGQUIT, "SIGQUIT", false}, {SIGABRT, "SIGABRT", true},
+    {SIGBUS, "SIGBUS", true},    {SIGHUP, "SIGHUP", false},   {SIGXCPU, "SIGXCPU", false},
+    {SIGALRM, "SIGALRM", false}, {SIGUSR2, "SIGUSR2", false}, {SIGVTALRM, "SIGVTALRM", false},
+    {SIGPROF, "SIGPROF", false}, {SIGPWR, "SIGPWR", false},
 };
 
 // A file size limit must fail the write, not end the process, and a reader gone from standard

@@ -203,6 +203,11 @@ int32_t ApeAudioDataReader::parseOldHeader() {
     headerBytes += mSeekTableLength;
     if (!fitsPositions(headerBytes)) return -1;
 
+    // The old layout's audio ends at the end of the file, which a pipe cannot tell.
+    if (fileLength() < 0) {
+        astLog("[AST][ERR]Input is not seekable, old APE files are read from regular files only.\n");
+        return -1;
+    }
     if (!seekTo(0, 2)) return -1;
     int64_t end = mAccess->tell();
     if (end < 0) {

@@ -300,7 +300,7 @@ bool Mp3AudioDataReader::seekAndParse(int64_t position) {
 void Mp3AudioDataReader::parseId3v1() {
     if (memcmp(mId3v1, "TAG", 3) != 0) {
         astLog("[AST][ERR]Mismatched 'TAG' chunk:%s\n",
-               escapeText(reinterpret_cast<const char*>(mId3v1), 3).c_str());
+               escapeText(reinterpret_cast<const char*>(mId3v1), 3, true).c_str());
         return;
     }
     static const struct {

@@ -47,7 +47,7 @@ int64_t Mp4AudioDataReader::parseHeaders() {
 
 void Mp4AudioDataReader::describe() {
     if (mFoundCodec != CODEC_NONE)
-        astLog("[AST][INF]MP4 sample entry '%c%c%c%c' holds %s, codec=%d.\n", FOURCC_CHARS(mEntry.format()),
+        astLog("[AST][INF]MP4 sample entry '%s' holds %s, codec=%d.\n", fourCcText(mEntry.format()).c_str(),
                mEntry.name(), mFoundCodec);
     printSummary(mEntry.parserName());
 }
@@ -83,7 +83,7 @@ int32_t Mp4AudioDataReader::readAtom(uint64_t position, Atom& atom) {
         atom.size = large.be64();
         atom.headerLength = 16;
     }
-    astLog("[AST][INF]atom:%c%c%c%c\n", FOURCC_CHARS(atom.type));
+    astLog("[AST][INF]atom:%s\n", fourCcText(atom.type).c_str());
 
     // A size below the header would walk backwards; one past the largest position cannot be reached.
     if (atom.size < atom.headerLength) {

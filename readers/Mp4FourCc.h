@@ -2,6 +2,9 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+
+#include "ASTLog.h"
 
 constexpr uint32_t fourCc(const char (&s)[5]) {
     return static_cast<uint32_t>(static_cast<uint8_t>(s[0])) << 24 |
@@ -9,7 +12,9 @@ constexpr uint32_t fourCc(const char (&s)[5]) {
            static_cast<uint32_t>(static_cast<uint8_t>(s[2])) << 8 | static_cast<uint32_t>(static_cast<uint8_t>(s[3]));
 }
 
-// The four characters of a type, for "%c%c%c%c".
-#define FOURCC_CHARS(type)                                                                            \
-    static_cast<char>((type) >> 24), static_cast<char>((type) >> 16), static_cast<char>((type) >> 8), \
-        static_cast<char>(type)
+// The four characters of a type as log text; bytes that are no text are escaped.
+inline std::string fourCcText(uint32_t type) {
+    const char c[4] = {static_cast<char>(type >> 24), static_cast<char>(type >> 16), static_cast<char>(type >> 8),
+                       static_cast<char>(type)};
+    return escapeText(c, 4, true);
+}

@@ -75,7 +75,7 @@ uint32_t audioObjectType(ByteCursor& c) {
 bool Mp4SampleEntry::refuse(const char* why, uint32_t value) const {
     char detail[64] = "";
     if (why != nullptr) snprintf(detail, sizeof detail, why, value);
-    astLog("[AST][ERR]Unsupported MP4 sample entry '%c%c%c%c'%s.\n", FOURCC_CHARS(mFormat), detail);
+    astLog("[AST][ERR]Unsupported MP4 sample entry '%s'%s.\n", fourCcText(mFormat).c_str(), detail);
     return false;
 }
 

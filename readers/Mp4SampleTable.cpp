@@ -12,7 +12,7 @@ namespace {
 const uint64_t kSizesHead = 12;
 const uint64_t kTableHead = 8;
 
-void badLength(uint32_t type) { astLog("[AST][ERR]Unexpected '%c%c%c%c' atom length.\n", FOURCC_CHARS(type)); }
+void badLength(uint32_t type) { astLog("[AST][ERR]Unexpected '%s' atom length.\n", fourCcText(type).c_str()); }
 
 }  // namespace
 
@@ -126,8 +126,8 @@ Mp4SampleTable::Step Mp4SampleTable::next(Sample& sample) {
     // Chunks of no samples are passed over; there are no more of them than entries in the file.
     while (mLeftInChunk == 0) {
         if (mNextChunk >= mChunkCount || mRunCount == 0) {
-            astLog("[AST][ERR]Sample %u of %u lies in no chunk of the 'stsc' and '%c%c%c%c' atoms.\n", mIndex + 1,
-                   mSampleCount, FOURCC_CHARS(mOffsetsType));
+            astLog("[AST][ERR]Sample %u of %u lies in no chunk of the 'stsc' and '%s' atoms.\n", mIndex + 1,
+                   mSampleCount, fourCcText(mOffsetsType).c_str());
             return BROKEN;
         }
         while (mRun + 1 < mRunCount && firstChunkOfRun(mRun + 1) - 1 <= mNextChunk) ++mRun;

@@ -4,6 +4,7 @@
 
 #include "ASTDataAccess.h"
 #include "ASTLog.h"
+#include "Mp4FourCc.h"
 
 namespace {
 
@@ -118,9 +119,8 @@ bool RaAudioDataReader::parseChunks(uint16_t chunkCount) {
         default: astLog("[AST][ERR]Unexpected tag:0x08%X.\n", tag); break;
         }
         if (!fits) {
-            astLog("[AST][ERR]Chunk %c%c%c%c too short for its fields(size=%d), ignored.\n",
-                   static_cast<int>(tag >> 24), static_cast<int>((tag >> 16) & 0xFF),
-                   static_cast<int>((tag >> 8) & 0xFF), static_cast<int>(tag & 0xFF), static_cast<int>(size));
+            astLog("[AST][ERR]Chunk %s too short for its fields(size=%d), ignored.\n", fourCcText(tag).c_str(),
+                   static_cast<int>(size));
         }
         if (dataHead) {
             if (!skip(claimOf(size - kDataPayloadOffset))) return false;

@@ -1,8 +1,8 @@
 #include "Driver.h"
 
 #include <cstring>
-#include <sys/prctl.h>
 #include <string>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>

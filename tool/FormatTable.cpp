@@ -38,7 +38,7 @@ struct Format {
     int32_t codecType;        // the decoder's format code; a code's first row is also the way back
     const char* suffixes[2];  // choosing firstCodec
     ReaderMaker reader;       // null: no reader takes these codec ids
-    bool seeks;               // its reader seeks to the end or back: a pipe will not do
+    bool seeks;               // its reader reads at offsets out of order: a pipe will not do
 };
 
 const Format kFormats[] = {
@@ -52,10 +52,10 @@ const Format kFormats[] = {
     {CODEC_AC3, CODEC_AC3 + 2, AUDIO_CODEC_AC3, {"ac3", "ec3"}, make<EacAudioDataReader>, false},
     {CODEC_FLAC, CODEC_FLAC, AUDIO_CODEC_FLAC, {"flac"}, make<FlacAudioDataReader>, false},
     {CODEC_OGG, CODEC_OGG, AUDIO_CODEC_OGG, {"ogg"}, make<OggAudioDataReader>, false},
-    {CODEC_APE, CODEC_APE, AUDIO_CODEC_APE, {"ape"}, make<ApeAudioDataReader>, true},
-    {CODEC_WMA, CODEC_WMA, AUDIO_CODEC_WMA, {"wma"}, make<WmaAudioDataReader>, true},
+    {CODEC_APE, CODEC_APE, AUDIO_CODEC_APE, {"ape"}, make<ApeAudioDataReader>, false},
+    {CODEC_WMA, CODEC_WMA, AUDIO_CODEC_WMA, {"wma"}, make<WmaAudioDataReader>, false},
     {CODEC_ALAC, CODEC_ALAC, AUDIO_CODEC_ALAC, {"alac", "m4a"}, make<Mp4AudioDataReader>, true},
-    {CODEC_RA, CODEC_RA, AUDIO_CODEC_RA, {"ra"}, make<RaAudioDataReader>, false},
+    {CODEC_RA, CODEC_RA, AUDIO_CODEC_RA, {"ra"}, make<RaAudioDataReader>, true},
 };
 
 const Format* formatOf(int32_t codec) {

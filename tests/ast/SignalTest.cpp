@@ -112,8 +112,8 @@ TEST(Signals, MoreSignalsEndTheRunAndIgnoredOnesStayIgnored) {
     const struct {
         int signum;
         bool ignoredBefore;
-    } cases[] = {{SIGXCPU, false}, {SIGALRM, false},  {SIGUSR2, false}, {SIGVTALRM, false}, {SIGPROF, false},
-                 {SIGPWR, false},  {SIGHUP, true},    {SIGINT, true},   {SIGTERM, true},    {SIGUSR1, true}};
+    } cases[] = {{SIGXCPU, false}, {SIGALRM, false}, {SIGUSR2, false}, {SIGVTALRM, false}, {SIGPROF, false},
+                 {SIGPWR, false},  {SIGHUP, true},   {SIGINT, true},   {SIGTERM, true},    {SIGUSR1, true}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.signum);
         raised = c.signum;

@@ -150,11 +150,17 @@ TEST(CommandLine, NothingIsLostInSilence) {
              ignored("'--save o.pcm', please write --save=o.pcm") + ignored("unknown argument '--sava=o.pcm'") +
              numbersTaken},
         // Control characters in names and values are escaped: no line is forged.
-        {"-n=x -f=", 255,
+        {"-n=x -f=",
+         255,
          kNoSave + argsLines(escapedNewline, "", "example0", "x\\n[AST][ERR]forged") +
              "[AST][INF]File suffix=pcm, codec=0.\n[AST][ERR]Failed to open file '" + escapedNewline +
              "'.\n[AST][ERR]Invalid audio data reader.\n",
-         "", Holds::Unchecked, {}, [newline](ToolRun& r) { r.args = {"-n=x\n[AST][ERR]forged", "-f=" + newline}; }},
+         "",
+         Holds::Unchecked,
+         {},
+         [newline](ToolRun& r) {
+             r.args = {"-n=x\n[AST][ERR]forged", "-f=" + newline};
+         }},
         // Long options; the last value wins; over-long names are cut to the field's size.
         {"--progress=first -g=second --name=dec --file=x.xyz --save=o.pcm -f=y.zzz", 255,
          argsLines("y.zzz", "o.pcm", "second", "dec") + "[AST][INF]File suffix=zzz, codec=-1.\n" + noReader},
@@ -219,13 +225,15 @@ TEST(CommandLine, NothingIsLostInSilence) {
                wavReaderLines("parseWavHeader", 48000, 2, 16, 44);
     };
     for (const char* name : {"in.wav", "link.wav", "hard.wav"})
-        rows.push_back({"-f=" + in + " -v=" + dir.path(name), 255, opened(dir.path(name)) + isInput, in,
-                        Holds::Exactly, wav});
-    rows.push_back({"-f=" + in + " -v=/dev/fd/3", 255, opened("/dev/fd/3") + isInput, in, Holds::Exactly, wav,
-                    [in](ToolRun& r) { r.prefix = {"sh", "-c", "exec \"$0\" \"$@\" 3<>" + in}; }});
-    rows.push_back({"-f=" + in + " -v=/dev/stdout", 255,
-                    opened("/dev/stdout") +
-                        "[AST][ERR]Save file is the log's standard output, please input another one.\n"});
+        rows.push_back(
+            {"-f=" + in + " -v=" + dir.path(name), 255, opened(dir.path(name)) + isInput, in, Holds::Exactly, wav});
+    rows.push_back(
+        {"-f=" + in + " -v=/dev/fd/3", 255, opened("/dev/fd/3") + isInput, in, Holds::Exactly, wav, [in](ToolRun& r) {
+             r.prefix = {"sh", "-c", "exec \"$0\" \"$@\" 3<>" + in};
+         }});
+    rows.push_back(
+        {"-f=" + in + " -v=/dev/stdout", 255,
+         opened("/dev/stdout") + "[AST][ERR]Save file is the log's standard output, please input another one.\n"});
     // Under nohup a hang-up is ignored: the run ends as if nothing came.
     const std::string hup = dir.path("hup.wav");
     rows.push_back({"-f=" + in + " -v=" + hup, 0, decoding(in, hup, layout) + end + counted, hup, Holds::Exactly, wav,

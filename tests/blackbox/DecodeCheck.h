@@ -55,17 +55,6 @@ inline bool made(std::string c, const std::string& out) {
 }
 
 // The unsigned number of `bytes` bytes at `at`, little- or big-endian.
-// Bytes of a file as a log line shows them: control characters escaped.
-inline std::string logText(const Bytes& b, size_t from, size_t n) {
-    std::string out;
-    for (size_t i = from; i < from + n; ++i) {
-        const uint8_t c = b[i];
-        char hex[8];
-        snprintf(hex, sizeof hex, "\\x%02X", c);
-        out += c == '\n' ? "\\n" : c == '\r' ? "\\r" : c == '\t' ? "\\t" : c < 0x20 || c == 0x7F ? hex : std::string(1, char(c));
-    }
-    return out;
-}
 inline uint32_t le(const Bytes& b, size_t at, int bytes = 4) {
     uint32_t value = 0;
     for (int i = bytes - 1; i >= 0; --i) value = value << 8 | b[at + size_t(i)];

@@ -1,5 +1,6 @@
 // Lossy framed formats from real encoders end to end: MPEG audio, AAC in ADTS and LOAS/LATM,
 // AC-3 and E-AC-3, WMA and RealMedia; intact and damaged.
+#include "ASTLog.h"
 #include "DecodeCheck.h"
 
 using namespace blackbox;
@@ -109,7 +110,8 @@ TEST(Mp3Decode, RealEncoders) {
         }
         opening += junk + summaryLines("parseMp3DataFrameHeader", f.rate, f.channels) +
                    (f.id3v1Lines.empty()
-                        ? "[AST][ERR]Mismatched 'TAG' chunk:" + logText(file, file.size() - 128, 3) + "\n"
+                        ? "[AST][ERR]Mismatched 'TAG' chunk:" +
+                              escapeText(reinterpret_cast<const char*>(&file[file.size() - 128]), 3, true) + "\n"
                         : f.id3v1Lines);
         const std::string reads =
             junk +
@@ -152,7 +154,8 @@ TEST(Mp3Decode, RealEncoders) {
             "[AST][INF]File suffix=mp3, codec=48.\n" + std::string(text) +
             "[AST][INF]Found no ID3V2 header, treat as raw data frame.\n" +
             summaryLines("parseMp3DataFrameHeader", 44100, modes ? 1 : 2) +
-            "[AST][ERR]Mismatched 'TAG' chunk:" + logText(file, file.size() - 128, 3) + "\n";
+            "[AST][ERR]Mismatched 'TAG' chunk:" +
+            escapeText(reinterpret_cast<const char*>(&file[file.size() - 128]), 3, true) + "\n";
         rows.push_back(Decode{name, in,
                               decodedLines(opening, "[AST][INF]Reached end of data:0.\n"
                                                     "[AST][ERR]Failed to parse MP3 data frame header.\n"),

@@ -141,7 +141,8 @@ std::string mainThreadLines(const std::string& out) {
     return result;
 }
 
-std::string wavReaderLines(const char* title, uint32_t rate, uint32_t channelMap, uint32_t bitDepth, int64_t headerLength) {
+std::string wavReaderLines(const char* title, uint32_t rate, uint32_t channelMap, uint32_t bitDepth,
+                           int64_t headerLength) {
     return std::string("[AST][INF]") + title + ":\n[AST][INF]sampleFrequency=" + std::to_string(rate) +
            "\n[AST][INF]channelMap=" + std::to_string(channelMap) +
            "(1-Mono/2-Stereo)\n[AST][INF]pcm.bitDepth=" + std::to_string(bitDepth) +

@@ -71,7 +71,8 @@ std::string argsLines(const std::string& decodeFile, const std::string& saveFile
 
 extern const char kThreadLines[];  // the reader thread's mutex and thread creation
 // The WAV reader's summary: its title ("parseWavHeader" or "PCM format") and fields.
-std::string wavReaderLines(const char* title, uint32_t rate, uint32_t channelMap, uint32_t bitDepth, int64_t headerLength);
+std::string wavReaderLines(const char* title, uint32_t rate, uint32_t channelMap, uint32_t bitDepth,
+                           int64_t headerLength);
 std::string helpText();  // the help, as the tool prints it
 
 // Several runs at once: a run spends most of its time in its fixed waits, so runs overlap.

@@ -2,6 +2,7 @@
 // 2 and 2.5, Layer II, ID3v2.3 and v2.4 tags with padding, an ID3v1 tag) do not show.
 #include <gtest/gtest.h>
 
+#include "ASTLog.h"
 #include "Mp3AudioDataReader.h"
 #include "ReadAll.h"
 
@@ -34,7 +35,7 @@ std::string noTag(const Bytes& f) {
     return inf(text) + inf("Found no ID3V2 header, treat as raw data frame.");
 }
 std::string noId3v1(const Bytes& f) {
-    return err("Mismatched 'TAG' chunk:" + std::string(f.end() - 128, f.end() - 125));
+    return err("Mismatched 'TAG' chunk:" + escapeText(reinterpret_cast<const char*>(&f[f.size() - 128]), 3, true));
 }
 const std::string kFailed = err("Failed to parse MP3 data frame header.");
 

@@ -173,7 +173,8 @@ TEST(Mp4Reader, TablesEntriesAndAtoms) {
         {"64-bit size smaller than its header", atom("mdat", {}, 1, 15),
          walk({"mdat"}) + err("Atom size 15 is smaller than its header.")},
         {"past 64-bit positions", cat({atom("free", {}), atom("mdat", {}, 1, 0xFFFFFFFFFFFFFF00ull)}),
-         walk({"free", "mdat"}) + err("Atom at 8 of size 18446744073709551360 reaches beyond the largest file position.")},
+         walk({"free", "mdat"}) +
+             err("Atom at 8 of size 18446744073709551360 reaches beyond the largest file position.")},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);

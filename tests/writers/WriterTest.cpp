@@ -66,7 +66,8 @@ TEST(WavWriter, OutputsPast4GiB) {
         std::string magic;    // RIFF or RF64, and JUNK or ds64 behind WAVE (room only)
     } cases[] = {
         {true, 0, "", 72 + 4, 4, "RIFFJUNK"},
-        {true, past, "[AST][INF]WAV output passed 4 GiB, its header is now RF64.\n", 0xFFFFFFFF, 0xFFFFFFFF, "RF64ds64"},
+        {true, past, "[AST][INF]WAV output passed 4 GiB, its header is now RF64.\n", 0xFFFFFFFF, 0xFFFFFFFF,
+         "RF64ds64"},
         {false, past, "[AST][WRN]WAV output passed 4 GiB without room for RF64, its sizes are set to 0xFFFFFFFF.\n",
          0xFFFFFFFF, 0xFFFFFFFF, "RIFF"},
     };
