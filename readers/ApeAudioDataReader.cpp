@@ -21,7 +21,6 @@ const uint16_t kFlagSeekElements = 0x10;
 const uint16_t kFlagNoWavHeader = 0x20;
 
 const uint32_t kLastFrameBit = 0x80000000u;
-const uint32_t kId3FooterFlag = 0x10;
 
 // A table that big would overflow its 32-bit byte length.
 const uint32_t kMaxSeekEntries = INT32_MAX / 4;
@@ -54,24 +53,9 @@ int32_t ApeAudioDataReader::parseApeHeader() {
 bool ApeAudioDataReader::parseMagic() {
     uint8_t head[10];
     if (readFully(head, 6) != 6) return false;
-    if (memcmp(head, "ID3", 3) == 0) {
-        if (readFully(head + 6, 4) != 4) return false;
-        ByteCursor tag(head + 5, 5);
-        const uint32_t flags = tag.be(1);
-        // Seven bits a byte; a byte with its top bit set is no tag size.
-        uint32_t size = 0;
-        bool syncSafe = true;
-        for (int i = 0; i < 4; ++i) {
-            const uint32_t b = tag.be(1);
-            syncSafe = syncSafe && b < 0x80;
-            size = size << 7 | (b & 0x7F);
-        }
-        if (syncSafe) {
-            mTagLength = static_cast<int32_t>(10 + size + ((flags & kId3FooterFlag) ? 10 : 0));
-            astLog("[AST][WRN]ID3v2 tag of %d bytes skipped before the APE header.\n", mTagLength);
-            if (!seekTo(mTagLength) || readFully(head, 6) != 6) return false;
-        }
-    }
+    const int64_t tag = skipId3v2Tag(head, 6, "APE header");
+    if (tag < 0) return false;
+    mTagLength = static_cast<int32_t>(tag);
     ByteCursor c(head, 6);
     const uint32_t magic = c.be(4);
     if (magic != kMagicMac) {

@@ -1,5 +1,7 @@
 #include "AudioDataReader.h"
 
+#include <cstring>
+
 #include "ASTFileAccess.h"
 #include "ASTLog.h"
 #include "ClaimedBlock.h"
@@ -38,6 +40,22 @@ void AudioDataReader::mapSampleRate(uint32_t value) { mInfo.sampleFrequency = va
 void AudioDataReader::mapChannel(uint8_t code) { mInfo.channelMap = (code == 1 || code == 2) ? code : 0; }
 
 int32_t AudioDataReader::getFrameLength() { return 4096; }
+
+int64_t AudioDataReader::skipId3v2Tag(uint8_t* head, int32_t read, const char* what) {
+    if (read < 3 || memcmp(head, "ID3", 3) != 0) return 0;
+    if (read < 10 && readFully(head + read, 10 - read) != 10 - read) return -1;
+    // Seven bits a byte; a byte with its top bit set is no tag size.
+    uint32_t size = 0;
+    for (int i = 6; i < 10; ++i) {
+        if (head[i] >= 0x80) return 0;
+        size = size << 7 | head[i];
+    }
+    const uint32_t kFooterFlag = 0x10;
+    const int64_t length = 10 + int64_t(size) + ((head[5] & kFooterFlag) ? 10 : 0);
+    astLog("[AST][WRN]ID3v2 tag of %lld bytes skipped before the %s.\n", static_cast<long long>(length), what);
+    if (!seekTo(length) || readFully(head, read) != read) return -1;
+    return length;
+}
 
 int32_t AudioDataReader::readFully(uint8_t* buffer, int32_t length) {
     int32_t n = mAccess->read(buffer, length);

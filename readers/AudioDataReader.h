@@ -68,6 +68,11 @@ protected:
     int32_t remainingLength();
     // The file's length, or -1 when the input cannot tell (a pipe, a device).
     int64_t fileLength();
+    // At the start of a file, with its first `read` bytes in `head` (room for at least 10): when
+    // they begin an ID3v2 tag of a well-formed size, prints that it is skipped before `what`,
+    // seeks behind it and reads the first `read` bytes there into `head`. The tag's length, 0 when
+    // there is none, or -1 when a read or the seek failed.
+    int64_t skipId3v2Tag(uint8_t* head, int32_t read, const char* what);
     // A block whose size a header claims, read at the current position (see readClaimedBlock);
     // failed unless all of it was there.
     ByteCursor readClaimed(int32_t claimed, int32_t spare = 0);

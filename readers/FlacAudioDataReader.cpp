@@ -13,7 +13,6 @@
 namespace {
 
 const uint32_t kMagic = 0x664C6143;  // "fLaC"
-const uint32_t kId3FooterFlag = 0x10;
 const uint32_t kStreamInfoType = 0;
 const uint32_t kInvalidMetaType = 127;
 const uint32_t kFirstReservedMetaType = 7;
@@ -87,21 +86,8 @@ void FlacAudioDataReader::mapSampleRate(uint32_t value) {
 bool FlacAudioDataReader::parseMagicHeader(uint32_t& magic) {
     uint8_t raw[10];
     if (readFully(raw, 4) != 4) return false;
-    if (memcmp(raw, "ID3", 3) == 0) {
-        if (readFully(raw + 4, 6) != 6) return false;
-        // Seven bits a byte; a byte with its top bit set is no tag size.
-        uint32_t size = 0;
-        bool syncSafe = true;
-        for (int i = 6; i < 10; ++i) {
-            syncSafe = syncSafe && raw[i] < 0x80;
-            size = size << 7 | raw[i];
-        }
-        if (syncSafe) {
-            mStreamStart = 10 + int64_t(size) + ((raw[5] & kId3FooterFlag) ? 10 : 0);
-            astLog("[AST][WRN]ID3v2 tag of %lld bytes skipped before the FLAC stream.\n", static_cast<long long>(mStreamStart));
-            if (!seekTo(mStreamStart) || readFully(raw, 4) != 4) return false;
-        }
-    }
+    mStreamStart = skipId3v2Tag(raw, 4, "FLAC stream");
+    if (mStreamStart < 0) return false;
     magic = ByteCursor(raw, 4).be(4);
     return true;
 }
