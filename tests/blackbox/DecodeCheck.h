@@ -196,13 +196,11 @@ inline void checkDecodes(const std::vector<Decode>& all) {
         std::string expected = argsLines(d.in, d.in + d.save) + d.lines;
         const size_t pcm = ours.size() - (d.save == ".wav" && !ours.empty() ? 44 : 0);
         const bool refused = d.lines.find("[AST][ERR]Failed to write audio data.\n") != std::string::npos;
-        if (refused)
-            ;  // the refusal says it all
-        else if (!units.empty() && (pcm > 0 || d.exitCode == 0))
-            expected += "[AST][INF]Handed " + std::to_string(units.size()) + " units to the decoder, wrote " +
-                        std::to_string(pcm) + " PCM bytes.\n";
-        else if (!units.empty())
-            expected += "[AST][ERR]No audio was decoded from " + std::to_string(units.size()) + " units.\n";
+        if (!refused && !units.empty())
+            expected += pcm > 0 || d.exitCode == 0
+                            ? "[AST][INF]Handed " + std::to_string(units.size()) + " units to the decoder, wrote " +
+                                  std::to_string(pcm) + " PCM bytes.\n"
+                            : "[AST][ERR]No audio was decoded from " + std::to_string(units.size()) + " units.\n";
         const std::string lines = mainThreadLines(r.out);
         EXPECT_EQ(expected, d.filter ? d.filter(lines) : lines);
         if (d.reference.empty() && d.output.empty()) {
